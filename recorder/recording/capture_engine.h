@@ -1,0 +1,32 @@
+// The capture engine as the recorder sees it: the six exports of the kelvo library.
+//
+// All calls come from the window's thread. The real implementation loads the library by
+// name at the first call; when that fails, every call returns kEngineUnavailable and
+// loadError() says why, so the caller can tell the user instead of pretending to record.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kelvo {
+
+class CaptureEngine {
+public:
+    // Returned by every call when the engine library could not be loaded.
+    static constexpr int kEngineUnavailable = -32768;
+
+    virtual ~CaptureEngine() = default;
+
+    virtual int initialize() = 0;
+    virtual int startMonitor(int writeFile, std::uint32_t channels, std::uint32_t sampleRate,
+                             const std::string& fileName) = 0;
+    virtual int stopMonitor() = 0;
+    virtual int togglePause() = 0;
+    virtual int peakLeft() = 0;
+    virtual int peakRight() = 0;
+
+    // Why the library could not be loaded; empty while it is loaded or not yet tried.
+    virtual std::string loadError() const = 0;
+};
+
+} // namespace kelvo
