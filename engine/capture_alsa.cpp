@@ -1,0 +1,291 @@
+#include "engine/capture_alsa.h"
+
+#include "engine/notification_queue.h"
+
+#include <algorithm>
+#include <alsa/asoundlib.h>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace kelvo::engine {
+namespace {
+
+constexpr unsigned kBufferMicros = 500'000;
+constexpr unsigned kPeriodMicros = 50'000;
+constexpr std::size_t kRingSeconds = 3; // rides out a 2 s worker stall
+
+int configure(snd_pcm_t* pcm, const CaptureFormat& f) {
+    snd_pcm_hw_params_t* hw;
+    snd_pcm_hw_params_alloca(&hw);
+    int err = snd_pcm_hw_params_any(pcm, hw);
+    if (err >= 0)
+        err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
+    if (err >= 0)
+        err = snd_pcm_hw_params_set_format(
+            pcm, hw, f.bitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE);
+    if (err >= 0)
+        err = snd_pcm_hw_params_set_channels(pcm, hw, f.channels);
+    if (err >= 0)
+        err = snd_pcm_hw_params_set_rate(pcm, hw, f.sampleRate, 0);
+    if (err < 0)
+        return err;
+    unsigned bufferTime = kBufferMicros;
+    unsigned periodTime = kPeriodMicros;
+    // Best effort: some devices cap these; the capture still works with what they allow.
+    snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferTime, nullptr);
+    snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodTime, nullptr);
+    if ((err = snd_pcm_hw_params(pcm, hw)) < 0)
+        return err;
+
+    snd_pcm_sw_params_t* sw;
+    snd_pcm_sw_params_alloca(&sw);
+    snd_pcm_uframes_t period = f.sampleRate / 20;
+    err = snd_pcm_sw_params_current(pcm, sw);
+    if (err >= 0)
+        err = snd_pcm_sw_params_set_avail_min(pcm, sw, period);
+    // A read on a prepared stream starts it, which also restarts it after an overrun.
+    if (err >= 0)
+        err = snd_pcm_sw_params_set_start_threshold(pcm, sw, 1);
+    if (err >= 0)
+        err = snd_pcm_sw_params(pcm, sw);
+    return err;
+}
+
+} // namespace
+
+AlsaCaptureDevice::~AlsaCaptureDevice() {
+    close();
+}
+
+int AlsaCaptureDevice::open(const CaptureFormat& format, NotificationQueue& target) {
+    if (pcm_ != nullptr)
+        return EBUSY;
+    // Non-blocking open: a device held by another program answers at once instead of
+    // making the caller's thread (the window) wait for it.
+    int err = snd_pcm_open(&pcm_, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+    if (err < 0) {
+        pcm_ = nullptr;
+        return -err;
+    }
+    if ((err = configure(pcm_, format)) < 0) {
+        snd_pcm_close(pcm_);
+        pcm_ = nullptr;
+        return -err;
+    }
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    int count = snd_pcm_poll_descriptors_count(pcm_);
+    if (wakeFd_ < 0 || count <= 0) {
+        close();
+        return EIO;
+    }
+    fds_.assign(static_cast<std::size_t>(count) + 1, pollfd{});
+    snd_pcm_poll_descriptors(pcm_, fds_.data(), static_cast<unsigned>(count));
+    fds_.back() = pollfd{wakeFd_, POLLIN, 0};
+    frameBytes_ = format.blockAlign;
+    ring_.assign(static_cast<std::size_t>(format.avgBytesPerSec) * kRingSeconds, 0);
+    ringRead_ = ringFill_ = 0;
+    target_ = &target;
+    {
+        std::lock_guard lock(mutex_);
+        accepting_ = true;
+    }
+    target_->post({Notification::Open, nullptr});
+    return 0;
+}
+
+int AlsaCaptureDevice::prepare(CaptureBuffer& buffer) {
+    if (pcm_ == nullptr || buffer.data == nullptr || buffer.capacity < frameBytes_)
+        return EINVAL;
+    buffer.prepared = true;
+    return 0;
+}
+
+int AlsaCaptureDevice::addBuffer(CaptureBuffer& buffer) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!accepting_ || !buffer.prepared || queued_ == queue_.size())
+            return EINVAL;
+        buffer.bytesRecorded = 0;
+        queue_[(head_ + queued_) % queue_.size()] = &buffer;
+        ++queued_;
+    }
+    wake();
+    return 0;
+}
+
+int AlsaCaptureDevice::start() {
+    if (pcm_ == nullptr || thread_.joinable())
+        return EINVAL;
+    int err = snd_pcm_prepare(pcm_);
+    if (err >= 0)
+        err = snd_pcm_start(pcm_);
+    if (err < 0)
+        return -err;
+    ringRead_ = ringFill_ = 0;
+    quit_ = false;
+    try {
+        thread_ = std::thread(&AlsaCaptureDevice::run, this);
+    } catch (...) {
+        snd_pcm_drop(pcm_);
+        return EAGAIN;
+    }
+    return 0;
+}
+
+void AlsaCaptureDevice::wake() {
+    if (wakeFd_ >= 0) {
+        std::uint64_t one = 1;
+        (void)!::write(wakeFd_, &one, sizeof one);
+    }
+}
+
+CaptureBuffer* AlsaCaptureDevice::front() {
+    std::lock_guard lock(mutex_);
+    return queued_ > 0 ? queue_[head_] : nullptr;
+}
+
+bool AlsaCaptureDevice::isQueued(const CaptureBuffer& buffer) {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < queued_; ++i)
+        if (queue_[(head_ + i) % queue_.size()] == &buffer)
+            return true;
+    return false;
+}
+
+// Moves everything ALSA has into the ring. When the ring is full (the worker stalled for
+// longer than it holds) the newest audio is what is lost, and counted.
+void AlsaCaptureDevice::readAvailable() {
+    for (;;) {
+        std::size_t space = ring_.size() - ringFill_;
+        if (space < frameBytes_) {
+            snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+            if (avail > 0) {
+                overruns_.fetch_add(1, std::memory_order_relaxed);
+                snd_pcm_forward(pcm_, static_cast<snd_pcm_uframes_t>(avail));
+            }
+            return;
+        }
+        std::size_t write = (ringRead_ + ringFill_) % ring_.size();
+        std::size_t contiguous = std::min(space, ring_.size() - write);
+        auto frames = static_cast<snd_pcm_uframes_t>(contiguous / frameBytes_);
+        snd_pcm_sframes_t n = snd_pcm_readi(pcm_, ring_.data() + write, frames);
+        if (n == -EAGAIN || n == 0)
+            return;
+        if (n < 0) {
+            // An overrun or a suspend: recover and go on; the audio of the gap is lost.
+            overruns_.fetch_add(1, std::memory_order_relaxed);
+            if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0)
+                quit_ = true; // the device is gone; the engine's stop stops waiting for it
+            return;
+        }
+        ringFill_ += static_cast<std::size_t>(n) * frameBytes_;
+    }
+}
+
+// Copies from the ring into the front buffer; true when that buffer is full.
+bool AlsaCaptureDevice::fillFront() {
+    std::lock_guard lock(mutex_);
+    if (queued_ == 0)
+        return false;
+    CaptureBuffer& buffer = *queue_[head_];
+    const std::size_t capacity = buffer.capacity - buffer.capacity % frameBytes_;
+    while (filled_ < capacity && ringFill_ > 0) {
+        std::size_t chunk = std::min({capacity - filled_, ringFill_, ring_.size() - ringRead_});
+        std::memcpy(buffer.data + filled_, ring_.data() + ringRead_, chunk);
+        filled_ += chunk;
+        ringRead_ = (ringRead_ + chunk) % ring_.size();
+        ringFill_ -= chunk;
+    }
+    return filled_ >= capacity;
+}
+
+void AlsaCaptureDevice::run() {
+    while (!quit_.load(std::memory_order_relaxed)) {
+        readAvailable();
+        while (fillFront()) {
+            CaptureBuffer* buffer;
+            {
+                std::lock_guard lock(mutex_);
+                buffer = queue_[head_];
+                buffer->bytesRecorded = static_cast<std::uint32_t>(filled_);
+                filled_ = 0;
+                head_ = (head_ + 1) % queue_.size();
+                --queued_;
+            }
+            target_->post({Notification::Data, buffer});
+        }
+        if (::poll(fds_.data(), fds_.size(), 200) > 0 && (fds_.back().revents & POLLIN)) {
+            std::uint64_t drained;
+            (void)!::read(wakeFd_, &drained, sizeof drained);
+        }
+    }
+}
+
+void AlsaCaptureDevice::stopThread() {
+    if (!thread_.joinable())
+        return;
+    quit_ = true;
+    wake();
+    thread_.join();
+}
+
+int AlsaCaptureDevice::reset() {
+    if (pcm_ == nullptr)
+        return EINVAL;
+    stopThread();
+    snd_pcm_drop(pcm_);
+    // Hand back every queued buffer with what it holds, as the device is done with them.
+    for (;;) {
+        CaptureBuffer* buffer;
+        {
+            std::lock_guard lock(mutex_);
+            if (queued_ == 0)
+                break;
+            buffer = queue_[head_];
+            buffer->bytesRecorded = static_cast<std::uint32_t>(filled_);
+            filled_ = 0;
+            head_ = (head_ + 1) % queue_.size();
+            --queued_;
+        }
+        target_->post({Notification::Data, buffer});
+    }
+    return 0;
+}
+
+int AlsaCaptureDevice::unprepare(CaptureBuffer& buffer) {
+    if (pcm_ == nullptr)
+        return kDeviceInvalidHandle;
+    if (isQueued(buffer))
+        return kDeviceStillQueued;
+    buffer.prepared = false;
+    return 0;
+}
+
+int AlsaCaptureDevice::close() {
+    if (pcm_ == nullptr)
+        return 0;
+    {
+        std::lock_guard lock(mutex_);
+        accepting_ = false;
+    }
+    stopThread();
+    int err = snd_pcm_close(pcm_);
+    pcm_ = nullptr;
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
+    wakeFd_ = -1;
+    {
+        std::lock_guard lock(mutex_);
+        queued_ = 0;
+        filled_ = 0;
+    }
+    if (target_ != nullptr)
+        target_->post({Notification::Close, nullptr});
+    target_ = nullptr;
+    return err < 0 ? -err : 0;
+}
+
+} // namespace kelvo::engine

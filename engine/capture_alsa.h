@@ -1,0 +1,74 @@
+// Capture from the ALSA "default" device, which reaches PipeWire or PulseAudio through
+// their ALSA plugins and the hardware on plain ALSA.
+//
+// A device thread of our own keeps reading ALSA into a ring of three seconds and fills the
+// queued buffers from it, so a worker that stalls two seconds (a slow disk) loses no audio
+// whatever buffering the device behind "default" offers. The thread waits in poll() on
+// the PCM and an eventfd, and never allocates after open().
+// addBuffer may be called from the worker while the caller's thread runs the rest; a
+// short mutex guards the queue of buffers.
+#pragma once
+
+#include "engine/capture_device.h"
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <poll.h>
+#include <thread>
+#include <vector>
+
+struct _snd_pcm;
+
+namespace kelvo::engine {
+
+class AlsaCaptureDevice final : public CaptureDevice {
+public:
+    AlsaCaptureDevice() = default;
+    ~AlsaCaptureDevice() override;
+
+    int open(const CaptureFormat& format, NotificationQueue& target) override;
+    int prepare(CaptureBuffer& buffer) override;
+    int addBuffer(CaptureBuffer& buffer) override;
+    int start() override;
+    int reset() override;
+    int unprepare(CaptureBuffer& buffer) override;
+    int close() override;
+
+    // Times the ALSA buffer overflowed and audio was lost.
+    std::uint64_t overruns() const { return overruns_.load(); }
+
+private:
+    void run();
+    void readAvailable();
+    bool fillFront();
+    void wake();
+    void stopThread();
+    CaptureBuffer* front();
+    bool isQueued(const CaptureBuffer& buffer);
+
+    _snd_pcm* pcm_ = nullptr;
+    NotificationQueue* target_ = nullptr;
+    std::size_t frameBytes_ = 0;
+    int wakeFd_ = -1;
+    std::vector<pollfd> fds_;
+    std::thread thread_;
+    std::atomic<bool> quit_{false};
+    std::atomic<std::uint64_t> overruns_{0};
+
+    // Owned by the device thread alone.
+    std::vector<std::uint8_t> ring_;
+    std::size_t ringRead_ = 0;
+    std::size_t ringFill_ = 0;
+
+    std::mutex mutex_; // guards accepting_, queue_, queued_, filled_
+    bool accepting_ = false;
+    std::array<CaptureBuffer*, 4> queue_{};
+    std::size_t head_ = 0;
+    std::size_t queued_ = 0;
+    std::size_t filled_ = 0; // bytes already in the front buffer
+};
+
+} // namespace kelvo::engine

@@ -1,0 +1,58 @@
+// The platform capture layer: what the engine needs of a capture device.
+//
+// Threading: open, prepare, start, reset, unprepare and close are called from the engine's
+// caller thread; addBuffer is also called from the capture worker (to hand a buffer back).
+// Implementations post notifications to the queue given at open, in order: Open once,
+// Data for every buffer they are done with (full, or partial after reset), Close once.
+// A buffer belongs to the device from addBuffer until its Data notification is posted.
+#pragma once
+
+#include <cstdint>
+
+namespace kelvo::engine {
+
+class NotificationQueue;
+
+struct CaptureFormat {
+    std::uint16_t channels = 0;      // 1 or 2
+    std::uint32_t sampleRate = 0;    // frames per second
+    std::uint16_t bitsPerSample = 0; // 8 for mono, 16 for stereo
+    std::uint16_t blockAlign = 0;    // bytes per frame
+    std::uint32_t avgBytesPerSec = 0;
+
+    // The engine's one rule: channels decides both the channel count and the sample width.
+    static CaptureFormat fromChannels(std::uint32_t channels, std::uint32_t sampleRate);
+};
+
+struct CaptureBuffer {
+    std::uint8_t* data = nullptr;
+    std::uint32_t capacity = 0;
+    std::uint32_t bytesRecorded = 0;
+    bool prepared = false;
+};
+
+// Error numbers of unprepare, as the engine maps them to its stop codes.
+enum DeviceError : int {
+    kDeviceOk = 0,
+    kDeviceInvalidHandle = 5,
+    kDeviceNoDriver = 6,
+    kDeviceNoMemory = 7,
+    kDeviceStillQueued = 33,
+};
+
+class CaptureDevice {
+public:
+    virtual ~CaptureDevice() = default;
+
+    // Every call returns 0 on success, else a non-zero error number.
+    virtual int open(const CaptureFormat& format, NotificationQueue& target) = 0;
+    virtual int prepare(CaptureBuffer& buffer) = 0;
+    virtual int addBuffer(CaptureBuffer& buffer) = 0;
+    virtual int start() = 0;
+    // Stops capturing and returns every queued buffer (with what it holds) as Data.
+    virtual int reset() = 0;
+    virtual int unprepare(CaptureBuffer& buffer) = 0;
+    virtual int close() = 0;
+};
+
+} // namespace kelvo::engine

@@ -1,0 +1,58 @@
+// The engine's start and stop sequences over its process-wide state. The six exports are
+// thin wrappers around the one instance; tests drive an instance of their own with a
+// device of their choosing.
+//
+// Threading: every member is called from one thread (the caller's); the engine adds the
+// capture worker (and the device adds its own thread) while a capture runs.
+#pragma once
+
+#include "engine/engine_state.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace kelvo::engine {
+
+using DeviceFactory = std::function<std::unique_ptr<CaptureDevice>()>;
+
+class Engine {
+public:
+    explicit Engine(DeviceFactory makeDevice);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    int initialize();
+    int start(int writeFile, std::uint32_t channels, std::uint32_t sampleRate,
+              const char* fileName);
+    int stop();
+    int togglePause();
+    int peakLeft() const { return state_.peakLeft.load(std::memory_order_relaxed); }
+    int peakRight() const { return state_.peakRight.load(std::memory_order_relaxed); }
+
+    bool running() const { return state_.running.load() != 0; }
+    bool paused() const { return state_.paused.load() != 0; }
+    std::uint32_t dataBytes() const { return state_.file.dataBytes(); }
+
+    // How long a stop waits for the device to return its buffers before it gives up on
+    // them (a removed device, a driver that stopped delivering).
+    void setDrainLimit(std::chrono::milliseconds limit) { drainLimit_ = limit; }
+    // Lowers the size at which a recording continues in a new file (tests only).
+    void setMaxDataBytes(std::uint64_t bytes) { maxDataBytes_ = bytes; }
+    // The worker sleeps once for this long before its next buffer (tests only).
+    void stallWorkerOnce(int milliseconds) { state_.stallMs.store(milliseconds); }
+
+private:
+    void releaseFailedStart(bool deviceOpen, bool queued);
+    void endWorker();
+    bool waitForReturnedBuffers();
+
+    EngineState state_;
+    DeviceFactory makeDevice_;
+    std::chrono::milliseconds drainLimit_{3000};
+    std::uint64_t maxDataBytes_ = WavFile::kMaxDataBytes;
+};
+
+} // namespace kelvo::engine

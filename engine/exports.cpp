@@ -1,0 +1,62 @@
+// The six exports over the one process-wide engine. Nothing may throw across the C
+// boundary, so every entry point catches whatever the C++ beneath might raise.
+#include "kelvo/kelvo.h"
+
+#include "engine/capture_alsa.h"
+#include "engine/capture_engine.h"
+
+namespace {
+
+kelvo::engine::Engine& engine() {
+    // Built on first use; the library's load does no work of its own.
+    static kelvo::engine::Engine instance(
+        [] { return std::make_unique<kelvo::engine::AlsaCaptureDevice>(); });
+    return instance;
+}
+
+template <typename F> int guarded(F&& f, int onException) noexcept {
+    try {
+        return f();
+    } catch (...) {
+        return onException;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+KELVO_EXPORT int KelvoInitialize(void) {
+    return guarded([] { return engine().initialize(); }, 0);
+}
+
+KELVO_EXPORT int KelvoStartMonitorA(int writeFile, uint32_t channels, uint32_t sampleRate,
+                                    const char* fileName) {
+    return guarded([&] { return engine().start(writeFile, channels, sampleRate, fileName); },
+                   KELVO_ERR_WORKER);
+}
+
+KELVO_EXPORT int KelvoStopMonitor(void) {
+    return guarded([] { return engine().stop(); }, KELVO_ERR_RESET_DEVICE);
+}
+
+KELVO_EXPORT int KelvoTogglePause(void) {
+    return guarded([] { return engine().togglePause(); }, 0);
+}
+
+KELVO_EXPORT int KelvoPeakGetValueLeft(void) {
+    return engine().peakLeft();
+}
+
+KELVO_EXPORT int KelvoPeakGetValueRight(void) {
+    return engine().peakRight();
+}
+
+#if defined(KELVO_TEST_HOOKS)
+// Only in the test build of the library: makes the worker stall once, as a slow disk would.
+KELVO_EXPORT void KelvoTestStallWorkerOnce(int milliseconds) {
+    engine().stallWorkerOnce(milliseconds);
+}
+#endif
+
+} // extern "C"

@@ -1,0 +1,209 @@
+// The engine library, loaded by name as the recorder loads it, recording a tone played
+// into a sink of the private PulseAudio server and captured from that sink's monitor.
+#include "wav_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace kelvo::engine::testing;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+extern char** environ;
+
+namespace {
+
+constexpr double kToneHz = 440;
+constexpr double kToneAmplitude = 0.5; // of full scale
+
+struct Library {
+    void* handle = nullptr;
+    int (*initialize)() = nullptr;
+    int (*start)(int, std::uint32_t, std::uint32_t, const char*) = nullptr;
+    int (*stop)() = nullptr;
+    int (*left)() = nullptr;
+    int (*right)() = nullptr;
+    void (*stall)(int) = nullptr;
+
+    explicit Library(const char* path) {
+        handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr)
+            return;
+        initialize = reinterpret_cast<int (*)()>(dlsym(handle, "KelvoInitialize"));
+        start = reinterpret_cast<int (*)(int, std::uint32_t, std::uint32_t, const char*)>(
+            dlsym(handle, "KelvoStartMonitorA"));
+        stop = reinterpret_cast<int (*)()>(dlsym(handle, "KelvoStopMonitor"));
+        left = reinterpret_cast<int (*)()>(dlsym(handle, "KelvoPeakGetValueLeft"));
+        right = reinterpret_cast<int (*)()>(dlsym(handle, "KelvoPeakGetValueRight"));
+        stall = reinterpret_cast<void (*)(int)>(dlsym(handle, "KelvoTestStallWorkerOnce"));
+    }
+    bool complete() const { return initialize && start && stop && left && right; }
+};
+
+int run(const std::string& command) {
+    return std::system(command.c_str());
+}
+
+// Plays a long tone into the sink "speakers" until destroyed.
+class Tone {
+public:
+    Tone() {
+        path_ = (fs::temp_directory_path() / ("kelvo-tone-" + std::to_string(getpid()) + ".wav"))
+                    .string();
+        run("sox -q -n -r 48000 -c 2 '" + path_ + "' synth 30 sine " + std::to_string(kToneHz) +
+            " vol " + std::to_string(kToneAmplitude));
+        std::string exe = "/usr/bin/paplay";
+        std::vector<std::string> args = {exe, "-d", "speakers", path_};
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn(&pid_, exe.c_str(), nullptr, nullptr, argv.data(), environ);
+        // An idle null sink renders two-second blocks; its latency drops to what the
+        // streams ask for only once the block under way is done.
+        std::this_thread::sleep_for(2200ms);
+    }
+    ~Tone() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        fs::remove(path_);
+    }
+
+private:
+    std::string path_;
+    pid_t pid_ = -1;
+};
+
+class EnginePulse : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (run("pactl info >/dev/null 2>&1") != 0) {
+            serverMissing = true;
+            return;
+        }
+        run("pactl set-default-source speakers.monitor");
+        run("pactl set-sink-volume speakers 100%");
+        run("pactl set-source-volume speakers.monitor 100%");
+    }
+    void SetUp() override {
+        if (serverMissing) {
+            if (std::getenv("KELVO_PULSE_PID") != nullptr)
+                FAIL() << "the private sound server started for the tests is not reachable";
+            GTEST_SKIP() << "no sound server reachable (scripts/test starts one)";
+        }
+    }
+
+    struct Take {
+        WavContents wav;
+        double wallSeconds = 0;
+        int maxPeakLeft = 0;
+        int maxPeakRight = 0;
+    };
+
+    static Take record(Library& lib, std::uint32_t channels, std::uint32_t rate,
+                       std::chrono::milliseconds length, int stallMs = 0) {
+        Take take;
+        std::string path =
+            (fs::temp_directory_path() / ("kelvo-pulse-" + std::to_string(getpid()) + ".wav"))
+                .string();
+        lib.initialize();
+        auto began = Clock::now();
+        EXPECT_EQ(lib.start(1, channels, rate, path.c_str()), 0);
+        if (stallMs > 0) {
+            std::this_thread::sleep_for(300ms);
+            lib.stall(stallMs);
+        }
+        while (Clock::now() - began < length) {
+            std::this_thread::sleep_for(50ms);
+            take.maxPeakLeft = std::max(take.maxPeakLeft, lib.left());
+            take.maxPeakRight = std::max(take.maxPeakRight, lib.right());
+        }
+        EXPECT_EQ(lib.stop(), 0);
+        take.wallSeconds = std::chrono::duration<double>(Clock::now() - began).count();
+        take.wav = readWav(path);
+        fs::remove(path);
+        return take;
+    }
+
+    static inline bool serverMissing = false;
+};
+
+// Samples of channel 0 as fractions of full scale.
+std::vector<double> firstChannel(const WavContents& w) {
+    std::vector<double> out;
+    const std::size_t frames = w.dataSize() / w.blockAlign();
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (w.blockAlign() == 1)
+            out.push_back((w.data()[i] - 128) / 128.0);
+        else
+            out.push_back(static_cast<std::int16_t>(w.u16(44 + 4 * i)) / 32768.0);
+    }
+    return out;
+}
+
+void expectTone(const WavContents& w) {
+    auto s = firstChannel(w);
+    const std::size_t rate = w.sampleRate();
+    ASSERT_GT(s.size(), rate) << "less than a second of audio";
+    // Skip the first 200 ms, where the tone may still be on its way through the server.
+    std::size_t from = rate / 5, crossings = 0;
+    double peak = 0;
+    for (std::size_t i = from + 1; i < s.size(); ++i) {
+        peak = std::max(peak, std::abs(s[i]));
+        crossings += (s[i - 1] < 0) != (s[i] < 0);
+    }
+    double seconds = static_cast<double>(s.size() - from) / rate;
+    EXPECT_NEAR(peak, kToneAmplitude, 0.05);
+    EXPECT_NEAR(crossings / 2.0 / seconds, kToneHz, kToneHz * 0.03);
+}
+
+} // namespace
+
+TEST_F(EnginePulse, RecordsTheToneInEveryFormatWithTheWallClocksDuration) {
+    Library lib(KELVO_LIBRARY);
+    ASSERT_TRUE(lib.complete()) << dlerror();
+    Tone tone;
+    for (auto [channels, rate] :
+         {std::pair<std::uint32_t, std::uint32_t>{2, 44100}, {2, 22000}, {1, 48000}, {1, 11000}}) {
+        SCOPED_TRACE(std::to_string(channels) + " channels at " + std::to_string(rate));
+        Take t = record(lib, channels, rate, 1500ms);
+        const WavContents& w = t.wav;
+        ASSERT_TRUE(w.headerIsCanonical());
+        EXPECT_EQ(w.channels(), channels);
+        EXPECT_EQ(w.sampleRate(), rate);
+        EXPECT_EQ(w.bitsPerSample(), 8 * channels);
+        EXPECT_EQ(w.blockAlign(), channels * channels);
+        EXPECT_EQ(w.avgBytesPerSec(), rate * channels * channels);
+        EXPECT_EQ(w.riffSize(), w.bytes.size() - 8);
+        EXPECT_EQ(w.dataSize(), w.dataOnDisk());
+        double duration = static_cast<double>(w.dataSize()) / w.avgBytesPerSec();
+        EXPECT_NEAR(duration, t.wallSeconds, 0.150);
+        expectTone(w);
+        // The peaks the meters read: the tone's level, in 16-bit units.
+        const int expected = static_cast<int>(kToneAmplitude * 32767);
+        EXPECT_NEAR(t.maxPeakLeft, expected, expected * 0.08);
+        EXPECT_NEAR(t.maxPeakRight, expected, expected * 0.08);
+    }
+}
+
+TEST_F(EnginePulse, AWorkerStallOfOneAndAHalfSecondsLeavesNoGap) {
+    Library lib(KELVO_TESTHOOKS_LIBRARY);
+    ASSERT_TRUE(lib.complete() && lib.stall != nullptr) << dlerror();
+    Tone tone;
+    Take t = record(lib, 2, 44100, 3000ms, 1500);
+    double duration = static_cast<double>(t.wav.dataSize()) / t.wav.avgBytesPerSec();
+    EXPECT_NEAR(duration, t.wallSeconds, 0.150);
+    expectTone(t.wav);
+}
