@@ -1,0 +1,45 @@
+#include "recorder/recording/encoder_launcher.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace kelvo {
+
+namespace {
+
+bool isRegularFile(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+} // namespace
+
+std::string bitRateOf(const std::string& mp3Quality) {
+    return mp3Quality.substr(0, mp3Quality.find(' '));
+}
+
+EncoderLauncher::EncoderLauncher(ProcessLauncher& launcher, std::string workingFolder,
+                                 std::vector<std::string> scriptFolders)
+    : launcher_(launcher), workingFolder_(std::move(workingFolder)),
+      scriptFolders_(std::move(scriptFolders)) {}
+
+int EncoderLauncher::run(const std::string& bitRate, const std::string& wavName) {
+    std::vector<std::string> args{bitRate, wavName, wavName + ".mp3"};
+    for (const std::string& folder : scriptFolders_) {
+        const std::string script = folder + "/" + kEncoderScript;
+        if (!isRegularFile(script)) {
+            continue;
+        }
+        if (access(script.c_str(), X_OK) == 0) {
+            return launcher_.start(script, args, workingFolder_);
+        }
+        // A script copied without its executable bit (a download, a FAT stick) still runs.
+        args.insert(args.begin(), script);
+        return launcher_.start("/bin/sh", args, workingFolder_);
+    }
+    return launcher_.start(kEncoderScript, args, workingFolder_);
+}
+
+} // namespace kelvo

@@ -1,0 +1,37 @@
+// Hands a finished WAV recording to encoder.bat, the user's script that makes the MP3.
+//
+// The script gets exactly three arguments: the bit rate, the WAV file's name relative to
+// the data folder, and the MP3 name (the WAV name with ".mp3" appended). It runs in the
+// data folder so those relative names resolve whatever the recorder's own current folder
+// is. The recorder does not wait for it and does not look at its outcome.
+#pragma once
+
+#include "recorder/recording/process_launcher.h"
+
+#include <string>
+#include <vector>
+
+namespace kelvo {
+
+inline constexpr const char* kEncoderScript = "encoder.bat";
+
+// The MP3 quality entry cut before its first blank: "64 Kb/sec" gives "64". A text with no
+// blank has nothing to cut and is passed whole, so the script sees what the user chose.
+std::string bitRateOf(const std::string& mp3Quality);
+
+class EncoderLauncher {
+public:
+    // scriptFolders are searched in order for encoder.bat before the PATH is.
+    EncoderLauncher(ProcessLauncher& launcher, std::string workingFolder,
+                    std::vector<std::string> scriptFolders);
+
+    // Returns the encoder's process id, or -1 when it could not be started.
+    int run(const std::string& bitRate, const std::string& wavName);
+
+private:
+    ProcessLauncher& launcher_;
+    std::string workingFolder_;
+    std::vector<std::string> scriptFolders_;
+};
+
+} // namespace kelvo

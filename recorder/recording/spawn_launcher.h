@@ -1,0 +1,16 @@
+// ProcessLauncher on posix_spawn. Each started child is reaped by a detached thread that
+// waits for it alone, so no zombies pile up and no SIGCHLD handler is installed behind
+// Qt's back.
+#pragma once
+
+#include "recorder/recording/process_launcher.h"
+
+namespace kelvo {
+
+class SpawnLauncher : public ProcessLauncher {
+public:
+    int start(const std::string& program, const std::vector<std::string>& args,
+              const std::string& workingFolder) override;
+};
+
+} // namespace kelvo

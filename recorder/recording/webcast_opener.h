@@ -1,0 +1,15 @@
+// Opens a webcast address with the desktop's own handler (xdg-open), so the browser or
+// player starts playing while the recording already runs.
+#pragma once
+
+#include "recorder/recording/process_launcher.h"
+
+#include <string>
+
+namespace kelvo {
+
+// Hands the address unchanged, as one argument; an empty address opens nothing. Returns
+// the opener's process id, or -1 when nothing was started.
+int openWebcastAddress(ProcessLauncher& launcher, const std::string& address);
+
+} // namespace kelvo
