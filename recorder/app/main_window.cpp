@@ -1,0 +1,493 @@
+#include "recorder/app/main_window.h"
+
+#include "recorder/app/program_folders.h"
+#include "recorder/app/twips.h"
+#include "recorder/recording/format_lists.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+
+#include <utility>
+
+namespace kelvo {
+
+namespace {
+
+const char* const kProgramTitle = "KelvoRecorder";
+const char* const kDesignCaption = "Kelvo Recorder";
+const char* const kTimeFormat = "h:mm:ss AP";
+
+// The clock, the pickers and the schedule compare times as texts in this one form,
+// whatever the desktop's own regional settings are.
+QLocale timeLocale() {
+    return QLocale(QLocale::English, QLocale::UnitedStates);
+}
+
+struct Weekday {
+    const char* caption;
+    const char* day;
+};
+const std::array<Weekday, 7> kWeekdays{{{"S", "Sunday"},
+                                        {"M", "Monday"},
+                                        {"T", "Tuesday"},
+                                        {"W", "Wednesday"},
+                                        {"T", "Thursday"},
+                                        {"F", "Friday"},
+                                        {"S", "Saturday"}}};
+
+QLabel* label(const QString& text, QWidget* parent) {
+    return new QLabel(text, parent);
+}
+
+QComboBox* list(const QStringList& entries, const QString& tip, QWidget* parent) {
+    auto* combo = new QComboBox(parent);
+    combo->addItems(entries);
+    combo->setToolTip(tip);
+    return combo;
+}
+
+QTimeEdit* timePicker(const QTime& time, const QString& tip, QWidget* parent) {
+    auto* picker = new QTimeEdit(parent);
+    picker->setLocale(timeLocale());
+    picker->setDisplayFormat(QString::fromLatin1(kTimeFormat));
+    picker->setTime(time);
+    picker->setToolTip(tip);
+    return picker;
+}
+
+// Stand-in for a level meter until the meters module supplies its drawing widget.
+QWidget* meterPlaceholder(const QString& tip, QWidget* parent) {
+    auto* meter = new QWidget(parent);
+    meter->setFixedSize(10, 75); // meters are drawn in pixels, not twips
+    meter->setAutoFillBackground(true);
+    QPalette dark = meter->palette();
+    dark.setColor(QPalette::Window, Qt::black);
+    meter->setPalette(dark);
+    meter->setToolTip(tip);
+    return meter;
+}
+
+} // namespace
+
+MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
+    : QWidget(parent), services_(std::move(services)) {
+    setObjectName(QStringLiteral("Form1"));
+    // The show loader replaces this with the show's title once it exists.
+    setWindowTitle(QString::fromLatin1(kDesignCaption));
+    setAcceptDrops(true);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        dpi_ = screen->logicalDotsPerInch();
+    }
+    buildControls();
+    createRecordingController();
+    connectHandlers();
+    setFixedSize(toPixels(2400), toPixels(1635));
+}
+
+MainWindow::~MainWindow() = default;
+
+int MainWindow::toPixels(double twips) const {
+    return twipsToPixels(twips, dpi_);
+}
+
+QString MainWindow::clockText(const QTime& time) {
+    return QLatin1Char(' ') + timeLocale().toString(time, QString::fromLatin1(kTimeFormat));
+}
+
+template <typename Widget>
+Widget* MainWindow::place(Widget* widget, const char* name, int left, int top, int width,
+                          int height) {
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
+    return widget;
+}
+
+QFrame* MainWindow::panel(const char* name, int left, int top, int width, int height) {
+    auto* frame = new QFrame(this);
+    frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    return place(frame, name, left, top, width, height);
+}
+
+void MainWindow::buildControls() {
+    QFont small = font();
+    small.setPointSize(7); // the design's small face: the compact window is 2400 twips wide
+    setFont(small);
+
+    // Panels from left to right; the status and show panels overlap the ones above them,
+    // as designed, so they are created later and lie on top.
+    buildClockPanel(panel("Frame1", 15, 0, 1680, 1215));
+    buildTransportPanel(panel("Frame2", 1695, 0, 705, 1215));
+    buildStatusPanel(panel("Frame4", 15, 1125, 2385, 510));
+    buildWeekdayPanel(panel("Frame7", 2400, 0, 525, 1635));
+    buildSourcePanel(panel("Frame3", 2925, 0, 2775, 1215));
+    buildShowPanel(panel("Frame6", 2925, 1125, 2775, 510));
+    buildOutputPanel(panel("Frame5", 5700, 0, 3630, 1635));
+    buildHiddenControls();
+    buildTimers();
+}
+
+void MainWindow::buildClockPanel(QFrame* frame) {
+    auto* clock = place(label({}, frame), "Label1", 60, 75, 1560, 360);
+    clock->setToolTip(QStringLiteral("This is the current time"));
+    clock->setAlignment(Qt::AlignCenter);
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPointSize(12);
+    arial.setBold(true);
+    clock->setFont(arial);
+    controls_.label1 = clock;
+
+    place(label(QStringLiteral("Start"), frame), "Label11", 60, 495, 405, 255);
+    controls_.dtPicker1 =
+        place(timePicker(QTime(1, 0), QStringLiteral("This is when recording will start"), frame),
+              "DTPicker1", 465, 465, 1170, 315);
+    place(label(QStringLiteral("Stop"), frame), "Label2", 60, 825, 405, 255);
+    controls_.dtPicker3 = place(
+        timePicker(QTime(5, 0), QStringLiteral("This is the time that recording will stop"), frame),
+        "DTPicker3", 465, 795, 1170, 315);
+}
+
+void MainWindow::buildTransportPanel(QFrame* frame) {
+    const auto button = [&](const char* name, const QString& caption, const QString& tip, int row) {
+        auto* b = place(new QPushButton(caption, frame), name, 60, 75 + row * 270, 585, 255);
+        b->setToolTip(tip);
+        return b;
+    };
+    controls_.command1 =
+        button("Command1", QStringLiteral("Rec"), QStringLiteral("Starts recording now."), 0);
+    controls_.command2 = button("Command2", QStringLiteral("Stop"),
+                                QStringLiteral("Immediately Stops the current Recording."), 1);
+    controls_.command3 =
+        button("Command3", QStringLiteral("| |"),
+               QStringLiteral("Pauses the current recording. Hit again to resume."), 2);
+    controls_.command4 = button("Command4", QStringLiteral(">>"), {}, 3);
+}
+
+void MainWindow::buildStatusPanel(QFrame* frame) {
+    controls_.label6 = place(label(QStringLiteral("Idle"), frame), "Label6", 60, 165, 2265, 255);
+}
+
+void MainWindow::buildWeekdayPanel(QFrame* frame) {
+    for (std::size_t i = 0; i < kWeekdays.size(); ++i) {
+        const QByteArray name = "Check" + QByteArray::number(static_cast<int>(i) + 2);
+        auto* box = place(new QCheckBox(QString::fromLatin1(kWeekdays[i].caption), frame),
+                          name.constData(), 75, 30 + static_cast<int>(i) * 225, 420, 225);
+        box->setToolTip(QStringLiteral("Check this to record on %1")
+                            .arg(QString::fromLatin1(kWeekdays[i].day)));
+        controls_.weekdays[i] = box;
+    }
+}
+
+void MainWindow::buildSourcePanel(QFrame* frame) {
+    controls_.picture1 = meterPlaceholder(
+        QStringLiteral("This is the live peak value for the Left channel."), frame);
+    controls_.picture1->setObjectName(QStringLiteral("Picture1"));
+    controls_.picture1->move(toPixels(60), toPixels(15));
+
+    auto* slider = place(new QSlider(Qt::Vertical, frame), "Slider1", 225, 0, 330, 1110);
+    slider->setRange(0, 100);
+    // Position 0 is the loudest and sits at the top; the keys move the thumb the way
+    // their arrows point.
+    slider->setInvertedAppearance(true);
+    slider->setInvertedControls(true);
+    slider->setValue(50);
+    slider->setToolTip(
+        QStringLiteral("This slider allows you to adjust the input level of your source."));
+    controls_.slider1 = slider;
+
+    controls_.picture2 = meterPlaceholder(
+        QStringLiteral("This is the live peak value for the Right channel."), frame);
+    controls_.picture2->setObjectName(QStringLiteral("Picture2"));
+    controls_.picture2->move(toPixels(570), toPixels(15));
+
+    place(label(QStringLiteral("Source"), frame), "Label3", 840, 45, 645, 195);
+    controls_.check1 = place(new QCheckBox(QStringLiteral("Monitor Source"), frame), "Check1", 1500,
+                             30, 1215, 225);
+    controls_.combo5 = place(
+        list({}, QStringLiteral("This allows you to select which sound source to record."), frame),
+        "Combo5", 840, 240, 1860, 315);
+    place(label(QStringLiteral("Sample Rate"), frame), "Label4", 840, 600, 1110, 195);
+    controls_.combo1 =
+        place(list(sampleRateEntries(),
+                   QStringLiteral("This is the sample rate at which the source will be recorded."),
+                   frame),
+              "Combo1", 840, 795, 1110, 315);
+    place(label(QStringLiteral("Channels"), frame), "Label12", 2010, 600, 690, 195);
+    controls_.combo3 = place(
+        list(channelEntries(), QStringLiteral("2 Channels is Stereo, One is Monophonic"), frame),
+        "Combo3", 2010, 795, 450, 315);
+    controls_.command5 =
+        place(new QPushButton(QStringLiteral(">>"), frame), "Command5", 2475, 795, 270, 315);
+}
+
+void MainWindow::buildShowPanel(QFrame* frame) {
+    place(label(QStringLiteral("Show:"), frame), "Label5", 60, 150, 555, 255);
+    auto* shows = place(new QListWidget(frame), "File1", 615, 105, 2100, 315);
+    shows->setToolTip(QStringLiteral("Double click to edit show name or use arrows to select "
+                                     "settings, then click once to load"));
+    shows->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    controls_.file1 = shows;
+    auto* name = place(new QLineEdit(frame), "Text1", 615, 105, 2100, 315);
+    name->setToolTip(QStringLiteral("Enter name of show here, then press enter to save"));
+    name->hide();
+    controls_.text1 = name;
+}
+
+void MainWindow::buildOutputPanel(QFrame* frame) {
+    place(label(QStringLiteral("Output Format"), frame), "Label9", 120, 45, 3390, 195);
+    controls_.combo2 = place(list(outputFormatEntries(),
+                                  QStringLiteral("This allows you to select the type of file to "
+                                                 "generate in your soundfiles folder."),
+                                  frame),
+                             "Combo2", 120, 240, 3390, 315);
+    place(label(QStringLiteral("MP3 Quality"), frame), "Label10", 120, 600, 3390, 195);
+    controls_.combo4 = place(list(mp3QualityEntries(),
+                                  QStringLiteral("The data rate to use when encoding MP3 files. "
+                                                 "Higher is better but bigger."),
+                                  frame),
+                             "Combo4", 120, 795, 3390, 315);
+    controls_.combo4->setEnabled(false);
+    place(label(QStringLiteral("WebCast Address"), frame), "Label7", 120, 1155, 3390, 195);
+    controls_.text4 = place(new QLineEdit(frame), "Text4", 120, 1350, 3390, 255);
+    controls_.text4->setToolTip(QStringLiteral("Insert WebCast Address Here, Then Select "
+                                               "\"Wave\" source. (http://radio.example.com/"
+                                               "live.m3u)"));
+}
+
+// Below the client area's bottom edge: kept in the window and its keyboard order but
+// never visible at any width.
+void MainWindow::buildHiddenControls() {
+    controls_.command6 =
+        place(new QPushButton(QStringLiteral("X"), this), "Command6", 5400, 1725, 255, 240);
+    place(label(QStringLiteral("WMA Quality"), this), "Label8", 5820, 1800, 1200, 195);
+    auto* wma = place(new QComboBox(this), "Combo6", 5820, 2010, 1500, 315);
+    wma->setEditable(true);
+    wma->setEditText(QStringLiteral("WMA"));
+    wma->setEnabled(false);
+    wma->setToolTip(QStringLiteral("This is the Quality setting for WMA output files."));
+    controls_.combo6 = wma;
+
+    for (QWidget** holder : {&controls_.picture3, &controls_.picture4}) {
+        *holder = new QWidget(this);
+        (*holder)->hide();
+    }
+    controls_.picture3->setObjectName(QStringLiteral("Picture3"));
+    controls_.picture4->setObjectName(QStringLiteral("Picture4"));
+}
+
+void MainWindow::buildTimers() {
+    const auto timer = [this](const char* name, int interval) {
+        auto* t = new QTimer(this);
+        t->setObjectName(QString::fromLatin1(name));
+        t->setInterval(interval);
+        return t;
+    };
+    controls_.timer1 = timer("Timer1", 1000);
+    controls_.timer2 = timer("Timer2", 50);
+    controls_.timer3 = timer("Timer3", 2000);
+    controls_.timer4 = timer("Timer4", 2000);
+    controls_.timer5 = timer("Timer5", 1000);
+    controls_.timer8 = timer("Timer8", 60000);
+}
+
+void MainWindow::createRecordingController() {
+    const RecordingWidgets widgets{controls_.label6, controls_.label1, controls_.combo1,
+                                   controls_.combo2, controls_.combo3, controls_.combo4,
+                                   controls_.text4,  controls_.check1, controls_.timer2,
+                                   controls_.timer3, controls_.timer4, controls_.timer5};
+    // The hooks are read when called, so subsystems may fill hooks_ after construction.
+    RecordingHooks hooks;
+    hooks.stopMonitoring = [this] { call(hooks_.stopMonitoring); };
+    hooks.applySourceSelection = [this] { call(hooks_.applySourceSelection); };
+    hooks.clearLevelMeters = [this] { call(hooks_.clearLevelMeters); };
+    hooks.sourceName = [this] {
+        return hooks_.sourceName ? hooks_.sourceName() : controls_.combo5->currentText();
+    };
+    hooks.currentShowName = [this] {
+        return hooks_.currentShowName ? hooks_.currentShowName()
+                                      : QString::fromLatin1(kDefaultShowName);
+    };
+
+    std::vector<std::string> encoderFolders{QFile::encodeName(services_.dataFolder).toStdString()};
+    if (services_.programFolder != services_.dataFolder) {
+        // The user's own encoder.bat in the data folder wins over the one installed.
+        encoderFolders.push_back(QFile::encodeName(services_.programFolder).toStdString());
+    }
+    recording_ = std::make_unique<RecordingController>(
+        *services_.engine, *services_.launcher, widgets, std::move(hooks),
+        [this](const QString& text) { showMessage(text); },
+        services_.clock ? services_.clock : systemClock(),
+        RecordingSetup{services_.dataFolder, std::move(encoderFolders)});
+}
+
+void MainWindow::connectHandlers() {
+    connect(controls_.command1, &QPushButton::clicked, this,
+            [this] { recording_->startRecording(); });
+    connect(controls_.command2, &QPushButton::clicked, this,
+            [this] { recording_->stopRecording(); });
+    connect(controls_.command3, &QPushButton::clicked, this, [this] { recording_->togglePause(); });
+    connect(controls_.command4, &QPushButton::clicked, this, &MainWindow::toggleSettingsWidth);
+    connect(controls_.command5, &QPushButton::clicked, this, &MainWindow::toggleFullWidth);
+    connect(controls_.timer1, &QTimer::timeout, this, &MainWindow::clockTick);
+    connect(controls_.timer5, &QTimer::timeout, this, [this] { recording_->blinkTick(); });
+
+    // Programmatic changes run the rule too, as show loading relies on.
+    for (QComboBox* combo : {controls_.combo1, controls_.combo2}) {
+        connect(combo, &QComboBox::currentTextChanged, this,
+                &MainWindow::updateFormatDependentLists);
+    }
+}
+
+bool MainWindow::startUp() {
+    if (!ensureDataFolders(services_.dataFolder)) {
+        showMessage(QStringLiteral("The folders configurations and soundfiles cannot be created "
+                                   "in %1, so shows cannot be saved and nothing can be recorded.")
+                        .arg(services_.dataFolder));
+    }
+    // The command-line flag and the show list's selection guard belong to the shows
+    // module; the paused flag, the colours, the peak holds and the monitoring flag start
+    // cleared when their owners are constructed.
+    applyDefaults();
+    call(hooks_.associateFileType); // shows: empty until file association lands
+    stopAllTimersButTheClock();
+    // mixer: without a hook there is no mixer to fail, so start-up goes on
+    if (hooks_.startMixer && !hooks_.startMixer()) {
+        return false; // the mixer has told the user why
+    }
+    call(hooks_.initializeSources); // mixer: empty until InitializeSources lands
+    call(hooks_.clearLevelMeters);  // meters: empty until the meters land
+    refreshShowList();
+    call(hooks_.loadCurrentShow);   // shows: empty until the show loader lands
+    call(hooks_.selectCurrentShow); // shows: empty until the show list lands
+    controls_.label1->setText(clockText(now().time()));
+    return true;
+}
+
+void MainWindow::applyDefaults() {
+    recording_->setWebcastAddress({});
+    controls_.slider1->setValue(50);
+    controls_.combo1->setCurrentText(QStringLiteral("44.1 kHz (CD)"));
+    controls_.combo2->setCurrentText(formats::kWav);
+    controls_.combo3->setCurrentText(QStringLiteral("2"));
+    controls_.combo4->setCurrentText(QStringLiteral("64 Kb/sec"));
+    controls_.dtPicker1->setTime(QTime(1, 0));
+    controls_.dtPicker3->setTime(QTime(5, 0));
+    for (QCheckBox* day : controls_.weekdays) {
+        day->setChecked(true);
+    }
+}
+
+void MainWindow::stopAllTimersButTheClock() {
+    for (QTimer* timer : {controls_.timer2, controls_.timer3, controls_.timer4, controls_.timer5,
+                          controls_.timer8}) {
+        timer->stop();
+    }
+    controls_.timer1->start();
+}
+
+QDateTime MainWindow::now() const {
+    return services_.clock ? services_.clock() : QDateTime::currentDateTime();
+}
+
+void MainWindow::clockTick() {
+    const QDateTime moment = now();
+    controls_.label1->setText(clockText(moment.time()));
+    // The schedule module plugs in here: it compares `moment` with DTPicker1/DTPicker3 and
+    // the weekday boxes and calls recording().startRecording() or stopRecording().
+    if (hooks_.scheduleTick) {
+        hooks_.scheduleTick(moment);
+    }
+}
+
+void MainWindow::refreshShowList() {
+    const QDir folder(services_.dataFolder + QLatin1Char('/') + kConfigurationsFolder);
+    controls_.file1->clear();
+    controls_.file1->addItems(folder.entryList(QDir::Files, QDir::Name));
+}
+
+void MainWindow::updateFormatDependentLists() {
+    kelvo::updateFormatDependentLists(
+        {controls_.combo1, controls_.combo2, controls_.combo4, controls_.combo6});
+}
+
+void MainWindow::toggleSettingsWidth() {
+    if (settingsWidthOpen_ == 1) {
+        setOuterWidth(kCompactWidthTwips);
+        settingsWidthOpen_ = 0;
+        controls_.command4->setText(QStringLiteral(">>"));
+        fullWidthOpen_ = 0;
+        controls_.command5->setText(QStringLiteral(">>"));
+    } else {
+        setOuterWidth(kSettingsWidthTwips);
+        settingsWidthOpen_ = 1;
+        controls_.command4->setText(QStringLiteral("<<"));
+    }
+}
+
+void MainWindow::toggleFullWidth() {
+    if (fullWidthOpen_ == 1) {
+        setOuterWidth(kSettingsWidthTwips);
+        fullWidthOpen_ = 0;
+        controls_.command5->setText(QStringLiteral(">>"));
+    } else {
+        setOuterWidth(kFullWidthTwips);
+        fullWidthOpen_ = 1;
+        controls_.command5->setText(QStringLiteral("<<"));
+    }
+}
+
+void MainWindow::setOuterWidth(int twips) {
+    // The widths are of the whole window, frame included, as the window manager draws it.
+    const int frame = frameGeometry().width() - geometry().width();
+    setFixedSize(toPixels(twips) - frame, height());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!shutDown_) {
+        shutDown_ = true;
+        // The recording ends first, so the show saved below is the one that was recorded
+        // and the WAV file is complete before anything else can go wrong.
+        recording_->stopRecording();
+        call(hooks_.stopMonitoring);
+        call(hooks_.saveCurrentShow);
+    }
+    event->accept();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (hooks_.openDroppedFile && event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (hooks_.openDroppedFile && !urls.isEmpty() && urls.first().isLocalFile()) {
+        hooks_.openDroppedFile(urls.first().toLocalFile());
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::showMessage(const QString& text) {
+    if (services_.messages) {
+        services_.messages(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramTitle), text, QMessageBox::Ok,
+                    this);
+    box.exec();
+}
+
+void MainWindow::call(const std::function<void()>& hook) const {
+    if (hook) {
+        hook();
+    }
+}
+
+} // namespace kelvo
