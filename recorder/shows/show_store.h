@@ -1,0 +1,82 @@
+// Show files on disk: one file per show in the configurations folder beside the program,
+// named exactly like the show. The window keeps the current show name; this module turns
+// names into files and back.
+//
+// Everything here runs on the window's thread; nothing is cached between calls.
+#pragma once
+
+#include "recorder/shows/show_record.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvo {
+
+inline constexpr std::string_view kDefaultShowName = "Default";
+inline constexpr std::string_view kCaptionSuffix = " - KelvoRecorder";
+inline constexpr std::string_view kShowFileExtension = ".cia";
+
+// The file name with every ".cia" removed (letter case counts): "a.cia.b" gives "a.b".
+std::string showTitle(std::string_view fileName);
+
+// The main window's caption for a show title: "Morning - KelvoRecorder".
+std::string showCaption(std::string_view title);
+
+// Why a name cannot be a show name, as a message for the user; empty when it can. A valid
+// name is one file name inside the configurations folder, never a path out of it.
+std::optional<std::string> showNameError(std::string_view name);
+
+// The show named by the program's arguments, which together, joined by blanks, are the path
+// of a file. Empty optional: there is no command line, it plays no part. Otherwise the name
+// of that file as stored on disk, or "" when no file is there (the loader makes that
+// "Default"). A path wrapped in double quotes names no file.
+std::optional<std::string> showNameFromCommandLine(const std::vector<std::string>& arguments);
+
+// The show named by files dropped on the window: the last one decides. "" when it is missing
+// or a folder.
+std::string showNameFromDroppedFiles(const std::vector<std::filesystem::path>& files);
+
+// The outcome of loading a show.
+struct LoadedShow {
+    // The current show name from now on: never empty, no double quotes.
+    std::string showName;
+    std::string title;
+    std::string caption;
+    // Nothing to apply when empty: the file is new, empty or holds no complete record.
+    std::optional<LoadedShowRecord> record;
+    // Why the file could not be made or read; loading carries on without it.
+    std::string problem;
+};
+
+class ShowStore {
+public:
+    explicit ShowStore(std::filesystem::path programFolder);
+
+    std::filesystem::path configurationsFolder() const;
+
+    // Program folder + "/configurations/" + name; no extension is added.
+    std::filesystem::path showPath(std::string_view showName) const;
+
+    // Works out the effective name (double quotes removed, empty or unusable names become
+    // "Default"), creates the file empty when it is missing and reads its last record.
+    LoadedShow load(std::string_view showName) const;
+
+    // Replaces the show's file atomically. Empty on success, else a message for the user;
+    // an invalid name writes nothing.
+    [[nodiscard]] std::optional<std::string> save(std::string_view showName,
+                                                  const ShowRecord& record) const;
+
+    // Names of the files in configurations, sorted by name ignoring letter case.
+    std::vector<std::string> list() const;
+
+    // Removes the show's file; false when the name is invalid or nothing was removed.
+    bool remove(std::string_view showName) const;
+
+private:
+    std::filesystem::path programFolder_;
+};
+
+} // namespace kelvo

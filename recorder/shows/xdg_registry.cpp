@@ -1,0 +1,141 @@
+#include "recorder/shows/xdg_registry.h"
+
+#include "recorder/shows/atomic_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kelvo {
+
+namespace {
+
+constexpr std::chrono::seconds kToolTimeout{5};
+
+std::optional<std::string> fileContent(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Replaced {
+    std::filesystem::path path;
+    std::optional<std::string> previous;
+};
+
+void restore(const std::vector<Replaced>& replaced) {
+    for (auto it = replaced.rbegin(); it != replaced.rend(); ++it) {
+        if (it->previous) {
+            (void)replaceFileAtomically(it->path, *it->previous);
+        } else {
+            std::error_code error;
+            std::filesystem::remove(it->path, error);
+        }
+    }
+}
+
+} // namespace
+
+std::filesystem::path xdgDataHome() {
+    const char* configured = std::getenv("XDG_DATA_HOME");
+    if (configured && configured[0] == '/')
+        return configured;
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] == '\0') {
+        const passwd* user = ::getpwuid(::getuid());
+        home = user ? user->pw_dir : nullptr;
+    }
+    if (!home || home[0] == '\0')
+        return {};
+    return std::filesystem::path(home) / ".local" / "share";
+}
+
+XdgDesktopRegistry::XdgDesktopRegistry() : dataHome_(xdgDataHome()) {}
+
+XdgDesktopRegistry::XdgDesktopRegistry(std::filesystem::path dataHome)
+    : dataHome_(std::move(dataHome)) {}
+
+bool XdgDesktopRegistry::install(const std::vector<DataFile>& files) {
+    if (dataHome_.empty())
+        return false;
+    std::vector<Replaced> replaced;
+    for (const DataFile& file : files) {
+        const std::filesystem::path path = dataHome_ / file.relativePath;
+        auto previous = fileContent(path);
+        if (previous == file.content)
+            continue;
+        std::error_code error;
+        std::filesystem::create_directories(path.parent_path(), error);
+        if (error || replaceFileAtomically(path, file.content)) {
+            restore(replaced);
+            return false;
+        }
+        replaced.push_back({path, std::move(previous)});
+    }
+    if (!replaced.empty()) {
+        runQuietly({"update-mime-database", (dataHome_ / "mime").string()}, kToolTimeout);
+        runQuietly({"update-desktop-database", (dataHome_ / "applications").string()},
+                   kToolTimeout);
+    }
+    return true;
+}
+
+bool runQuietly(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout) {
+    if (arguments.empty())
+        return false;
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return false;
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return false;
+
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (done < 0 && errno != EINTR)
+            return false;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool associateFileType(std::string_view extension, const std::filesystem::path& program) {
+    XdgDesktopRegistry registry;
+    return associateFileType(extension, program, registry);
+}
+
+} // namespace kelvo
