@@ -1,0 +1,133 @@
+#include "recorder/meters/monitoring.h"
+
+#include "recorder/meters/meter_poll.h"
+#include "recorder/recording/capture_engine.h"
+
+#include <QCheckBox>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <string>
+#include <utility>
+
+namespace kelvo {
+
+namespace {
+
+constexpr int kLimitMs = 60000;
+constexpr std::int16_t kMonitoring = -1;
+
+// Monitoring only watches levels: the lowest rate in 16-bit stereo, whatever the lists show.
+constexpr int kWriteFile = 0;
+constexpr std::uint32_t kChannels = 2;
+constexpr std::uint32_t kSampleRate = 8000;
+
+QString engineMissingMessage(const std::string& reason) {
+    QString text = QStringLiteral(
+        "The capture engine could not be loaded, so the source cannot be monitored.");
+    if (!reason.empty()) {
+        text += QStringLiteral("\n\n") + QString::fromStdString(reason);
+    }
+    return text;
+}
+
+} // namespace
+
+Monitoring::Monitoring(CaptureEngine& engine, MeterPoll& meters, QCheckBox& monitorBox,
+                       QTimer& limitTimer, Hooks hooks, QObject* parent)
+    : QObject(parent), engine_(engine), meters_(meters), monitorBox_(monitorBox),
+      limitTimer_(limitTimer), hooks_(std::move(hooks)) {
+    if (!hooks_.showMessage) {
+        hooks_.showMessage = [this](const QString& title, const QString& text) {
+            QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok,
+                            monitorBox_.window());
+            box.exec();
+        };
+    }
+    limitTimer_.setInterval(kLimitMs);
+    connect(&monitorBox_, &QCheckBox::toggled, this, &Monitoring::monitorBoxChanged);
+    connect(&limitTimer_, &QTimer::timeout, this, &Monitoring::limitTimerTick);
+}
+
+bool Monitoring::startMonitoring() {
+    if (flag_ != 0) {
+        return true;
+    }
+    if (hooks_.setRecordingSelection) {
+        hooks_.setRecordingSelection(1);
+    }
+    if (hooks_.applyInputLevel) {
+        hooks_.applyInputLevel();
+    }
+    meters_.clearLevelMeters();
+    if (!startEngine()) {
+        return false;
+    }
+    meters_.resetChannels();
+    meters_.enableTimers();
+    flag_ = kMonitoring;
+    return true;
+}
+
+bool Monitoring::startEngine() {
+    const int initialized = engine_.initialize();
+    if (initialized != 0 && !reportFailure(initialized)) {
+        return false;
+    }
+    const int started = engine_.startMonitor(kWriteFile, kChannels, kSampleRate, std::string());
+    if (started != 0 && !reportFailure(started)) {
+        return false;
+    }
+    return true;
+}
+
+void Monitoring::stopMonitoring() {
+    if (flag_ != kMonitoring) {
+        return;
+    }
+    meters_.disableTimers();
+    const int stopped = engine_.stopMonitor();
+    if (stopped != 0) {
+        reportFailure(stopped);
+    }
+    meters_.clearLevelMeters();
+    flag_ = 0;
+}
+
+bool Monitoring::reportFailure(int result) {
+    if (result == CaptureEngine::kEngineUnavailable) {
+        hooks_.showMessage(kProgramTitle, engineMissingMessage(engine_.loadError()));
+        return false;
+    }
+    hooks_.showMessage(kProgramTitle, kEngineBusyMessage);
+    return true;
+}
+
+void Monitoring::monitorBoxChanged() {
+    if (isRecording()) {
+        return;
+    }
+    if (!monitorBox_.isChecked()) {
+        stopMonitoring();
+        return;
+    }
+    if (startMonitoring()) {
+        limitTimer_.start();
+    } else {
+        // Nothing runs: a ticked box would claim otherwise. Its handler finds monitoring off.
+        monitorBox_.setChecked(false);
+    }
+}
+
+void Monitoring::limitTimerTick() {
+    limitTimer_.stop();
+    if (!isRecording() && monitorBox_.isChecked()) {
+        monitorBox_.setChecked(false);
+    }
+}
+
+bool Monitoring::isRecording() const {
+    return hooks_.isRecording && hooks_.isRecording();
+}
+
+} // namespace kelvo
