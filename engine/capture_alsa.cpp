@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <alsa/asoundlib.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -76,14 +77,10 @@ int AlsaCaptureDevice::open(const CaptureFormat& format, NotificationQueue& targ
         return -err;
     }
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    int count = snd_pcm_poll_descriptors_count(pcm_);
-    if (wakeFd_ < 0 || count <= 0) {
+    if (wakeFd_ < 0) {
         close();
         return EIO;
     }
-    fds_.assign(static_cast<std::size_t>(count) + 1, pollfd{});
-    snd_pcm_poll_descriptors(pcm_, fds_.data(), static_cast<unsigned>(count));
-    fds_.back() = pollfd{wakeFd_, POLLIN, 0};
     frameBytes_ = format.blockAlign;
     ring_.assign(static_cast<std::size_t>(format.avgBytesPerSec) * kRingSeconds, 0);
     ringRead_ = ringFill_ = 0;
@@ -104,15 +101,19 @@ int AlsaCaptureDevice::prepare(CaptureBuffer& buffer) {
 }
 
 int AlsaCaptureDevice::addBuffer(CaptureBuffer& buffer) {
+    bool idle;
     {
         std::lock_guard lock(mutex_);
         if (!accepting_ || !buffer.prepared || queued_ == queue_.size())
             return EINVAL;
         buffer.bytesRecorded = 0;
         queue_[(head_ + queued_) % queue_.size()] = &buffer;
-        ++queued_;
+        // Only a thread that had no buffer needs waking: otherwise it already sleeps
+        // until the buffer before this one is full.
+        idle = ++queued_ == 1;
     }
-    wake();
+    if (idle)
+        wake();
     return 0;
 }
 
@@ -158,31 +159,41 @@ bool AlsaCaptureDevice::isQueued(const CaptureBuffer& buffer) {
 // Moves everything ALSA has into the ring. When the ring is full (the worker stalled for
 // longer than it holds) the newest audio is what is lost, and counted.
 void AlsaCaptureDevice::readAvailable() {
-    for (;;) {
-        std::size_t space = ring_.size() - ringFill_;
-        if (space < frameBytes_) {
-            snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
-            if (avail > 0) {
-                overruns_.fetch_add(1, std::memory_order_relaxed);
-                snd_pcm_forward(pcm_, static_cast<snd_pcm_uframes_t>(avail));
-            }
-            return;
-        }
+    // Ask once how much there is and read exactly that: every call into a plugin costs.
+    snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+    if (avail < 0) {
+        recoverFrom(static_cast<int>(avail));
+        return;
+    }
+    auto wanted = static_cast<std::size_t>(avail) * frameBytes_;
+    if (wanted > ring_.size() - ringFill_) {
+        // The worker stalled longer than the ring holds: the newest audio is lost.
+        overruns_.fetch_add(1, std::memory_order_relaxed);
+        std::size_t room = (ring_.size() - ringFill_) / frameBytes_ * frameBytes_;
+        snd_pcm_forward(pcm_, static_cast<snd_pcm_uframes_t>((wanted - room) / frameBytes_));
+        wanted = room;
+    }
+    while (wanted > 0) {
         std::size_t write = (ringRead_ + ringFill_) % ring_.size();
-        std::size_t contiguous = std::min(space, ring_.size() - write);
-        auto frames = static_cast<snd_pcm_uframes_t>(contiguous / frameBytes_);
+        std::size_t chunk = std::min(wanted, ring_.size() - write);
+        auto frames = static_cast<snd_pcm_uframes_t>(chunk / frameBytes_);
         snd_pcm_sframes_t n = snd_pcm_readi(pcm_, ring_.data() + write, frames);
         if (n == -EAGAIN || n == 0)
             return;
         if (n < 0) {
-            // An overrun or a suspend: recover and go on; the audio of the gap is lost.
-            overruns_.fetch_add(1, std::memory_order_relaxed);
-            if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0)
-                quit_ = true; // the device is gone; the engine's stop stops waiting for it
+            recoverFrom(static_cast<int>(n));
             return;
         }
         ringFill_ += static_cast<std::size_t>(n) * frameBytes_;
+        wanted -= std::min(wanted, static_cast<std::size_t>(n) * frameBytes_);
     }
+}
+
+// An overrun or a suspend: recover and go on; the audio of the gap is lost and counted.
+void AlsaCaptureDevice::recoverFrom(int error) {
+    overruns_.fetch_add(1, std::memory_order_relaxed);
+    if (snd_pcm_recover(pcm_, error, 1) < 0)
+        quit_ = true; // the device is gone; the engine's stop stops waiting for it
 }
 
 // Copies from the ring into the front buffer; true when that buffer is full.
@@ -217,11 +228,31 @@ void AlsaCaptureDevice::run() {
             }
             target_->post({Notification::Data, buffer});
         }
-        if (::poll(fds_.data(), fds_.size(), 200) > 0 && (fds_.back().revents & POLLIN)) {
+        // Sleep until the front buffer should be full rather than on the PCM's own
+        // descriptors: one wake-up a buffer, and immune to plugins whose descriptors stay
+        // readable with nothing to read. A newly queued buffer wakes us at once.
+        pollfd wake{wakeFd_, POLLIN, 0};
+        if (::poll(&wake, 1, millisecondsToFillFront()) > 0) {
             std::uint64_t drained;
             (void)!::read(wakeFd_, &drained, sizeof drained);
         }
     }
+}
+
+int AlsaCaptureDevice::millisecondsToFillFront() {
+    constexpr int kMaxMs = 50; // also how often the ring is topped up while no buffer waits
+    std::size_t missing;
+    {
+        std::lock_guard lock(mutex_);
+        if (queued_ == 0)
+            return kMaxMs;
+        const CaptureBuffer& b = *queue_[head_];
+        std::size_t want = b.capacity - b.capacity % frameBytes_;
+        missing = want > filled_ + ringFill_ ? want - filled_ - ringFill_ : 0;
+    }
+    const std::size_t bytesPerSecond = ring_.size() / kRingSeconds;
+    int ms = static_cast<int>(missing * 1000 / std::max<std::size_t>(bytesPerSecond, 1)) + 2;
+    return std::clamp(ms, 2, kMaxMs);
 }
 
 void AlsaCaptureDevice::stopThread() {

@@ -2,6 +2,7 @@
 // exports, for headless use (cron, systemd timers) and for measuring the engine alone.
 #include "kelvo/kelvo.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -9,8 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -130,8 +131,20 @@ int main(int argc, char** argv) {
     const bool live = isatty(STDERR_FILENO) != 0;
     const auto began = std::chrono::steady_clock::now();
     auto elapsed = [&] { return std::chrono::steady_clock::now() - began; };
+    // Without a terminal there is nothing to draw: wake rarely. A signal cuts the sleep
+    // short (nanosleep returns on EINTR), so Ctrl-C still stops at once.
+    const long stepMs = live ? 100 : 1000;
     while (!g_stop && (seconds == 0 || elapsed() < std::chrono::seconds(seconds))) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        auto left = std::chrono::seconds(seconds) - elapsed();
+        long ms =
+            seconds == 0
+                ? stepMs
+                : std::clamp<long>(
+                      static_cast<long>(
+                          std::chrono::duration_cast<std::chrono::milliseconds>(left).count()),
+                      1, stepMs);
+        timespec pause{ms / 1000, (ms % 1000) * 1'000'000};
+        ::nanosleep(&pause, nullptr);
         if (live) {
             long s = std::chrono::duration_cast<std::chrono::seconds>(elapsed()).count();
             std::fprintf(stderr, "\r%02ld:%02ld:%02ld  L %s  R %s", s / 3600, s / 60 % 60, s % 60,
