@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
@@ -108,6 +109,8 @@ protected:
     struct Take {
         WavContents wav;
         double wallSeconds = 0;
+        double startSeconds = 0;
+        double stopSeconds = 0;
         int maxPeakLeft = 0;
         int maxPeakRight = 0;
     };
@@ -121,6 +124,7 @@ protected:
         lib.initialize();
         auto began = Clock::now();
         EXPECT_EQ(lib.start(1, channels, rate, path.c_str()), 0);
+        take.startSeconds = std::chrono::duration<double>(Clock::now() - began).count();
         if (stallMs > 0) {
             std::this_thread::sleep_for(300ms);
             lib.stall(stallMs);
@@ -130,8 +134,15 @@ protected:
             take.maxPeakLeft = std::max(take.maxPeakLeft, lib.left());
             take.maxPeakRight = std::max(take.maxPeakRight, lib.right());
         }
+        auto stopping = Clock::now();
         EXPECT_EQ(lib.stop(), 0);
+        take.stopSeconds = std::chrono::duration<double>(Clock::now() - stopping).count();
         take.wallSeconds = std::chrono::duration<double>(Clock::now() - began).count();
+        // Generous bounds only; the figures themselves are printed for the record.
+        EXPECT_LT(take.startSeconds, 1.0);
+        EXPECT_LT(take.stopSeconds, 1.0);
+        std::printf("start took %.1f ms, stop took %.1f ms\n", take.startSeconds * 1000,
+                    take.stopSeconds * 1000);
         take.wav = readWav(path);
         fs::remove(path);
         return take;
