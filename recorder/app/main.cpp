@@ -1,12 +1,15 @@
 // KelvoRecorder: records scheduled radio shows and webcasts.
 #include "recorder/app/main_window.h"
 #include "recorder/app/program_folders.h"
+#include "recorder/app/termination_signals.h"
+#include "recorder/mixer/mixer_pulse.h"
 #include "recorder/recording/engine_library.h"
 #include "recorder/recording/program_folder.h"
 #include "recorder/recording/spawn_launcher.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -18,18 +21,27 @@ int main(int argc, char** argv) {
     }
     const QString dataFolder = kelvo::chooseDataFolder(
         programFolder, qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
+    // Whatever follows the program's name: the path of a show file, maybe split at blanks.
+    std::vector<std::string> arguments;
+    for (const QString& argument : app.arguments().mid(1)) {
+        arguments.push_back(QFile::encodeName(argument).toStdString());
+    }
 
     kelvo::EngineLibrary engine(QFile::encodeName(programFolder).toStdString());
     kelvo::SpawnLauncher launcher;
-    kelvo::MainWindow window({&engine, &launcher, {}, {}, programFolder, dataFolder});
-
-    // The other subsystems fill window.hooks() here (mixer, meters, monitoring, shows,
-    // schedule); the show named on the command line, app.arguments().value(1), is the
-    // shows module's to take.
-
+    kelvo::PulseMixer mixer;
+    kelvo::MainWindowServices services;
+    services.engine = &engine;
+    services.launcher = &launcher;
+    services.mixer = &mixer;
+    services.programFolder = programFolder;
+    services.dataFolder = dataFolder;
+    services.arguments = std::move(arguments);
+    kelvo::MainWindow window(std::move(services));
     if (!window.startUp()) {
         return 1;
     }
+    kelvo::TerminationSignals endOfSession(window);
     window.show();
     return app.exec();
 }

@@ -1,26 +1,31 @@
 #include "recorder/app/main_window.h"
 
 #include "recorder/app/program_folders.h"
+#include "recorder/app/show_panel.h"
 #include "recorder/app/twips.h"
+#include "recorder/meters/meter_image.h"
 #include "recorder/recording/format_lists.h"
+#include "recorder/schedule/schedule_controls.h"
+#include "recorder/schedule/second_ticker.h"
+#include "recorder/shows/xdg_registry.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
 
+#include <ctime>
 #include <utility>
 
 namespace kelvo {
 
 namespace {
 
-const char* const kProgramTitle = "KelvoRecorder";
 const char* const kDesignCaption = "Kelvo Recorder";
 const char* const kTimeFormat = "h:mm:ss AP";
 
@@ -34,13 +39,13 @@ struct Weekday {
     const char* caption;
     const char* day;
 };
-const std::array<Weekday, 7> kWeekdays{{{"S", "Sunday"},
-                                        {"M", "Monday"},
-                                        {"T", "Tuesday"},
-                                        {"W", "Wednesday"},
-                                        {"T", "Thursday"},
-                                        {"F", "Friday"},
-                                        {"S", "Saturday"}}};
+const std::array<Weekday, 7> kWeekdayBoxes{{{"S", "Sunday"},
+                                            {"M", "Monday"},
+                                            {"T", "Tuesday"},
+                                            {"W", "Wednesday"},
+                                            {"T", "Thursday"},
+                                            {"F", "Friday"},
+                                            {"S", "Saturday"}}};
 
 QLabel* label(const QString& text, QWidget* parent) {
     return new QLabel(text, parent);
@@ -62,22 +67,13 @@ QTimeEdit* timePicker(const QTime& time, const QString& tip, QWidget* parent) {
     return picker;
 }
 
-// Stand-in for a level meter until the meters module supplies its drawing widget.
-QWidget* meterPlaceholder(const QString& tip, QWidget* parent) {
-    auto* meter = new QWidget(parent);
-    meter->setFixedSize(10, 75); // meters are drawn in pixels, not twips
-    meter->setAutoFillBackground(true);
-    QPalette dark = meter->palette();
-    dark.setColor(QPalette::Window, Qt::black);
-    meter->setPalette(dark);
-    meter->setToolTip(tip);
-    return meter;
-}
-
 } // namespace
 
 MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
-    : QWidget(parent), services_(std::move(services)) {
+    : QWidget(parent), services_(std::move(services)),
+      scheduleCheck_({[this] { return recording_->isRecording(); },
+                      [this] { recording_->startRecording(); },
+                      [this] { recording_->stopRecording(); }}) {
     setObjectName(QStringLiteral("Form1"));
     // The show loader replaces this with the show's title once it exists.
     setWindowTitle(QString::fromLatin1(kDesignCaption));
@@ -87,6 +83,8 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     }
     buildControls();
     createRecordingController();
+    createLevelMonitoring();
+    shows_ = std::make_unique<ShowPanel>(*this, services_.arguments);
     connectHandlers();
     setFixedSize(toPixels(2400), toPixels(1635));
 }
@@ -120,6 +118,7 @@ void MainWindow::buildControls() {
     small.setPointSize(7); // the design's small face: the compact window is 2400 twips wide
     setFont(small);
 
+    buildMeterImageHolders();
     // Panels from left to right; the status and show panels overlap the ones above them,
     // as designed, so they are created later and lie on top.
     buildClockPanel(panel("Frame1", 15, 0, 1680, 1215));
@@ -131,6 +130,16 @@ void MainWindow::buildControls() {
     buildOutputPanel(panel("Frame5", 5700, 0, 3630, 1635));
     buildHiddenControls();
     buildTimers();
+}
+
+void MainWindow::buildMeterImageHolders() {
+    const QImage meterImage = drawMeterImage();
+    for (QLabel** holder : {&controls_.picture3, &controls_.picture4}) {
+        *holder = new QLabel(this);
+        holdMeterImage(**holder, meterImage);
+    }
+    controls_.picture3->setObjectName(QStringLiteral("Picture3"));
+    controls_.picture4->setObjectName(QStringLiteral("Picture4"));
 }
 
 void MainWindow::buildClockPanel(QFrame* frame) {
@@ -174,20 +183,24 @@ void MainWindow::buildStatusPanel(QFrame* frame) {
 }
 
 void MainWindow::buildWeekdayPanel(QFrame* frame) {
-    for (std::size_t i = 0; i < kWeekdays.size(); ++i) {
+    for (std::size_t i = 0; i < kWeekdayBoxes.size(); ++i) {
         const QByteArray name = "Check" + QByteArray::number(static_cast<int>(i) + 2);
-        auto* box = place(new QCheckBox(QString::fromLatin1(kWeekdays[i].caption), frame),
+        auto* box = place(new QCheckBox(QString::fromLatin1(kWeekdayBoxes[i].caption), frame),
                           name.constData(), 75, 30 + static_cast<int>(i) * 225, 420, 225);
         box->setToolTip(QStringLiteral("Check this to record on %1")
-                            .arg(QString::fromLatin1(kWeekdays[i].day)));
+                            .arg(QString::fromLatin1(kWeekdayBoxes[i].day)));
         controls_.weekdays[i] = box;
     }
 }
 
 void MainWindow::buildSourcePanel(QFrame* frame) {
-    controls_.picture1 = meterPlaceholder(
-        QStringLiteral("This is the live peak value for the Left channel."), frame);
+    // Meters are drawn in pixels, not twips: only their places follow the design. They copy
+    // their bars from the image the holders keep.
+    const QImage meterImage = controls_.picture3->pixmap().toImage();
+    controls_.picture1 = new LevelMeter(meterImage, frame);
     controls_.picture1->setObjectName(QStringLiteral("Picture1"));
+    controls_.picture1->setToolTip(
+        QStringLiteral("This is the live peak value for the Left channel."));
     controls_.picture1->move(toPixels(60), toPixels(15));
 
     auto* slider = place(new QSlider(Qt::Vertical, frame), "Slider1", 225, 0, 330, 1110);
@@ -201,9 +214,10 @@ void MainWindow::buildSourcePanel(QFrame* frame) {
         QStringLiteral("This slider allows you to adjust the input level of your source."));
     controls_.slider1 = slider;
 
-    controls_.picture2 = meterPlaceholder(
-        QStringLiteral("This is the live peak value for the Right channel."), frame);
+    controls_.picture2 = new LevelMeter(meterImage, frame);
     controls_.picture2->setObjectName(QStringLiteral("Picture2"));
+    controls_.picture2->setToolTip(
+        QStringLiteral("This is the live peak value for the Right channel."));
     controls_.picture2->move(toPixels(570), toPixels(15));
 
     place(label(QStringLiteral("Source"), frame), "Label3", 840, 45, 645, 195);
@@ -272,13 +286,6 @@ void MainWindow::buildHiddenControls() {
     wma->setEnabled(false);
     wma->setToolTip(QStringLiteral("This is the Quality setting for WMA output files."));
     controls_.combo6 = wma;
-
-    for (QWidget** holder : {&controls_.picture3, &controls_.picture4}) {
-        *holder = new QWidget(this);
-        (*holder)->hide();
-    }
-    controls_.picture3->setObjectName(QStringLiteral("Picture3"));
-    controls_.picture4->setObjectName(QStringLiteral("Picture4"));
 }
 
 void MainWindow::buildTimers() {
@@ -301,17 +308,21 @@ void MainWindow::createRecordingController() {
                                    controls_.combo2, controls_.combo3, controls_.combo4,
                                    controls_.text4,  controls_.check1, controls_.timer2,
                                    controls_.timer3, controls_.timer4, controls_.timer5};
-    // The hooks are read when called, so subsystems may fill hooks_ after construction.
+    // The hooks reach modules made after the controller; none runs before start-up.
     RecordingHooks hooks;
-    hooks.stopMonitoring = [this] { call(hooks_.stopMonitoring); };
-    hooks.applySourceSelection = [this] { call(hooks_.applySourceSelection); };
-    hooks.clearLevelMeters = [this] { call(hooks_.clearLevelMeters); };
-    hooks.sourceName = [this] {
-        return hooks_.sourceName ? hooks_.sourceName() : controls_.combo5->currentText();
+    hooks.stopMonitoring = [this] { monitoring_->stopMonitoring(); };
+    hooks.applySourceSelection = [this] {
+        if (sources_) {
+            sources_->applySourceSelection();
+        }
     };
-    hooks.currentShowName = [this] {
-        return hooks_.currentShowName ? hooks_.currentShowName()
-                                      : QString::fromLatin1(kDefaultShowName);
+    hooks.clearLevelMeters = [this] { meters_->clearLevelMeters(); };
+    hooks.sourceName = [this] {
+        return sources_ ? QString::fromStdString(sources_->selectedSourceName()) : QString();
+    };
+    hooks.currentShowName = [this] { return QString::fromStdString(shows_->currentShowName()); };
+    hooks.holdWebcastAddress = [this](const QString& address) {
+        held_.webcastAddress = address.toStdString();
     };
 
     std::vector<std::string> encoderFolders{QFile::encodeName(services_.dataFolder).toStdString()};
@@ -324,6 +335,27 @@ void MainWindow::createRecordingController() {
         [this](const QString& text) { showMessage(text); },
         services_.clock ? services_.clock : systemClock(),
         RecordingSetup{services_.dataFolder, std::move(encoderFolders)});
+}
+
+void MainWindow::createLevelMonitoring() {
+    meters_ =
+        std::make_unique<MeterPoll>(*services_.engine, *controls_.picture1, *controls_.picture2,
+                                    *controls_.timer2, *controls_.timer3, *controls_.timer4);
+    Monitoring::Hooks hooks;
+    hooks.setRecordingSelection = [this](int value) {
+        if (sources_) {
+            sources_->setRecordingSelection(value);
+        }
+    };
+    hooks.applyInputLevel = [this] {
+        if (sources_) {
+            sources_->applyInputLevel();
+        }
+    };
+    hooks.isRecording = [this] { return recording_->isRecording(); };
+    hooks.showMessage = [this](const QString&, const QString& text) { showMessage(text); };
+    monitoring_ = std::make_unique<Monitoring>(*services_.engine, *meters_, *controls_.check1,
+                                               *controls_.timer8, std::move(hooks));
 }
 
 void MainWindow::connectHandlers() {
@@ -350,28 +382,29 @@ bool MainWindow::startUp() {
                                    "in %1, so shows cannot be saved and nothing can be recorded.")
                         .arg(services_.dataFolder));
     }
-    // The command-line flag and the show list's selection guard belong to the shows
-    // module; the paused flag, the colours, the peak holds and the monitoring flag start
-    // cleared when their owners are constructed.
+    // The command-line flag and the show list's selection guard start cleared with the show
+    // panel; the paused flag and the colours with the recording controller; the peak holds
+    // with the meter poll and the monitoring flag with monitoring.
     applyDefaults();
-    call(hooks_.associateFileType); // shows: empty until file association lands
+    associateFileType();
     stopAllTimersButTheClock();
-    // mixer: without a hook there is no mixer to fail, so start-up goes on
-    if (hooks_.startMixer && !hooks_.startMixer()) {
-        return false; // the mixer has told the user why
+    if (!startMixer()) {
+        return false; // the user has been told why; nothing is saved
     }
-    call(hooks_.initializeSources); // mixer: empty until InitializeSources lands
-    call(hooks_.clearLevelMeters);  // meters: empty until the meters land
-    refreshShowList();
-    call(hooks_.loadCurrentShow);   // shows: empty until the show loader lands
-    call(hooks_.selectCurrentShow); // shows: empty until the show list lands
+    sources_ = std::make_unique<RecordingSources>(mixer_, held_, *controls_.combo5,
+                                                  *controls_.slider1, *controls_.text4);
+    InitializeSources();
+    meters_->clearLevelMeters();
+    shows_->loadCurrentShow();
+    shows_->selectCurrentShowInList();
     controls_.label1->setText(clockText(now().time()));
+    startedUp_ = true;
     return true;
 }
 
 void MainWindow::applyDefaults() {
-    recording_->setWebcastAddress({});
-    controls_.slider1->setValue(50);
+    held_.webcastAddress.clear();
+    held_.inputLevel = 50;
     controls_.combo1->setCurrentText(QStringLiteral("44.1 kHz (CD)"));
     controls_.combo2->setCurrentText(formats::kWav);
     controls_.combo3->setCurrentText(QStringLiteral("2"));
@@ -383,12 +416,42 @@ void MainWindow::applyDefaults() {
     }
 }
 
+void MainWindow::associateFileType() {
+    // The desktop passes the file to open as the program's one argument. Failures are
+    // silent: nothing else depends on the association.
+    const std::filesystem::path program =
+        QFile::encodeName(services_.programFolder + QStringLiteral("/KelvoRecorder")).toStdString();
+    if (services_.desktop) {
+        kelvo::associateFileType(".cia", program, *services_.desktop);
+    } else {
+        kelvo::associateFileType(".cia", program);
+    }
+}
+
 void MainWindow::stopAllTimersButTheClock() {
     for (QTimer* timer : {controls_.timer2, controls_.timer3, controls_.timer4, controls_.timer5,
                           controls_.timer8}) {
         timer->stop();
     }
-    controls_.timer1->start();
+    // The ticker starts the clock tick just after a whole second and keeps it there;
+    // starting Timer1 again afterwards would lose that.
+    new SecondTicker(controls_.timer1);
+}
+
+bool MainWindow::startMixer() {
+    const CriticalMessage& show =
+        services_.mixerErrors ? services_.mixerErrors : CriticalMessage(showCriticalMessageBox);
+    return kelvo::startMixer(*services_.mixer, mixer_, show) == MixerStartup::Ready;
+}
+
+void MainWindow::InitializeSources() {
+    if (sources_) {
+        sources_->InitializeSources();
+    }
+}
+
+void MainWindow::saveconfig() {
+    shows_->saveconfig();
 }
 
 QDateTime MainWindow::now() const {
@@ -398,17 +461,9 @@ QDateTime MainWindow::now() const {
 void MainWindow::clockTick() {
     const QDateTime moment = now();
     controls_.label1->setText(clockText(moment.time()));
-    // The schedule module plugs in here: it compares `moment` with DTPicker1/DTPicker3 and
-    // the weekday boxes and calls recording().startRecording() or stopRecording().
-    if (hooks_.scheduleTick) {
-        hooks_.scheduleTick(moment);
-    }
-}
-
-void MainWindow::refreshShowList() {
-    const QDir folder(services_.dataFolder + QLatin1Char('/') + kConfigurationsFolder);
-    controls_.file1->clear();
-    controls_.file1->addItems(folder.entryList(QDir::Files, QDir::Name));
+    scheduleCheck_.tick(
+        static_cast<std::time_t>(moment.toSecsSinceEpoch()),
+        scheduleFromControls(*controls_.dtPicker1, *controls_.dtPicker3, controls_.weekdays));
 }
 
 void MainWindow::updateFormatDependentLists() {
@@ -449,27 +504,28 @@ void MainWindow::setOuterWidth(int twips) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (!shutDown_) {
+    if (startedUp_ && !shutDown_) {
         shutDown_ = true;
-        // The recording ends first, so the show saved below is the one that was recorded
-        // and the WAV file is complete before anything else can go wrong.
+        // A name being typed is dropped, so no late focus loss saves behind the shutdown.
+        shows_->cancelNaming();
+        // The recording ends first, so the WAV file is complete before anything else can
+        // go wrong; the show saved last holds what the controls show after both stops.
         recording_->stopRecording();
-        call(hooks_.stopMonitoring);
-        call(hooks_.saveCurrentShow);
+        monitoring_->stopMonitoring();
+        shows_->saveconfig();
     }
     event->accept();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (hooks_.openDroppedFile && event->mimeData()->hasUrls()) {
+    if (event->mimeData()->hasUrls()) {
         event->acceptProposedAction();
     }
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (hooks_.openDroppedFile && !urls.isEmpty() && urls.first().isLocalFile()) {
-        hooks_.openDroppedFile(urls.first().toLocalFile());
+    if (startedUp_ && event->mimeData()->hasUrls()) {
+        shows_->openDroppedFiles(*event->mimeData());
         event->acceptProposedAction();
     }
 }
@@ -482,12 +538,6 @@ void MainWindow::showMessage(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramTitle), text, QMessageBox::Ok,
                     this);
     box.exec();
-}
-
-void MainWindow::call(const std::function<void()>& hook) const {
-    if (hook) {
-        hook();
-    }
 }
 
 } // namespace kelvo

@@ -1,19 +1,24 @@
 // The recorder's one window (Form1): every control, the start-up and shutdown sequences,
-// the clock tick and the two width toggles.
+// the clock tick and the two width toggles. It owns the subsystems and wires them to its
+// controls: the recording controller, the mixer's recording sources, the level meters and
+// monitoring, the schedule check and the show panel.
 //
 // Everything runs on this window's thread: control handlers and the QTimers below are
 // delivered by its event loop one after another, so no state here needs a lock.
-//
-// Subsystems built elsewhere (mixer, meters, monitoring, shows, schedule) plug in through
-// WindowHooks, set between construction and startUp(), and reach the controls through
-// controls() (or findChild by object name). A hook left empty is skipped: that subsystem
-// is simply not there yet, and nothing pretends it is.
 #pragma once
 
+#include "recorder/meters/level_meter.h"
+#include "recorder/meters/meter_poll.h"
+#include "recorder/meters/monitoring.h"
+#include "recorder/mixer/mixer_device.h"
+#include "recorder/mixer/mixer_startup.h"
+#include "recorder/mixer/recording_sources.h"
 #include "recorder/recording/capture_engine.h"
 #include "recorder/recording/process_launcher.h"
 #include "recorder/recording/recording_controller.h"
 #include "recorder/recording/recording_names.h"
+#include "recorder/schedule/schedule_check.h"
+#include "recorder/shows/file_association.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -28,43 +33,25 @@
 #include <QWidget>
 
 #include <array>
-#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace kelvo {
+
+class ShowPanel;
 
 struct MainWindowServices {
     CaptureEngine* engine = nullptr;
     ProcessLauncher* launcher = nullptr;
-    MessageSink messages;  // empty: a modal message box titled "KelvoRecorder"
-    LocalClock clock;      // empty: the system's local time
-    QString programFolder; // holds the program, the engine library and encoder.bat
-    QString dataFolder;    // holds configurations/ and soundfiles/
-};
-
-struct WindowHooks {
-    // Start-up, in this order after the defaults are set.
-    std::function<void()> associateFileType; // shows: register the ".cia" type
-    std::function<bool()> startMixer;        // mixer: false ends the program at once
-    std::function<void()> initializeSources; // mixer: InitializeSources
-    std::function<void()> clearLevelMeters;  // meters: also at every start and stop
-    std::function<void()> loadCurrentShow;   // shows: command-line show or "Default"
-    std::function<void()> selectCurrentShow; // shows: select it in File1
-
-    // Shutdown, after a running recording was stopped.
-    std::function<void()> stopMonitoring;  // monitoring: also before a recording starts
-    std::function<void()> saveCurrentShow; // shows: saveconfig
-
-    // Recording.
-    std::function<void()> applySourceSelection; // mixer: record from Combo5's entry
-    std::function<QString()> sourceName;        // mixer; default: Combo5's text
-    std::function<QString()> currentShowName;   // shows; default: "Default"
-
-    // Clock tick, after the clock label shows `now`.
-    std::function<void(const QDateTime& now)> scheduleTick; // schedule
-
-    // A file dropped on the window; drops are refused while this is empty.
-    std::function<void(const QString& path)> openDroppedFile; // shows
+    MixerDevice* mixer = nullptr;       // the sound server's mixer
+    DesktopRegistry* desktop = nullptr; // where ".cia" is associated; null: the user's desktop
+    MessageSink messages;               // empty: a modal message box titled "KelvoRecorder"
+    CriticalMessage mixerErrors;        // empty: a modal critical message box
+    LocalClock clock;                   // empty: the system's local time
+    QString programFolder;              // holds the program, the engine library and encoder.bat
+    QString dataFolder;                 // holds configurations/ and soundfiles/
+    std::vector<std::string> arguments; // the command line after the program's name
 };
 
 // Typed access to the controls, named as on the window.
@@ -81,10 +68,10 @@ struct MainWindowControls {
     QPushButton* command6;              // delete show
     std::array<QCheckBox*, 7> weekdays; // Check2 (Sunday) .. Check8 (Saturday)
     QCheckBox* check1;                  // Monitor Source
-    QWidget* picture1;                  // left meter
-    QWidget* picture2;                  // right meter
-    QWidget* picture3;                  // meter image holders, never shown
-    QWidget* picture4;
+    LevelMeter* picture1;               // left meter
+    LevelMeter* picture2;               // right meter
+    QLabel* picture3;                   // meter image holders, never shown
+    QLabel* picture4;
     QSlider* slider1;   // input level, 0 (loudest) at the top
     QComboBox* combo1;  // sample rate
     QComboBox* combo2;  // output format
@@ -111,24 +98,35 @@ public:
     static constexpr int kSettingsWidthTwips = 5790;
     static constexpr int kFullWidthTwips = 9420;
 
+    // services.engine, launcher and mixer must be set and outlive the window.
     explicit MainWindow(MainWindowServices services, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Runs the start-up sequence. False: the program must end now (no usable mixer).
+    // Runs the start-up sequence. False: the program must end now, without showing the
+    // window (no usable mixer; the user has been told).
     bool startUp();
 
-    WindowHooks& hooks() { return hooks_; }
     const MainWindowControls& controls() const { return controls_; }
-    RecordingController& recording() { return *recording_; }
     const MainWindowServices& services() const { return services_; }
+    RecordingController& recording() { return *recording_; }
+    Monitoring& monitoring() { return *monitoring_; }
+    ShowPanel& shows() { return *shows_; }
+    HeldMixerSettings& heldMixerSettings() { return held_; }
+    // Null until the mixer has started.
+    RecordingSources* sources() { return sources_.get(); }
+
+    // Fills the source list and presets it, the input level and the webcast address.
+    void InitializeSources();
+    // Saves the current show.
+    void saveconfig();
 
     void clockTick();
     void toggleSettingsWidth();
     void toggleFullWidth();
-    // Re-reads File1 from the configurations folder.
-    void refreshShowList();
     // The enabling rule of Combo2, Combo4 and Combo6; show loading runs it after loading.
     void updateFormatDependentLists();
+    // A message with only an OK button, titled "KelvoRecorder"; returns once acknowledged.
+    void showMessage(const QString& text);
 
     int toPixels(double twips) const;
     // " h:mm:ss AM": the clock label's text for a moment.
@@ -141,6 +139,7 @@ protected:
 
 private:
     void buildControls();
+    void buildMeterImageHolders();
     void buildClockPanel(QFrame* frame);
     void buildTransportPanel(QFrame* frame);
     void buildStatusPanel(QFrame* frame);
@@ -151,25 +150,33 @@ private:
     void buildHiddenControls();
     void buildTimers();
     void createRecordingController();
+    void createLevelMonitoring();
     void connectHandlers();
     void applyDefaults();
+    void associateFileType();
     void stopAllTimersButTheClock();
+    bool startMixer();
     void setOuterWidth(int twips);
-    void showMessage(const QString& text);
     QDateTime now() const;
-    void call(const std::function<void()>& hook) const;
 
     QFrame* panel(const char* name, int left, int top, int width, int height);
     template <typename Widget>
     Widget* place(Widget* widget, const char* name, int left, int top, int width, int height);
 
     MainWindowServices services_;
-    WindowHooks hooks_;
     MainWindowControls controls_{};
     std::unique_ptr<RecordingController> recording_;
+    MixerState mixer_;
+    HeldMixerSettings held_;
+    std::unique_ptr<RecordingSources> sources_;
+    std::unique_ptr<MeterPoll> meters_;
+    std::unique_ptr<Monitoring> monitoring_;
+    ScheduleCheck scheduleCheck_;
+    std::unique_ptr<ShowPanel> shows_;
     double dpi_ = 96.0;
     int settingsWidthOpen_ = 0;
     int fullWidthOpen_ = 0;
+    bool startedUp_ = false;
     bool shutDown_ = false;
 };
 

@@ -73,7 +73,10 @@ void RecordingController::startRecording() {
     }
     if (!isRecording()) {
         FlagGuard guard(starting_);
-        webcastAddress_ = widgets_.webcast->text();
+        state_.webcastAddress = widgets_.webcast->text();
+        if (hooks_.holdWebcastAddress) {
+            hooks_.holdWebcastAddress(state_.webcastAddress);
+        }
         readRecordingSettings();
         prepareSourceAndMeters();
         state_.fileName = recordingFileName(
@@ -127,13 +130,13 @@ bool RecordingController::startEngine() {
 void RecordingController::enterRecording() {
     setRecordingState(1);
     setColour(kRecordingRed);
-    if (webcastAddress_.isEmpty()) {
+    if (state_.webcastAddress.isEmpty()) {
         widgets_.status->setText(QStringLiteral("Rec: ") + sourceName());
         return;
     }
     widgets_.status->setText(QStringLiteral("Rec WebCast: ") + sourceName());
     // Opened after the engine runs, so the webcast's beginning lands in the file.
-    openWebcastAddress(launcher_, webcastAddress_.toStdString());
+    openWebcastAddress(launcher_, state_.webcastAddress.toStdString());
 }
 
 void RecordingController::enableRecordingTimers() {

@@ -36,6 +36,7 @@ struct RecorderState {
     QString mp3Quality;
     QString fileName; // relative to the data folder, "/" separated
     QString filePath;
+    QString webcastAddress; // opened through the shell when the recording started
 };
 
 struct RecordingWidgets {
@@ -61,6 +62,9 @@ struct RecordingHooks {
     std::function<void()> clearLevelMeters;     // meters: blank both bars
     std::function<QString()> sourceName;        // mixer: name of the selected source entry
     std::function<QString()> currentShowName;   // shows: begins every recording's name
+    // The program-wide webcast address lives with the held mixer settings; every start
+    // refreshes it from the webcast address box.
+    std::function<void(const QString& address)> holdWebcastAddress;
 };
 
 // Shows a message to the user and returns when it was acknowledged; tests collect them.
@@ -89,11 +93,6 @@ public:
     const RecorderState& state() const { return state_; }
     bool isRecording() const { return state_.recording == 1; }
 
-    // The program-wide webcast address: refreshed from the box at every start, also read
-    // and written by show loading and saving.
-    const QString& webcastAddress() const { return webcastAddress_; }
-    void setWebcastAddress(const QString& address) { webcastAddress_ = address; }
-
     // Replaces a hook later, once the module that provides it exists.
     RecordingHooks& hooks() { return hooks_; }
 
@@ -116,7 +115,6 @@ private:
     LocalClock clock_;
     RecordingSetup setup_;
     RecorderState state_;
-    QString webcastAddress_;
     bool starting_ = false; // a start is waiting on a message box
 };
 

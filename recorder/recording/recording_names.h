@@ -14,7 +14,8 @@ using LocalClock = std::function<QDateTime()>;
 LocalClock systemClock();
 
 inline constexpr const char* kSoundFolder = "soundfiles";
-inline constexpr const char* kDefaultShowName = "Default";
+// The show an empty show name stands for.
+inline constexpr char kDefaultShowName[] = "Default";
 
 // "soundfiles/SHOW-mm-dd-yy-hh-mm-ss.wav" with the hour 00..23. The show name is used
 // verbatim (an extension it carries stays); an empty one stands for the default show.

@@ -2,23 +2,11 @@
 // weekday boxes. Plain values; the window builds one from its controls on every clock tick.
 #pragma once
 
+#include "recorder/schedule/time_of_day.h"
+
 #include <array>
 
 namespace kelvo {
-
-// A time of day to the whole second, with no date part and no text form, so that matching
-// does not depend on the locale's time format.
-struct TimeOfDay {
-    int hour = 0;   // 0..23
-    int minute = 0; // 0..59
-    int second = 0; // 0..59
-
-    // Seconds since midnight, or -1 when a field is out of range (an invalid picker value),
-    // which then matches no second of any day.
-    int secondsOfDay() const;
-
-    bool operator==(const TimeOfDay&) const = default;
-};
 
 struct Schedule {
     TimeOfDay start{1, 0, 0};

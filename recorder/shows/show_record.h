@@ -1,21 +1,14 @@
 // The values one show file holds, in the order of its 19 fields.
 #pragma once
 
+#include "recorder/schedule/time_of_day.h"
+
 #include <array>
-#include <compare>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace kelvo {
-
-struct TimeOfDay {
-    int hour = 0; // 0 to 23
-    int minute = 0;
-    int second = 0;
-
-    friend auto operator<=>(const TimeOfDay&, const TimeOfDay&) = default;
-};
 
 // Weekday fields run Sunday (index 0) to Saturday (index 6).
 inline constexpr int kWeekdays = 7;

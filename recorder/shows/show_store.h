@@ -5,6 +5,7 @@
 // Everything here runs on the window's thread; nothing is cached between calls.
 #pragma once
 
+#include "recorder/recording/recording_names.h" // kDefaultShowName
 #include "recorder/shows/show_record.h"
 
 #include <filesystem>
@@ -15,7 +16,6 @@
 
 namespace kelvo {
 
-inline constexpr std::string_view kDefaultShowName = "Default";
 inline constexpr std::string_view kCaptionSuffix = " - KelvoRecorder";
 inline constexpr std::string_view kShowFileExtension = ".cia";
 

@@ -1,31 +1,15 @@
-#include "recorder/app/main_window.h"
 #include "recorder/app/program_folders.h"
 #include "recorder/app/twips.h"
-#include "tests/recording/fake_capture_engine.h"
-#include "tests/recording/fake_process_launcher.h"
-
-#include <gtest/gtest.h>
+#include "recorder/mixer/mixer_pulse.h"
+#include "tests/app/window_fixture.h"
 
 #include <QAbstractButton>
-#include <QDir>
-#include <QTemporaryDir>
-#include <QTest>
 
 namespace kelvo {
 namespace {
 
-using testing::FakeCaptureEngine;
-using testing::FakeProcessLauncher;
-
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public WindowFixture {
 protected:
-    MainWindowTest()
-        : window({&engine, &launcher, [this](const QString& text) { messages << text; },
-                  [this] { return now; }, programFolder.path(), dataFolder.path()}) {}
-
-    template <typename Widget = QWidget> Widget* child(const char* name) {
-        return window.findChild<Widget*>(QString::fromLatin1(name));
-    }
     QStringList entries(const char* name) {
         QStringList texts;
         auto* combo = child<QComboBox>(name);
@@ -34,33 +18,7 @@ protected:
         }
         return texts;
     }
-    // Each hook notes its call in the engine's log, so one list tells the whole order.
-    void logHooks() {
-        WindowHooks& hooks = window.hooks();
-        const auto log = [this](const char* what) {
-            return [this, what] { engine.calls.push_back(what); };
-        };
-        hooks.associateFileType = log("associate");
-        hooks.startMixer = [this] {
-            engine.calls.push_back("mixer");
-            return mixerWorks;
-        };
-        hooks.initializeSources = log("sources");
-        hooks.clearLevelMeters = log("clearMeters");
-        hooks.loadCurrentShow = log("loadShow");
-        hooks.selectCurrentShow = log("selectShow");
-        hooks.stopMonitoring = log("stopMonitoring");
-        hooks.saveCurrentShow = log("saveShow");
-    }
-    int outerWidth() const { return window.frameGeometry().width(); }
-
-    QTemporaryDir programFolder, dataFolder;
-    FakeCaptureEngine engine;
-    FakeProcessLauncher launcher;
-    QStringList messages;
-    QDateTime now{QDate(2004, 3, 5), QTime(21, 5, 3)};
-    bool mixerWorks = true;
-    MainWindow window;
+    int outerWidth() { return window().frameGeometry().width(); }
 };
 
 struct ControlText {
@@ -119,7 +77,7 @@ TEST_F(MainWindowTest, InputControlsCarryTheirEntriesAndTooltips) {
     EXPECT_EQ(entries("Combo4").size(), 15);
     EXPECT_EQ(entries("Combo4").front(), "16 Kb/sec");
     EXPECT_EQ(entries("Combo4").back(), "320 Kb/sec");
-    EXPECT_TRUE(entries("Combo5").isEmpty()) << "the mixer fills it";
+    EXPECT_TRUE(entries("Combo5").isEmpty()) << "the mixer fills it at start-up";
     EXPECT_TRUE(entries("Combo6").isEmpty());
     EXPECT_EQ(child("Combo1")->toolTip(),
               "This is the sample rate at which the source will be recorded.");
@@ -151,82 +109,87 @@ TEST_F(MainWindowTest, InputControlsCarryTheirEntriesAndTooltips) {
     EXPECT_TRUE(slider->invertedAppearance()) << "0, the loudest, is at the top";
     EXPECT_EQ(child<QTimeEdit>("DTPicker1")->displayFormat(), "h:mm:ss AP");
     EXPECT_EQ(child("Picture1")->size(), QSize(10, 75));
-    EXPECT_EQ(child("Picture3")->isVisibleTo(&window), false);
-    EXPECT_EQ(child("Picture4")->isVisibleTo(&window), false);
+    EXPECT_NE(child<LevelMeter>("Picture2"), nullptr);
+    for (const char* holder : {"Picture3", "Picture4"}) {
+        EXPECT_FALSE(child(holder)->isVisibleTo(&window())) << holder;
+        EXPECT_EQ(child<QLabel>(holder)->pixmap().size(), QSize(27, 74)) << holder;
+    }
     for (const char* frame :
          {"Frame1", "Frame2", "Frame3", "Frame4", "Frame5", "Frame6", "Frame7"}) {
         EXPECT_NE(child<QFrame>(frame), nullptr) << frame;
     }
-    EXPECT_EQ(child("Frame5")->x(), window.toPixels(5700));
-    EXPECT_EQ(child("Frame6")->y(), window.toPixels(1125));
-    EXPECT_GE(child("Command6")->y(), window.height()) << "below the client area, never seen";
+    EXPECT_EQ(child("Frame5")->x(), window().toPixels(5700));
+    EXPECT_EQ(child("Frame6")->y(), window().toPixels(1125));
+    EXPECT_GE(child("Command6")->y(), window().height()) << "below the client area, never seen";
 }
 
-TEST_F(MainWindowTest, TimersHaveTheirIntervalsAndOnlyTheClockRunsAfterStartUp) {
+TEST_F(MainWindowTest, TimersHaveTheirIntervalsAndOnlyTheAlignedClockRunsAfterStartUp) {
     const std::pair<const char*, int> timers[] = {{"Timer1", 1000}, {"Timer2", 50},
                                                   {"Timer3", 2000}, {"Timer4", 2000},
                                                   {"Timer5", 1000}, {"Timer8", 60000}};
     for (const auto& [name, interval] : timers) {
+        ASSERT_NE(child<QTimer>(name), nullptr) << name;
+        EXPECT_EQ(child<QTimer>(name)->interval(), interval) << name;
         child<QTimer>(name)->start();
     }
-    ASSERT_TRUE(window.startUp());
+    ASSERT_TRUE(window().startUp());
     for (const auto& [name, interval] : timers) {
-        auto* timer = window.findChild<QTimer*>(name);
-        ASSERT_NE(timer, nullptr) << name;
-        EXPECT_EQ(timer->interval(), interval) << name;
-        EXPECT_EQ(timer->isActive(), std::string(name) == "Timer1") << name;
+        EXPECT_EQ(child<QTimer>(name)->isActive(), std::string(name) == "Timer1") << name;
     }
+    // Started by the second ticker, which keeps it just past each whole second.
+    EXPECT_EQ(child<QTimer>("Timer1")->timerType(), Qt::PreciseTimer);
+    EXPECT_LE(child<QTimer>("Timer1")->interval(), 1000);
 }
 
-TEST_F(MainWindowTest, StartUpSetsTheDefaultsAndCallsTheSubsystemsInOrder) {
-    logHooks();
+TEST_F(MainWindowTest, FirstStartSetsTheDefaultsAndSelectsMicrophoneAtHalfLevel) {
     child<QComboBox>("Combo2")->setCurrentText("MPEG Layer 3 (MP3)");
     child<QCheckBox>("Check4")->setChecked(false);
-    ASSERT_TRUE(window.startUp());
+    ASSERT_TRUE(window().startUp());
 
-    EXPECT_EQ(engine.calls, (std::vector<std::string>{"associate", "mixer", "sources",
-                                                      "clearMeters", "loadShow", "selectShow"}));
-    EXPECT_TRUE(QDir(dataFolder.path() + "/configurations").exists());
-    EXPECT_TRUE(QDir(dataFolder.path() + "/soundfiles").exists());
-    EXPECT_EQ(child<QComboBox>("Combo1")->currentText(), "44.1 kHz (CD)");
+    EXPECT_TRUE(QDir(programFolder + "/soundfiles").exists());
     EXPECT_EQ(child<QComboBox>("Combo2")->currentText(), "Windows Wave (WAV)");
-    EXPECT_EQ(child<QComboBox>("Combo3")->currentText(), "2");
-    EXPECT_EQ(child<QComboBox>("Combo4")->currentText(), "64 Kb/sec");
-    EXPECT_TRUE(child("Combo2")->isEnabled());
     EXPECT_FALSE(child("Combo4")->isEnabled());
-    EXPECT_FALSE(child("Combo6")->isEnabled());
     EXPECT_EQ(child<QComboBox>("Combo6")->currentText(), "WMA");
-    EXPECT_EQ(child<QTimeEdit>("DTPicker1")->text(), "1:00:00 AM");
-    EXPECT_EQ(child<QTimeEdit>("DTPicker3")->text(), "5:00:00 AM");
-    for (const char* day : {"Check2", "Check3", "Check4", "Check5", "Check6", "Check7", "Check8"}) {
-        EXPECT_TRUE(child<QCheckBox>(day)->isChecked()) << day;
-    }
-    EXPECT_FALSE(child<QCheckBox>("Check1")->isChecked());
-    EXPECT_EQ(child<QSlider>("Slider1")->value(), 50);
-    EXPECT_TRUE(child<QLineEdit>("Text4")->text().isEmpty());
-    EXPECT_FALSE(child("Text1")->isVisibleTo(&window));
-    EXPECT_EQ(child<QLabel>("Label6")->text(), "Idle");
+    EXPECT_TRUE(child<QCheckBox>("Check4")->isChecked());
+    EXPECT_EQ(entries("Combo5"), QStringList({"Microphone", "Line In", "Monitor of Speakers"}));
+    EXPECT_EQ(child<QComboBox>("Combo5")->currentText(), "Microphone");
+    ASSERT_FALSE(fakeMixer.selectionWrites.empty());
+    EXPECT_EQ(fakeMixer.selectionWrites.back().second, (std::vector<std::int32_t>{1, 0, 0}));
+    ASSERT_FALSE(fakeMixer.volumeWrites.empty());
+    EXPECT_EQ(fakeMixer.volumeWrites.back(), (std::pair<std::uint32_t, std::uint32_t>{11, 32768}));
+    EXPECT_FALSE(child("Text1")->isVisibleTo(&window()));
     EXPECT_EQ(child<QLabel>("Label6")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
     EXPECT_EQ(child<QLabel>("Label1")->text(), " 9:05:03 PM");
-    EXPECT_EQ(window.windowTitle(), "Kelvo Recorder") << "the show loader sets the show's title";
-    EXPECT_EQ(window.objectName(), "Form1");
+    EXPECT_EQ(fakeDesktop.installs, 1) << "the association is written at every start";
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+    EXPECT_TRUE(mixerErrors.isEmpty());
+}
+
+TEST_F(MainWindowTest, NoMixerEndsStartUpWithItsMessageAndWithoutTouchingAnyShow) {
+    PulseMixer::Options nowhere;
+    nowhere.server = "unix:" + xdgDataHome.path().toStdString() + "/no-such-socket";
+    nowhere.timeout = std::chrono::milliseconds(500);
+    PulseMixer pulse(nowhere);
+    mixer = &pulse;
+
+    EXPECT_FALSE(window().startUp());
+    EXPECT_EQ(mixerErrors,
+              QStringList{"Kelvo Mixer - Error|Unable to detect a mixer.\r\n\r\nTerminating..."});
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_EQ(controls().combo5->count(), 0);
+    EXPECT_EQ(window().windowTitle(), "Kelvo Recorder") << "no show was loaded";
+    window().close(); // closing what never started saves nothing either
+    EXPECT_TRUE(QDir(programFolder + "/configurations").isEmpty());
     EXPECT_TRUE(messages.isEmpty());
 }
 
-TEST_F(MainWindowTest, MixerFailureEndsStartUpBeforeAnyShowIsTouched) {
-    logHooks();
-    mixerWorks = false;
-    EXPECT_FALSE(window.startUp());
-    EXPECT_EQ(engine.calls, (std::vector<std::string>{"associate", "mixer"}));
-}
-
 TEST_F(MainWindowTest, WidthTogglesWidenAndNarrowInTheirSequence) {
-    window.show();
-    const auto px = [this](int twips) { return window.toPixels(twips); };
+    window().show();
+    const auto px = [this](int twips) { return window().toPixels(twips); };
     auto* expand = child<QPushButton>("Command4");
     auto* output = child<QPushButton>("Command5");
-    EXPECT_EQ(window.width(), px(2400));
-    EXPECT_EQ(window.height(), px(1635));
+    EXPECT_EQ(window().width(), px(2400));
+    EXPECT_EQ(window().height(), px(1635));
 
     expand->click();
     EXPECT_EQ(outerWidth(), px(5790));
@@ -244,37 +207,124 @@ TEST_F(MainWindowTest, WidthTogglesWidenAndNarrowInTheirSequence) {
     EXPECT_EQ(output->text(), ">>");
     expand->click();
     EXPECT_EQ(outerWidth(), px(5790)) << "the full width was forgotten";
-    EXPECT_EQ(window.height(), px(1635));
+    EXPECT_EQ(window().height(), px(1635));
 }
 
-TEST_F(MainWindowTest, ClosingDuringAPausedRecordingStopsItBeforeMonitoringAndTheShow) {
-    logHooks();
-    ASSERT_TRUE(window.startUp());
-    window.show();
-    child<QComboBox>("Combo5")->addItem("Line In");
-    child<QPushButton>("Command1")->click();
-    EXPECT_EQ(child<QLabel>("Label6")->text(), "Rec: Line In");
-    EXPECT_TRUE(child<QTimer>("Timer5")->isActive());
-    child<QPushButton>("Command3")->click();
-    EXPECT_EQ(child<QLabel>("Label6")->text(), "Paused: Line In");
+TEST_F(MainWindowTest, ClosingDuringAPausedRecordingStopsItThenSavesTheShow) {
+    open();
+    controls().combo5->setCurrentText("Line In");
+    controls().text4->setText("http://radio.example/live");
+    controls().command1->click();
+    EXPECT_EQ(controls().label6->text(), "Rec WebCast: Line In");
+    ASSERT_EQ(launcher.launches.size(), 1u);
+    EXPECT_EQ(launcher.launches[0].args, std::vector<std::string>{"http://radio.example/live"});
+    EXPECT_EQ(window().heldMixerSettings().webcastAddress, "http://radio.example/live");
+    controls().command3->click();
+    EXPECT_EQ(controls().label6->text(), "Paused: Line In");
     EXPECT_EQ(engine.starts.at(0).fileName,
-              (dataFolder.path() + "/soundfiles/Default-03-05-04-21-05-03.wav").toStdString());
+              (programFolder + "/soundfiles/Default-03-05-04-21-05-03.wav").toStdString());
+    controls().text4->setText("http://other.example/");
     engine.calls.clear();
 
-    window.close();
-    EXPECT_EQ(engine.calls, (std::vector<std::string>{"stopMonitor", "clearMeters",
-                                                      "stopMonitoring", "saveShow"}));
-    EXPECT_FALSE(window.recording().isRecording());
+    window().close();
+    EXPECT_EQ(engine.calls, std::vector<std::string>{"stopMonitor"});
+    EXPECT_FALSE(window().recording().isRecording());
+    EXPECT_EQ(savedShow("Default").sourceName, "Line In");
+    EXPECT_EQ(savedShow("Default").webcastAddress, "http://other.example/");
 }
 
-TEST_F(MainWindowTest, ClockTickShowsTheTimeAndHandsItToTheSchedule) {
-    QDateTime seen;
-    window.hooks().scheduleTick = [&](const QDateTime& moment) { seen = moment; };
-    now = QDateTime(QDate(2024, 1, 1), QTime(0, 0, 0));
-    window.clockTick();
-    EXPECT_EQ(child<QLabel>("Label1")->text(), " 12:00:00 AM");
-    EXPECT_EQ(seen, now);
+TEST_F(MainWindowTest, ClockTickShowsTheTimeAndRunsTheSchedule) {
+    ASSERT_TRUE(window().startUp());
+    controls().dtPicker1->setTime(QTime(21, 5, 4));
+    controls().dtPicker3->setTime(QTime(21, 5, 6));
+    window().clockTick();
+    EXPECT_EQ(controls().label1->text(), " 9:05:03 PM");
+    EXPECT_FALSE(window().recording().isRecording());
+    now = now.addSecs(1);
+    window().clockTick();
+    EXPECT_TRUE(window().recording().isRecording()) << "the start second";
+    EXPECT_EQ(controls().label1->text(), " 9:05:04 PM");
+    now = now.addSecs(2); // a late tick still finds the stop second it skipped
+    window().clockTick();
+    EXPECT_FALSE(window().recording().isRecording());
+    EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "stopMonitor"), 1);
     EXPECT_EQ(MainWindow::clockText(QTime(12, 0, 0)), " 12:00:00 PM");
+}
+
+TEST_F(MainWindowTest, MonitoringABusyDeviceSaysSoOnceAndClearingTheBoxSaysNothing) {
+    open();
+    controls().combo5->setCurrentText("Line In");
+    fakeMixer.selectionWrites.clear();
+    engine.startResult = -3; // another program holds the capture device
+    controls().check1->setChecked(true);
+    EXPECT_EQ(
+        messages,
+        QStringList{"KelvoInitializeMonitor: Audio Channel is in use by another Application"});
+    EXPECT_EQ(engine.starts.at(0).sampleRate, 8000u);
+    ASSERT_EQ(fakeMixer.selectionWrites.size(), 1u) << "the source is switched on first";
+    EXPECT_EQ(fakeMixer.selectionWrites[0].second, (std::vector<std::int32_t>{0, 1, 0}));
+    EXPECT_TRUE(controls().timer8->isActive());
+    QImage unlit = controls().picture1->image();
+    QTest::qWait(120); // a few meter polls of an engine reporting nothing
+    EXPECT_EQ(controls().picture1->image(), unlit) << "the meters stay empty";
+
+    controls().check1->setChecked(false);
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_FALSE(window().monitoring().isMonitoring());
+    EXPECT_FALSE(controls().timer2->isActive());
+}
+
+TEST_F(MainWindowTest, StartWhileMonitoringTakesTheEngineOverAndStopClearsTheBox) {
+    open();
+    controls().check1->setChecked(true);
+    ASSERT_TRUE(window().monitoring().isMonitoring());
+    engine.calls.clear();
+
+    controls().command1->click();
+    EXPECT_EQ(engine.calls,
+              (std::vector<std::string>{"stopMonitor", "initialize", "startMonitor"}));
+    EXPECT_FALSE(window().monitoring().isMonitoring());
+    EXPECT_TRUE(controls().check1->isChecked()) << "ticked but not monitoring";
+    EXPECT_FALSE(controls().check1->isEnabled());
+    EXPECT_TRUE(controls().timer2->isActive()) << "the recording drives the meters";
+    window().monitoring().limitTimerTick(); // the minute runs out during the recording
+    EXPECT_TRUE(window().recording().isRecording());
+
+    controls().command2->click();
+    EXPECT_FALSE(controls().check1->isChecked());
+    EXPECT_TRUE(controls().check1->isEnabled());
+    EXPECT_FALSE(window().monitoring().isMonitoring());
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+}
+
+TEST_F(MainWindowTest, ClosingWhileMonitoringStopsTheEngineBeforeSaving) {
+    open();
+    controls().check1->setChecked(true);
+    engine.calls.clear();
+    window().close();
+    EXPECT_EQ(engine.calls, std::vector<std::string>{"stopMonitor"});
+    EXPECT_FALSE(window().monitoring().isMonitoring());
+    EXPECT_EQ(savedShow("Default").inputLevel, 50);
+}
+
+TEST_F(MainWindowTest, AssociationOpensShowFilesWithTheProgramInAFolderWithBlanks) {
+    QTemporaryDir withBlanks(QDir::tempPath() + "/kelvo program XXXXXX");
+    programFolder = withBlanks.path();
+    desktop = nullptr; // the user's desktop: XDG_DATA_HOME, a temporary folder here
+    ASSERT_TRUE(window().startUp());
+
+    QFile entry(xdgDataHome.path() + "/applications/kelvorecorder.desktop");
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(entry.readAll());
+    EXPECT_TRUE(text.contains("\nExec=\"" + programFolder + "/KelvoRecorder\" %f\n"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("\nMimeType=application/x-kelvorecorder-cia;\n"));
+    QFile package(xdgDataHome.path() + "/mime/packages/kelvorecorder-cia.xml");
+    ASSERT_TRUE(package.open(QIODevice::ReadOnly));
+    const QByteArray xml = package.readAll();
+    EXPECT_TRUE(xml.contains("<mime-type type=\"application/x-kelvorecorder-cia\">"));
+    EXPECT_TRUE(xml.contains("<glob pattern=\"*.cia\"/>"));
+    EXPECT_TRUE(xml.contains("<comment>cia File</comment>"));
 }
 
 TEST(Twips, FifteenMakeAPixelAt96DpiAndScaleWithTheScreen) {

@@ -1,9 +1,11 @@
 // The whole road of a recording against the private sound server: the window's Rec and
-// Stop buttons, the real engine loaded by name, the WAV file in soundfiles and, for MP3,
-// the default encoder.bat with lame.
+// Stop buttons or its schedule, the real mixer choosing the source, the real engine loaded by
+// name, the WAV file in soundfiles and, for MP3, the default encoder.bat with lame.
 #include "recorder/app/main_window.h"
+#include "recorder/mixer/mixer_pulse.h"
 #include "recorder/recording/engine_library.h"
 #include "recorder/recording/spawn_launcher.h"
+#include "tests/shows/fake_desktop_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +26,13 @@ constexpr double kToneHz = 1000;
 
 int run(const QString& command) {
     return std::system(command.toLocal8Bit().constData());
+}
+
+QString output(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished();
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
 }
 
 struct Pcm {
@@ -106,20 +115,26 @@ protected:
             GTEST_SKIP() << "no sound server reachable (scripts/test starts one)";
         }
         ASSERT_TRUE(QFile::exists(KELVO_PROGRAM_FOLDER "/libkelvo.so"));
-        // The private server's default source is a silent null source; record what is
-        // played into the speakers instead.
-        run("pactl set-default-source speakers.monitor");
         run("pactl set-sink-volume speakers 100% && pactl set-source-volume speakers.monitor 100%");
         startTone();
-        window = std::make_unique<MainWindow>(
-            MainWindowServices{&engine,
-                               &launcher,
-                               [this](const QString& text) { messages << text; },
-                               {},
-                               KELVO_PROGRAM_FOLDER,
-                               dataFolder.path()});
+        MainWindowServices services;
+        services.engine = &engine;
+        services.launcher = &launcher;
+        services.mixer = &mixer;
+        services.desktop = &desktop;
+        services.messages = [this](const QString& text) { messages << text; };
+        services.mixerErrors = [this](const std::string&, const std::string& text) {
+            messages << QString::fromStdString(text);
+        };
+        services.programFolder = KELVO_PROGRAM_FOLDER;
+        services.dataFolder = dataFolder.path();
+        window = std::make_unique<MainWindow>(std::move(services));
         ASSERT_TRUE(window->startUp());
         window->show();
+        // The private server's microphone is a silent null source; record what is played
+        // into the speakers instead, chosen as the user would.
+        window->findChild<QComboBox*>("Combo5")->setCurrentText("Monitor of Speakers");
+        window->findChild<QSlider*>("Slider1")->setValue(0); // the top: full level
     }
 
     void TearDown() override {
@@ -156,6 +171,8 @@ protected:
     QTemporaryDir dataFolder, toneFolder;
     EngineLibrary engine{KELVO_PROGRAM_FOLDER};
     SpawnLauncher launcher;
+    PulseMixer mixer;
+    FakeDesktopRegistry desktop;
     QStringList messages;
     QProcess tone;
     std::unique_ptr<MainWindow> window;
@@ -172,6 +189,29 @@ TEST_F(RecordingSoundTest, RecStopLeavesTheToneInAWavFileInSoundfiles) {
     EXPECT_GT(pcm.left.size(), 44100u) << "about 1.5 s recorded";
     EXPECT_GT(rms(pcm), 3000) << "the tone, not silence";
     EXPECT_GT(toneShare(pcm, kToneHz), 0.8);
+}
+
+TEST_F(RecordingSoundTest, ChoosingAMonitorSourceMakesItTheServersDefaultSource) {
+    EXPECT_EQ(output("pactl", {"get-default-source"}), "speakers.monitor");
+    window->findChild<QComboBox*>("Combo5")->setCurrentText("Line In");
+    EXPECT_EQ(output("pactl", {"get-default-source"}), "line_in");
+}
+
+TEST_F(RecordingSoundTest, TheScheduleStartsAndStopsARecordingByItself) {
+    const QTime start = QTime::currentTime().addSecs(2);
+    window->findChild<QTimeEdit*>("DTPicker1")->setTime(start);
+    window->findChild<QTimeEdit*>("DTPicker3")->setTime(start.addSecs(2));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window->recording().isRecording(); }, 4000))
+        << messages.join('\n').toStdString();
+    EXPECT_EQ(window->findChild<QLabel*>("Label6")->text(), "Rec: Monitor of Speakers");
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !window->recording().isRecording(); }, 4000));
+
+    const Pcm pcm = readWav(dataFolder.path() + "/" + window->recording().state().fileName);
+    EXPECT_GT(pcm.left.size(), 44100u) << "about 2 s recorded";
+    EXPECT_LT(pcm.left.size(), 3u * 44100u);
+    EXPECT_GT(rms(pcm), 3000) << "the tone, not silence";
+    EXPECT_GT(toneShare(pcm, kToneHz), 0.8);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
 }
 
 TEST_F(RecordingSoundTest, Mp3OutputIsEncodedByTheDefaultEncoderAndDecodesToTheTone) {

@@ -43,6 +43,7 @@ protected:
         hooks.clearLevelMeters = [this] { engine.calls.push_back("hook:clearMeters"); };
         hooks.sourceName = [] { return QStringLiteral("Microphone"); };
         hooks.currentShowName = [this] { return showName; };
+        hooks.holdWebcastAddress = [this](const QString& address) { heldWebcast = address; };
     }
 
     RecordingController& controller() {
@@ -87,6 +88,7 @@ protected:
     QTimer meterPoll, rightHold, leftHold, blink;
     RecordingHooks hooks;
     QString showName = "Default";
+    QString heldWebcast = "not refreshed";
     QDateTime now{QDate(2004, 3, 5), QTime(21, 7, 9)};
     QStringList messages;
     std::function<void()> onMessage;
@@ -281,7 +283,8 @@ TEST_F(RecordingControllerTest, WebcastAddressOfOneBlankIsStillOpened) {
     EXPECT_EQ(status.text(), "Rec WebCast: Microphone");
     ASSERT_EQ(launcher.launches.size(), 1u);
     EXPECT_EQ(launcher.launches[0].args, std::vector<std::string>{" "});
-    EXPECT_EQ(controller().webcastAddress(), " ");
+    EXPECT_EQ(controller().state().webcastAddress, " ");
+    EXPECT_EQ(heldWebcast, " ") << "the program-wide address follows the box at every start";
 }
 
 TEST_F(RecordingControllerTest, Mp3RecordingHandsItsFilesToTheEncoderAtStop) {

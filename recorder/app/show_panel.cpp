@@ -1,0 +1,371 @@
+#include "recorder/app/show_panel.h"
+
+#include "recorder/app/main_window.h"
+#include "recorder/shows/show_drop.h"
+#include "recorder/shows/window_placement.h"
+
+#include <QEvent>
+#include <QFile>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <utility>
+
+namespace kelvo {
+
+namespace {
+
+// The show-name box selects this much of the name when it opens: all of any usual name.
+constexpr int kNameSelection = 50;
+
+std::filesystem::path folderPath(const QString& folder) {
+    return QFile::encodeName(folder).toStdString();
+}
+
+QString qText(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+TimeOfDay timeOfDay(const QTimeEdit& picker) {
+    const QTime time = picker.time();
+    return {time.hour(), time.minute(), time.second()};
+}
+
+} // namespace
+
+ShowPanel::ShowPanel(MainWindow& window, std::vector<std::string> arguments)
+    : window_(window), store_(folderPath(window.services().dataFolder)),
+      arguments_(std::move(arguments)) {
+    const MainWindowControls& c = window_.controls();
+    // Handled once the click or key press is over, so that loading (which may re-read the
+    // list and show a message) never runs inside the list's own event handling.
+    connect(c.file1, &QListWidget::currentItemChanged, this, [this] {
+        if (!listSelectionGuard_) {
+            QTimer::singleShot(0, this, &ShowPanel::showChosen);
+        }
+    });
+    connect(c.command6, &QPushButton::clicked, this, &ShowPanel::deleteSelectedShow);
+    c.file1->viewport()->installEventFilter(this);
+    c.text1->installEventFilter(this);
+}
+
+bool ShowPanel::eventFilter(QObject* watched, QEvent* event) {
+    const MainWindowControls& c = window_.controls();
+    if (watched == c.file1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        editShowName();
+        return true;
+    }
+    if (watched != c.text1) {
+        return false;
+    }
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            commitShowName();
+            return true;
+        }
+        if (key == Qt::Key_Escape) {
+            cancelNaming();
+            return true;
+        }
+    } else if (event->type() == QEvent::FocusOut) {
+        // The box's own context menu takes the focus for a moment; that is not leaving it.
+        if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason && naming_ &&
+            !askingAboutName_) {
+            commitShowName(true);
+        }
+    }
+    return false;
+}
+
+void ShowPanel::saveconfig() {
+    save();
+}
+
+bool ShowPanel::save() {
+    if (RecordingSources* sources = window_.sources()) {
+        sources->rememberMixerSettings();
+    }
+    const MainWindowControls& c = window_.controls();
+    const HeldMixerSettings& held = window_.heldMixerSettings();
+    ShowRecord record;
+    record.startTime = timeOfDay(*c.dtPicker1);
+    record.stopTime = timeOfDay(*c.dtPicker3);
+    record.outputFormat = c.combo2->currentText().toStdString();
+    record.sampleRate = c.combo1->currentText().toStdString();
+    record.mp3Quality = c.combo4->currentText().toStdString();
+    record.channels = c.combo3->currentText().toStdString();
+    record.windowLeft = pixelsToTwips(window_.pos().x());
+    record.windowTop = pixelsToTwips(window_.pos().y());
+    record.sourceName =
+        window_.sources() ? window_.sources()->selectedSourceName() : held.sourceName;
+    record.inputLevel = held.inputLevel;
+    record.webcastAddress = held.webcastAddress;
+    record.wmaQuality = heldWmaQuality_;
+    for (int day = 0; day < kWeekdays; ++day) {
+        record.weekdays[static_cast<std::size_t>(day)] =
+            c.weekdays[static_cast<std::size_t>(day)]->isChecked() ? 1 : 0;
+    }
+    if (auto problem = store_.save(currentShowName_, record)) {
+        window_.showMessage(qText(*problem));
+        return false;
+    }
+    return true;
+}
+
+void ShowPanel::loadCurrentShow() {
+    if (!commandLineTaken_) {
+        commandLineTaken_ = true;
+        if (auto name = showNameFromCommandLine(arguments_)) {
+            currentShowName_ = *name;
+        }
+    }
+    const LoadedShow loaded = store_.load(currentShowName_);
+    currentShowName_ = loaded.showName;
+    window_.setWindowTitle(qText(loaded.caption));
+    refreshShowList();
+    if (!loaded.problem.empty()) {
+        window_.showMessage(QStringLiteral("The show \"%1\" could not be loaded; the settings "
+                                           "on screen stay as they are.\n\n%2")
+                                .arg(qText(loaded.showName), qText(loaded.problem)));
+    }
+    if (loaded.record) {
+        loadedMixer_ = {};
+        applyShowRecord(*loaded.record, *this);
+    }
+}
+
+void ShowPanel::refreshShowList() {
+    QStringList names;
+    for (const std::string& name : store_.list()) {
+        names << qText(name);
+    }
+    QListWidget& list = *window_.controls().file1;
+    QStringList shown;
+    for (int row = 0; row < list.count(); ++row) {
+        shown << list.item(row)->text();
+    }
+    if (names == shown) {
+        return; // keeps the selection where it is
+    }
+    listSelectionGuard_ = true;
+    list.clear();
+    list.addItems(names);
+    listSelectionGuard_ = false;
+}
+
+void ShowPanel::selectCurrentShowInList() {
+    QListWidget& list = *window_.controls().file1;
+    int row = list.count() - 1; // no match leaves the list on its last entry
+    for (int i = 0; i < list.count(); ++i) {
+        if (list.item(i)->text() == qText(currentShowName_)) {
+            row = i;
+            break;
+        }
+    }
+    listSelectionGuard_ = true;
+    list.setCurrentRow(row);
+    listSelectionGuard_ = false;
+}
+
+void ShowPanel::showChosen() {
+    const QListWidgetItem* item = window_.controls().file1->currentItem();
+    if (listSelectionGuard_ || naming_ || !item) {
+        return;
+    }
+    const std::string name = item->text().toStdString();
+    if (name == currentShowName_) {
+        return;
+    }
+    if (!save()) {
+        // Loading the other show now would throw away the settings that were not saved.
+        selectCurrentShowInList();
+        return;
+    }
+    switchTo(name);
+}
+
+void ShowPanel::switchTo(const std::string& name) {
+    currentShowName_ = name;
+    loadCurrentShow();
+    selectCurrentShowInList();
+}
+
+void ShowPanel::editShowName() {
+    if (naming_) {
+        return;
+    }
+    const MainWindowControls& c = window_.controls();
+    naming_ = true;
+    c.file1->hide();
+    c.text1->setText(qText(currentShowName_));
+    c.text1->show();
+    c.text1->setFocus();
+    c.text1->setSelection(0, kNameSelection);
+}
+
+void ShowPanel::commitShowName(bool focusLost) {
+    if (!naming_) {
+        return;
+    }
+    QLineEdit& box = *window_.controls().text1;
+    const std::string name = box.text().toStdString();
+    if (auto refusal = showNameError(name)) {
+        if (focusLost) {
+            // Asking now would take the focus again and ask once more when it comes back.
+            cancelNaming();
+            return;
+        }
+        askingAboutName_ = true;
+        window_.showMessage(qText(*refusal));
+        askingAboutName_ = false;
+        box.setFocus();
+        box.setSelection(0, kNameSelection);
+        return;
+    }
+    // From here on the box's focus loss is no second commit.
+    naming_ = false;
+    const std::string previous = currentShowName_;
+    currentShowName_ = name;
+    if (!save()) {
+        currentShowName_ = previous;
+    } else {
+        loadCurrentShow();
+    }
+    leaveNaming();
+}
+
+void ShowPanel::cancelNaming() {
+    if (!naming_) {
+        return;
+    }
+    naming_ = false;
+    leaveNaming();
+}
+
+void ShowPanel::leaveNaming() {
+    const MainWindowControls& c = window_.controls();
+    c.file1->show();
+    c.text1->hide();
+    selectCurrentShowInList();
+}
+
+void ShowPanel::deleteSelectedShow() {
+    const QListWidgetItem* item = window_.controls().file1->currentItem();
+    const std::string name = item ? item->text().toStdString() : std::string();
+    if (name.empty()) {
+        return;
+    }
+    store_.remove(name);
+    const bool deletedCurrent = name == currentShowName_;
+    refreshShowList();
+    QListWidget& list = *window_.controls().file1;
+    listSelectionGuard_ = true;
+    list.setCurrentRow(list.count() > 0 ? 0 : -1);
+    listSelectionGuard_ = false;
+
+    // The first remaining show is chosen as the user would, except that the deleted show is
+    // not saved again. None left: the current name becomes empty, which loads "Default".
+    const std::string first = list.count() > 0 ? list.item(0)->text().toStdString() : "";
+    if (!deletedCurrent) {
+        if (first == currentShowName_) {
+            return;
+        }
+        if (!save()) {
+            selectCurrentShowInList();
+            return;
+        }
+    }
+    switchTo(first);
+}
+
+void ShowPanel::openDroppedFiles(const QMimeData& data) {
+    const auto files = droppedFiles(data);
+    if (!files) {
+        return;
+    }
+    cancelNaming();
+    switchTo(showNameFromDroppedFiles(*files));
+}
+
+void ShowPanel::setStartTime(TimeOfDay time) {
+    window_.controls().dtPicker1->setTime(QTime(time.hour, time.minute, time.second));
+}
+
+void ShowPanel::setStopTime(TimeOfDay time) {
+    window_.controls().dtPicker3->setTime(QTime(time.hour, time.minute, time.second));
+}
+
+// The format rule waits until the loader has set both lists and then runs once: run between
+// them, it would turn a stored MP3 show back into WAV whenever the show before it had a
+// sample rate too low for MP3.
+void ShowPanel::setOutputFormat(const std::string& text) {
+    const QSignalBlocker ruleWaits(window_.controls().combo2);
+    setListTextIfEntry(*window_.controls().combo2, qText(text));
+}
+
+void ShowPanel::setMp3Quality(const std::string& text) {
+    setListTextIfEntry(*window_.controls().combo4, qText(text));
+}
+
+void ShowPanel::setSampleRate(const std::string& text) {
+    const QSignalBlocker ruleWaits(window_.controls().combo1);
+    setListTextIfEntry(*window_.controls().combo1, qText(text));
+}
+
+void ShowPanel::setChannels(const std::string& text) {
+    setListTextIfEntry(*window_.controls().combo3, qText(text));
+}
+
+void ShowPanel::moveWindow(std::optional<std::int32_t> leftTwips,
+                           std::optional<std::int32_t> topTwips) {
+    QPoint place = window_.pos();
+    if (leftTwips) {
+        place.setX(twipsToPixels(*leftTwips));
+    }
+    if (topTwips) {
+        place.setY(twipsToPixels(*topTwips));
+    }
+    window_.move(reachableWindowPosition(place, window_.frameGeometry().size()));
+}
+
+void ShowPanel::setWebcastAddress(const std::string& address) {
+    loadedMixer_.webcastAddress = address;
+}
+
+void ShowPanel::setInputLevel(std::int32_t level) {
+    loadedMixer_.inputLevel = level;
+}
+
+void ShowPanel::setWmaQuality(const std::string& text) {
+    heldWmaQuality_ = text;
+    window_.controls().combo6->setEditText(qText(text));
+}
+
+void ShowPanel::setSourceName(const std::string& name) {
+    loadedMixer_.sourceName = name;
+}
+
+void ShowPanel::setWeekday(int day, bool checked) {
+    window_.controls().weekdays[static_cast<std::size_t>(day)]->setChecked(checked);
+}
+
+void ShowPanel::updateFormatDependentLists() {
+    window_.updateFormatDependentLists();
+}
+
+void ShowPanel::selectSourceByHeldName() {
+    RecordingSources* sources = window_.sources();
+    if (!sources) {
+        return;
+    }
+    const MainWindowControls& c = window_.controls();
+    const MixerFields fields = std::exchange(loadedMixer_, {});
+    sources->loadSettings(fields.sourceName.value_or(c.combo5->currentText().toStdString()),
+                          fields.inputLevel.value_or(c.slider1->value()),
+                          fields.webcastAddress.value_or(c.text4->text().toStdString()));
+}
+
+} // namespace kelvo

@@ -1,0 +1,103 @@
+// The show panel: the current show, its loading and saving, the show list (File1), the
+// show-name box (Text1) and the delete-show button (Command6), and show files handed over
+// on the command line or dropped on the window.
+//
+// The panel is either listing (File1 shown) or naming (Text1 shown and focused). Selection
+// changes the program makes itself run under the list selection guard, so only the user's
+// choices switch shows.
+//
+// Window's thread only, like the controls.
+#pragma once
+
+#include "recorder/shows/show_apply.h"
+#include "recorder/shows/show_store.h"
+
+#include <QObject>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class QMimeData;
+
+namespace kelvo {
+
+class MainWindow;
+
+class ShowPanel : public QObject, private ShowControls {
+    Q_OBJECT
+
+public:
+    // arguments: the command line after the program's name, taken by the first load only.
+    ShowPanel(MainWindow& window, std::vector<std::string> arguments);
+
+    const std::string& currentShowName() const { return currentShowName_; }
+    bool naming() const { return naming_; }
+
+    // Writes the current show's file from the controls and the held values.
+    void saveconfig();
+    // Works out the current show name, makes sure its file exists, sets the caption, re-reads
+    // the show list and applies the file's last record.
+    void loadCurrentShow();
+    // Points the list at the current show, or at its last entry when none matches.
+    void selectCurrentShowInList();
+
+    // The user's choice in the show list.
+    void showChosen();
+    void editShowName();
+    // Enter, or focus loss (refused names then cancel quietly instead of asking).
+    void commitShowName(bool focusLost = false);
+    void cancelNaming();
+    void deleteSelectedShow();
+    // The last file decides; the current show is not saved first. A drop that carries no
+    // file list changes nothing.
+    void openDroppedFiles(const QMimeData& data);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // False when the file could not be written; the user has been told why.
+    bool save();
+    void refreshShowList();
+    void switchTo(const std::string& name);
+    void leaveNaming();
+
+    // ShowControls: the loader's way into the window.
+    void setStartTime(TimeOfDay time) override;
+    void setStopTime(TimeOfDay time) override;
+    void setOutputFormat(const std::string& text) override;
+    void setMp3Quality(const std::string& text) override;
+    void setSampleRate(const std::string& text) override;
+    void setChannels(const std::string& text) override;
+    void moveWindow(std::optional<std::int32_t> leftTwips,
+                    std::optional<std::int32_t> topTwips) override;
+    void setWebcastAddress(const std::string& address) override;
+    void setInputLevel(std::int32_t level) override;
+    void setWmaQuality(const std::string& text) override;
+    void setSourceName(const std::string& name) override;
+    void setWeekday(int day, bool checked) override;
+    void updateFormatDependentLists() override;
+    void selectSourceByHeldName() override;
+
+    MainWindow& window_;
+    ShowStore store_;
+    std::vector<std::string> arguments_;
+    std::string currentShowName_;
+    std::string heldWmaQuality_;
+    bool commandLineTaken_ = false;
+    bool listSelectionGuard_ = false;
+    bool naming_ = false;
+    bool askingAboutName_ = false;
+
+    // A show's source, level and webcast address go to the mixer together, once the loader
+    // has given all three (a field the file lacks keeps what the controls show).
+    struct MixerFields {
+        std::optional<std::string> sourceName;
+        std::optional<int> inputLevel;
+        std::optional<std::string> webcastAddress;
+    };
+    MixerFields loadedMixer_;
+};
+
+} // namespace kelvo
