@@ -21,8 +21,12 @@ void scan(benchmark::State& state, unsigned selector) {
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 
-void Stereo16(benchmark::State& state) { scan(state, 2); }
-void Mono8(benchmark::State& state) { scan(state, 1); }
+void Stereo16(benchmark::State& state) {
+    scan(state, 2);
+}
+void Mono8(benchmark::State& state) {
+    scan(state, 1);
+}
 
 } // namespace
 

@@ -213,21 +213,28 @@ bool AlsaCaptureDevice::fillFront() {
     return filled_ >= capacity;
 }
 
+// Hands the front buffer, with what it holds, to the worker; false when none is queued.
+bool AlsaCaptureDevice::returnFront() {
+    CaptureBuffer* buffer;
+    {
+        std::lock_guard lock(mutex_);
+        if (queued_ == 0)
+            return false;
+        buffer = queue_[head_];
+        buffer->bytesRecorded = static_cast<std::uint32_t>(filled_);
+        filled_ = 0;
+        head_ = (head_ + 1) % queue_.size();
+        --queued_;
+    }
+    target_->post({Notification::Data, buffer});
+    return true;
+}
+
 void AlsaCaptureDevice::run() {
     while (!quit_.load(std::memory_order_relaxed)) {
         readAvailable();
-        while (fillFront()) {
-            CaptureBuffer* buffer;
-            {
-                std::lock_guard lock(mutex_);
-                buffer = queue_[head_];
-                buffer->bytesRecorded = static_cast<std::uint32_t>(filled_);
-                filled_ = 0;
-                head_ = (head_ + 1) % queue_.size();
-                --queued_;
-            }
-            target_->post({Notification::Data, buffer});
-        }
+        while (fillFront())
+            returnFront();
         // Sleep until the front buffer should be full rather than on the PCM's own
         // descriptors: one wake-up a buffer, and immune to plugins whose descriptors stay
         // readable with nothing to read. A newly queued buffer wakes us at once.
@@ -269,19 +276,7 @@ int AlsaCaptureDevice::reset() {
     stopThread();
     snd_pcm_drop(pcm_);
     // Hand back every queued buffer with what it holds, as the device is done with them.
-    for (;;) {
-        CaptureBuffer* buffer;
-        {
-            std::lock_guard lock(mutex_);
-            if (queued_ == 0)
-                break;
-            buffer = queue_[head_];
-            buffer->bytesRecorded = static_cast<std::uint32_t>(filled_);
-            filled_ = 0;
-            head_ = (head_ + 1) % queue_.size();
-            --queued_;
-        }
-        target_->post({Notification::Data, buffer});
+    while (returnFront()) {
     }
     return 0;
 }

@@ -45,6 +45,7 @@ private:
     void readAvailable();
     void recoverFrom(int error);
     bool fillFront();
+    bool returnFront();
     int millisecondsToFillFront();
     void wake();
     void stopThread();

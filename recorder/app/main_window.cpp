@@ -114,8 +114,11 @@ QFrame* MainWindow::panel(const char* name, int left, int top, int width, int he
 }
 
 void MainWindow::buildControls() {
+    // The design's small, narrow face: the compact window is only 2400 twips wide, and
+    // captions such as "Monitor Source" must fit their boxes.
     QFont small = font();
-    small.setPointSize(7); // the design's small face: the compact window is 2400 twips wide
+    small.setPointSize(7);
+    small.setStretch(QFont::SemiCondensed);
     setFont(small);
 
     buildMeterImageHolders();
