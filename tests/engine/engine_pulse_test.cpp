@@ -6,13 +6,10 @@
 
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -20,34 +17,24 @@ using namespace kelvo::engine::testing;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-extern char** environ;
-
 namespace {
 
 constexpr double kToneHz = 440;
 constexpr double kToneAmplitude = 0.5; // of full scale
 
 struct Library {
-    void* handle = nullptr;
-    int (*initialize)() = nullptr;
-    int (*start)(int, std::uint32_t, std::uint32_t, const char*) = nullptr;
-    int (*stop)() = nullptr;
-    int (*left)() = nullptr;
-    int (*right)() = nullptr;
-    void (*stall)(int) = nullptr;
-
-    explicit Library(const char* path) {
-        handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr)
-            return;
-        initialize = reinterpret_cast<int (*)()>(dlsym(handle, "KelvoInitialize"));
-        start = reinterpret_cast<int (*)(int, std::uint32_t, std::uint32_t, const char*)>(
-            dlsym(handle, "KelvoStartMonitorA"));
-        stop = reinterpret_cast<int (*)()>(dlsym(handle, "KelvoStopMonitor"));
-        left = reinterpret_cast<int (*)()>(dlsym(handle, "KelvoPeakGetValueLeft"));
-        right = reinterpret_cast<int (*)()>(dlsym(handle, "KelvoPeakGetValueRight"));
-        stall = reinterpret_cast<void (*)(int)>(dlsym(handle, "KelvoTestStallWorkerOnce"));
+    void* handle;
+    template <typename F> F* symbol(const char* name) {
+        return handle ? reinterpret_cast<F*>(dlsym(handle, name)) : nullptr;
     }
+    explicit Library(const char* path) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
+    int (*initialize)() = symbol<int()>("KelvoInitialize");
+    int (*start)(int, std::uint32_t, std::uint32_t, const char*) =
+        symbol<int(int, std::uint32_t, std::uint32_t, const char*)>("KelvoStartMonitorA");
+    int (*stop)() = symbol<int()>("KelvoStopMonitor");
+    int (*left)() = symbol<int()>("KelvoPeakGetValueLeft");
+    int (*right)() = symbol<int()>("KelvoPeakGetValueRight");
+    void (*stall)(int) = symbol<void(int)>("KelvoTestStallWorkerOnce");
     bool complete() const { return initialize && start && stop && left && right; }
 };
 
@@ -55,55 +42,35 @@ int run(const std::string& command) {
     return std::system(command.c_str());
 }
 
-// Plays a long tone into the sink "speakers" until destroyed.
+// Plays a tone into the sink "speakers" for as long as it lives.
 class Tone {
 public:
     Tone() {
-        path_ = (fs::temp_directory_path() / ("kelvo-tone-" + std::to_string(getpid()) + ".wav"))
-                    .string();
-        run("sox -q -n -r 48000 -c 2 '" + path_ + "' synth 30 sine " + std::to_string(kToneHz) +
-            " vol " + std::to_string(kToneAmplitude));
-        std::string exe = "/usr/bin/paplay";
-        std::vector<std::string> args = {exe, "-d", "speakers", path_};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn(&pid_, exe.c_str(), nullptr, nullptr, argv.data(), environ);
+        run("sox -q -n -r 48000 -c 2 " + path_ + " synth 30 sine " + std::to_string(kToneHz) +
+            " vol " + std::to_string(kToneAmplitude) + " && (paplay -d speakers " + path_ + " &)");
         // An idle null sink renders two-second blocks; its latency drops to what the
         // streams ask for only once the block under way is done.
         std::this_thread::sleep_for(2200ms);
     }
     ~Tone() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        run("pkill -f 'paplay -d speakers " + path_ + "'");
         fs::remove(path_);
     }
 
 private:
-    std::string path_;
-    pid_t pid_ = -1;
+    std::string path_ = "/tmp/kelvo-tone-" + std::to_string(getpid()) + ".wav";
 };
 
 class EnginePulse : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (run("pactl info >/dev/null 2>&1") != 0) {
-            serverMissing = true;
-            return;
-        }
-        run("pactl set-default-source speakers.monitor");
-        run("pactl set-sink-volume speakers 100%");
-        run("pactl set-source-volume speakers.monitor 100%");
+        run("pactl set-default-source speakers.monitor && pactl set-sink-volume speakers 100% "
+            "&& pactl set-source-volume speakers.monitor 100%");
     }
+    static void TearDownTestSuite() { run("pactl set-default-source microphone"); }
     void SetUp() override {
-        if (serverMissing) {
-            if (std::getenv("KELVO_PULSE_PID") != nullptr)
-                FAIL() << "the private sound server started for the tests is not reachable";
-            GTEST_SKIP() << "no sound server reachable (scripts/test starts one)";
-        }
+        ASSERT_EQ(run("pactl info >/dev/null 2>&1"), 0)
+            << "no sound server reachable (scripts/test starts a private one)";
     }
 
     struct Take {
@@ -118,9 +85,7 @@ protected:
     static Take record(Library& lib, std::uint32_t channels, std::uint32_t rate,
                        std::chrono::milliseconds length, int stallMs = 0) {
         Take take;
-        std::string path =
-            (fs::temp_directory_path() / ("kelvo-pulse-" + std::to_string(getpid()) + ".wav"))
-                .string();
+        std::string path = "/tmp/kelvo-pulse-" + std::to_string(getpid()) + ".wav";
         lib.initialize();
         auto began = Clock::now();
         EXPECT_EQ(lib.start(1, channels, rate, path.c_str()), 0);
@@ -147,25 +112,14 @@ protected:
         fs::remove(path);
         return take;
     }
-
-    static inline bool serverMissing = false;
 };
 
-// Samples of channel 0 as fractions of full scale.
-std::vector<double> firstChannel(const WavContents& w) {
-    std::vector<double> out;
-    const std::size_t frames = w.dataSize() / w.blockAlign();
-    for (std::size_t i = 0; i < frames; ++i) {
-        if (w.blockAlign() == 1)
-            out.push_back((w.data()[i] - 128) / 128.0);
-        else
-            out.push_back(static_cast<std::int16_t>(w.u16(44 + 4 * i)) / 32768.0);
-    }
-    return out;
-}
-
 void expectTone(const WavContents& w) {
-    auto s = firstChannel(w);
+    // The first channel, as fractions of full scale.
+    std::vector<double> s;
+    for (std::size_t i = 0; i < w.dataSize() / w.blockAlign(); ++i)
+        s.push_back(w.blockAlign() == 1 ? (w.data()[i] - 128) / 128.0
+                                        : static_cast<std::int16_t>(w.u16(44 + 4 * i)) / 32768.0);
     const std::size_t rate = w.sampleRate();
     ASSERT_GT(s.size(), rate) << "less than a second of audio";
     // Skip the first 200 ms, where the tone may still be on its way through the server.

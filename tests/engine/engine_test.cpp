@@ -91,12 +91,16 @@ TEST_F(EngineTest, StartWhileRunningIsRefusedAndLeavesTheCaptureAlone) {
     EXPECT_EQ(firstBreakInCounter(w), w.dataSize() / 4);
 }
 
-TEST_F(EngineTest, StopAndPauseWhileIdleDoNoHarm) {
+TEST_F(EngineTest, IdleCallsAndImpossibleFormatsTouchNothing) {
     EXPECT_EQ(engine.stop(), 0);
     EXPECT_EQ(engine.togglePause(), 0);
     EXPECT_TRUE(engine.paused());
     EXPECT_EQ(engine.initialize(), 0);
     EXPECT_FALSE(engine.paused());
+    EXPECT_EQ(engine.start(1, 3, 8000, file().c_str()), -3);
+    EXPECT_EQ(engine.start(1, 2, 0, file().c_str()), -3);
+    EXPECT_EQ(engine.start(1, 2, 8000, nullptr), -99);
+    EXPECT_EQ(control->opens, 0);
 }
 
 TEST_F(EngineTest, CaptureWithoutFileWritesNothingButMovesThePeaks) {
@@ -130,54 +134,31 @@ TEST_F(EngineTest, BuffersHoldFiftyMilliseconds) {
     EXPECT_EQ(control->capacities, (std::vector<std::uint32_t>{2205, 2205, 1600, 1600}));
 }
 
-TEST_F(EngineTest, BusyDeviceFailsTheStartUntilItIsFree) {
-    control->busy = true;
-    engine.initialize();
-    EXPECT_EQ(engine.start(1, 2, 44100, file().c_str()), -3);
-    EXPECT_FALSE(engine.running());
-    control->busy = false;
-    EXPECT_EQ(record(2, 44100, 60ms, file()), 0);
-    expectConsistentSizes(readWav(file()));
-}
-
-TEST_F(EngineTest, EveryFailingStartStepHasItsCodeAndReleasesTheDevice) {
+TEST_F(EngineTest, EveryFailingStartStepHasItsCodeAndLeavesTheDeviceFree) {
     struct Case {
         std::atomic<bool> FakeDeviceControl::*fault;
+        const char* path;
         int code;
     };
-    for (Case c :
-         {Case{&FakeDeviceControl::failPrepare, -4}, Case{&FakeDeviceControl::failQueue, -5},
-          Case{&FakeDeviceControl::failStart, -6}}) {
-        (*control).*c.fault = true;
+    for (Case c : {Case{&FakeDeviceControl::busy, "take.wav", -3},
+                   Case{&FakeDeviceControl::failPrepare, "take.wav", -4},
+                   Case{&FakeDeviceControl::failQueue, "take.wav", -5},
+                   Case{nullptr, "missing/take.wav", -99},
+                   Case{&FakeDeviceControl::failStart, "refused.wav", -6}}) {
+        if (c.fault)
+            (*control).*c.fault = true;
         engine.initialize();
-        EXPECT_EQ(engine.start(1, 2, 8000, file().c_str()), c.code);
+        EXPECT_EQ(engine.start(1, 2, 8000, file(c.path).c_str()), c.code);
         EXPECT_FALSE(engine.running());
-        (*control).*c.fault = false;
+        if (c.fault)
+            (*control).*c.fault = false;
         EXPECT_EQ(record(2, 8000, 60ms, file()), 0) << c.code;
+        expectConsistentSizes(readWav(file()));
     }
     // The file a start created before the device refused to start is a valid empty WAV.
-    control->failStart = true;
-    engine.initialize();
-    ASSERT_EQ(engine.start(1, 2, 8000, file("refused.wav").c_str()), -6);
     auto w = readWav(file("refused.wav"));
     expectConsistentSizes(w);
     EXPECT_EQ(w.dataSize(), 0u);
-}
-
-TEST_F(EngineTest, FileThatCannotBeCreatedFailsAndTheNextStartWorks) {
-    engine.initialize();
-    EXPECT_EQ(engine.start(1, 2, 8000, file("missing/take.wav").c_str()), -99);
-    EXPECT_FALSE(engine.running());
-    EXPECT_EQ(record(2, 8000, 60ms, file()), 0);
-    expectConsistentSizes(readWav(file()));
-}
-
-TEST_F(EngineTest, ArgumentsNoDeviceCanTakeAreRefusedUpFront) {
-    engine.initialize();
-    EXPECT_EQ(engine.start(1, 3, 8000, file().c_str()), -3);
-    EXPECT_EQ(engine.start(1, 2, 0, file().c_str()), -3);
-    EXPECT_EQ(engine.start(1, 2, 8000, nullptr), -99);
-    EXPECT_EQ(control->opens, 0);
 }
 
 TEST_F(EngineTest, PausedFromStartToStopLeavesOnlyTheHeader) {
@@ -209,10 +190,13 @@ TEST_F(EngineTest, PauseLeavesOutWholeBuffersAndKeepsSizesTrue) {
     std::size_t firstGap = firstBreakInCounter(w);
     ASSERT_LT(firstGap, w.dataSize() / 4) << "the paused stretch is absent";
     EXPECT_EQ(firstGap % 400, 0u) << "a pause takes effect at a buffer boundary";
-    EXPECT_LT(control->buffersDelivered * 1600u, 10'000'000u);
 }
 
-TEST_F(EngineTest, OddDataSizeGetsNoPadByte) {
+TEST_F(EngineTest, AnExistingFileIsEmptiedAndAnOddDataSizeGetsNoPadByte) {
+    {
+        std::ofstream old(file(), std::ios::binary);
+        old << std::string(100000, 'x');
+    }
     control->stopAfter = 3;
     engine.setDrainLimit(100ms);
     ASSERT_EQ(record(1, 44100, 50ms, file()), 0);
@@ -221,18 +205,6 @@ TEST_F(EngineTest, OddDataSizeGetsNoPadByte) {
     EXPECT_EQ(w.dataSize(), 3u * 2205);
     EXPECT_EQ(w.riffSize() % 2, 1u);
     EXPECT_EQ(firstBreakInCounter(w), 3u * 2205);
-}
-
-TEST_F(EngineTest, AnExistingFileIsEmptiedFirst) {
-    {
-        std::ofstream old(file(), std::ios::binary);
-        old << std::string(100000, 'x');
-    }
-    control->pacingMs = 10;
-    ASSERT_EQ(record(2, 8000, 60ms, file()), 0);
-    auto w = readWav(file());
-    expectConsistentSizes(w);
-    EXPECT_LT(w.bytes.size(), 100000u);
 }
 
 TEST_F(EngineTest, AWorkerStallLosesNoFrames) {
@@ -248,7 +220,7 @@ TEST_F(EngineTest, AWorkerStallLosesNoFrames) {
     EXPECT_EQ(firstBreakInCounter(w), w.dataSize() / 4);
 }
 
-TEST_F(EngineTest, EmptyBuffersKeepCirculating) {
+TEST_F(EngineTest, EmptyBuffersKeepCirculatingAndAStopAlwaysReturns) {
     control->emptyEvery = 2;
     control->pacingMs = 5;
     ASSERT_EQ(record(2, 8000, 200ms, file()), 0);
@@ -256,18 +228,17 @@ TEST_F(EngineTest, EmptyBuffersKeepCirculating) {
     expectConsistentSizes(w);
     EXPECT_GT(control->buffersDelivered, 6) << "the pool did not dry up";
     EXPECT_EQ(firstBreakInCounter(w), w.dataSize() / 4);
-}
 
-TEST_F(EngineTest, StopReturnsWhenTheDeviceStopsReturningBuffers) {
+    // A device that stops returning buffers (removed, or its driver stuck).
+    control->emptyEvery = 0;
+    control->pacingMs = 0;
+    control->buffersDelivered = 0;
     control->stopAfter = 4;
     engine.setDrainLimit(300ms);
-    engine.initialize();
-    ASSERT_EQ(engine.start(1, 2, 8000, file().c_str()), 0);
-    std::this_thread::sleep_for(50ms);
     auto began = std::chrono::steady_clock::now();
-    EXPECT_EQ(engine.stop(), 0);
+    EXPECT_EQ(record(2, 8000, 50ms, file()), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - began, 5s);
-    auto w = readWav(file());
+    w = readWav(file());
     expectConsistentSizes(w);
     EXPECT_EQ(w.dataSize(), 4u * 1600);
 }

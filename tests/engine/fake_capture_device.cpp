@@ -127,7 +127,6 @@ void FakeCaptureDevice::stopThread() {
 }
 
 int FakeCaptureDevice::reset() {
-    ++control_->resets;
     stopThread();
     std::lock_guard lock(mutex_);
     while (!queued_.empty()) {

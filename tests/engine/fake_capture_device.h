@@ -34,7 +34,6 @@ struct FakeDeviceControl {
     // Observations
     std::atomic<int> opens{0};
     std::atomic<int> buffersDelivered{0};
-    std::atomic<int> resets{0};
     std::mutex mutex;
     std::vector<std::uint32_t> capacities;
 };
