@@ -65,8 +65,6 @@ public:
     void limitTimerTick();
 
     bool isMonitoring() const { return flag_ != 0; }
-    // -1 while monitoring runs, 0 otherwise.
-    std::int16_t monitoringFlag() const { return flag_; }
 
 private:
     bool startEngine();

@@ -1,10 +1,10 @@
 #include "recorder/meters/level_meter.h"
 #include "recorder/meters/meter_image.h"
 #include "recorder/meters/meter_poll.h"
-#include "tests/meters/fake_capture_engine.h"
+#include "recorder/meters/monitoring.h"
+#include "recorder/recording/capture_engine.h"
 
-#include <QCoreApplication>
-#include <QPaintEvent>
+#include <QCheckBox>
 #include <QTest>
 #include <QTimer>
 
@@ -16,164 +16,116 @@
 namespace kelvo {
 namespace {
 
-constexpr QRgb kBlack = qRgb(0, 0, 0);
 constexpr QRgb kRed = qRgb(255, 0, 0);
-constexpr QRgb kMarkerYellow = qRgb(255, 255, 1);
+constexpr QRgb kYellow = qRgb(255, 255, 1);
 constexpr QRgb kPaleGreen = qRgb(192, 255, 192);
 
-const QImage& meterImage() {
+// What a meter shows at (x, y) lit or unlit: its bar of the meter image, black below it.
+QRgb bar(bool lit, int x, int y) {
     static const QImage image = drawMeterImage();
-    return image;
+    return y < 74 ? image.pixel((lit ? 20 : 10) + x, y) : qRgb(0, 0, 0);
 }
 
-// What a meter shows unlit and lit at (x, y): its bar of the image, black below the image.
-QRgb unlit(int x, int y) {
-    return y < 74 ? meterImage().pixel(10 + x, y) : kBlack;
-}
-QRgb lit(int x, int y) {
-    return y < 74 ? meterImage().pixel(20 + x, y) : kBlack;
-}
-
-// Every pixel unlit, except a marker of `colour` in columns 0..4 of rows `markerRows`.
-void expectUnlitWithMarker(const QImage& shown, std::initializer_list<int> markerRows,
-                           QRgb colour) {
-    for (int y = 0; y < 75; ++y) {
-        const bool marker = std::find(markerRows.begin(), markerRows.end(), y) != markerRows.end();
-        for (int x = 0; x < 10; ++x) {
-            ASSERT_EQ(shown.pixel(x, y), marker && x < 5 ? colour : unlit(x, y))
+// Columns 0..4 lit from row litFrom down, a marker of `colour` there in markerRows; the rest
+// unlit.
+void expectMeter(const QImage& shown, int litFrom, std::initializer_list<int> markerRows,
+                 QRgb colour) {
+    for (int y = 0; y < LevelMeter::kHeight; ++y) {
+        for (int x = 0; x < LevelMeter::kWidth; ++x) {
+            const bool marker = x < 5 && std::ranges::find(markerRows, y) != markerRows.end();
+            ASSERT_EQ(shown.pixel(x, y), marker ? colour : bar(x < 5 && y >= litFrom, x, y))
                 << "x " << x << " y " << y;
         }
     }
 }
 
-TEST(MeterImage, HasBlackFrameUnlitBarsAndASegmentedLitBar) {
-    const QImage& image = meterImage();
-    ASSERT_EQ(image.size(), QSize(27, 74));
-    const auto frame = [](int x, int y) {
-        return y == 0 || y == 73 || x == 0 || x == 8 || x == 9 || x == 17 || x == 18 || x == 26;
-    };
-    const QRgb olive = qRgb(132, 130, 66), darkGreen = qRgb(0, 130, 0), green = qRgb(0, 255, 0);
-    for (auto [row, unlitColour, litColour] : {std::tuple{0, kBlack, kBlack},
-                                               {4, qRgb(132, 0, 0), kRed},
-                                               {5, olive, qRgb(255, 255, 132)},
-                                               {12, olive, qRgb(255, 255, 0)},
-                                               {13, darkGreen, darkGreen},
-                                               {15, darkGreen, green},
-                                               {70, darkGreen, darkGreen},
-                                               {72, darkGreen, green},
-                                               {73, kBlack, kBlack}}) {
-        for (int x = 0; x < 27; ++x) {
-            const QRgb expected = frame(x, row) ? kBlack : x < 19 ? unlitColour : litColour;
-            ASSERT_EQ(image.pixel(x, row), expected) << "x " << x << " y " << row;
-        }
-    }
-}
-
-TEST(LevelMeter, FullLevelLightsTheWholeHeightWithARedMarkerAtTheTop) {
-    LevelMeter meter(meterImage());
+TEST(LevelMeter, FullLevelLightsTheWholeHeightAndAFallToZeroUnlightsItFromTheTop) {
+    LevelMeter meter(drawMeterImage());
     meter.drawMeterRise(100, 100);
-    for (int y = 0; y < 75; ++y) {
-        for (int x = 0; x < 10; ++x) {
-            const QRgb expected = x >= 5 ? unlit(x, y) : y < 2 ? kRed : lit(x, y);
-            ASSERT_EQ(meter.image().pixel(x, y), expected) << "x " << x << " y " << y;
-        }
-    }
-    meter.drawMeterFall(0, 60); // unlit from the top, the marker of 60 at row 30
-    expectUnlitWithMarker(meter.image(), {30, 31}, kPaleGreen);
-    meter.clearMeter();
-    expectUnlitWithMarker(meter.image(), {}, 0);
+    expectMeter(meter.image(), 0, {0, 1}, kRed);
+    meter.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&meter));
+    EXPECT_EQ(meter.grab().toImage().convertToFormat(QImage::Format_RGB32), meter.image());
+    meter.drawMeterFall(0, 60);
+    expectMeter(meter.image(), LevelMeter::kHeight, {30, 31}, kPaleGreen);
 }
 
 TEST(LevelMeter, MarkerSitsInTheRowAndColourOfItsBand) {
-    LevelMeter meter(meterImage());
-    meter.drawMeterRise(1, 1); // no bar, a marker on the bottom row only
-    expectUnlitWithMarker(meter.image(), {74}, kPaleGreen);
-    for (auto [hold, row, colour] : {std::tuple{95, 4, kRed},
-                                     {94, 4, kRed},
-                                     {93, 5, kMarkerYellow},
-                                     {84, 12, kMarkerYellow},
+    for (auto [hold, row, colour] : {std::tuple{1, 74, kPaleGreen},
+                                     {95, 4, kRed},
+                                     {93, 5, kYellow},
+                                     {84, 12, kYellow},
                                      {83, 13, kPaleGreen}}) {
-        SCOPED_TRACE(hold);
-        meter.clearMeter();
-        meter.drawMeterRise(0, hold);
-        expectUnlitWithMarker(meter.image(), {row, row + 1}, colour);
+        LevelMeter meter(drawMeterImage());
+        meter.drawMeterRise(1, hold); // a level of 1 lights no row
+        expectMeter(meter.image(), LevelMeter::kHeight, {row, row + 1}, colour);
     }
 }
 
-// Collects the region of every paint the widget receives.
-struct PaintRecorder : QObject {
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
-            region += static_cast<QPaintEvent*>(event)->region();
-        }
-        return false;
+// Answers what the test sets and writes every call down.
+struct FakeEngine : CaptureEngine {
+    int initializeResult = 0, startResult = 0, left = 0, right = 0;
+    std::string error, calls;
+    int log(const std::string& call, int result) { return calls += call + "|", result; }
+    int initialize() override { return log("initialize", initializeResult); }
+    int startMonitor(int file, std::uint32_t channels, std::uint32_t rate,
+                     const std::string& name) override {
+        const QString call = QString("start %1,%2,%3,'%4'").arg(file).arg(channels).arg(rate);
+        return log(call.arg(name.c_str()).toStdString(), startResult);
     }
-    QRegion region;
+    int stopMonitor() override { return log("stop", 0); }
+    int togglePause() override { return log("pause", 0); }
+    int peakLeft() override { return left; }
+    int peakRight() override { return right; }
+    std::string loadError() const override { return error; }
 };
 
-TEST(LevelMeter, RepaintsOnlyTheChangedBandFromItsOwnImage) {
-    LevelMeter meter(meterImage());
-    meter.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&meter));
-    PaintRecorder recorder;
-    meter.installEventFilter(&recorder);
-    meter.drawMeterRise(40, 0);
-    QTRY_COMPARE(recorder.region, QRegion(0, 45, 5, 30));
-    recorder.region = {};
-    meter.drawMeterRise(0, 0);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(recorder.region.isEmpty());
-    EXPECT_EQ(meter.grab().toImage().convertToFormat(QImage::Format_RGB32), meter.image());
-}
-
-class MeterPollTest : public testing::Test {
+class MetersTest : public testing::Test {
 protected:
     void pollPercent(int leftPercent, int rightPercent) {
         engine.left = (leftPercent * 32767 + 99) / 100;
         engine.right = (rightPercent * 32767 + 99) / 100;
         meters.poll();
     }
+    bool anyTimerActive() const {
+        return timer2.isActive() || timer3.isActive() || timer4.isActive() || timer8.isActive();
+    }
 
-    test::FakeCaptureEngine engine;
-    LevelMeter left{meterImage()}, right{meterImage()};
-    QTimer timer2, timer3, timer4;
+    FakeEngine engine;
+    LevelMeter left{drawMeterImage()}, right{drawMeterImage()};
+    const QImage blank = left.image();
+    QTimer timer2, timer3, timer4, timer8;
+    QCheckBox check1;
     MeterPoll meters{engine, left, right, timer2, timer3, timer4};
+    bool recording = false;
+    // The mixer calls and the messages go to the engine's log, so their order shows.
+    Monitoring monitoring{
+        engine, meters, check1, timer8,
+        Monitoring::Hooks{[this](int value) { engine.log("select " + std::to_string(value), 0); },
+                          [this] { engine.log("level", 0); }, [this] { return recording; },
+                          [this](const QString& title, const QString& text) {
+                              engine.log((title + ": " + text).toStdString(), 0);
+                          }}};
 };
+using MeterPollTest = MetersTest;
+using MonitoringTest = MetersTest;
 
-TEST_F(MeterPollTest, ReadsTheRightPeakFirstAsRoundedPercent) {
-    meters.poll();
-    EXPECT_EQ(engine.calls, (std::vector<std::string>{"peakRight", "peakLeft"}));
-    EXPECT_EQ(peakPercent(163), 0);
-    EXPECT_EQ(peakPercent(164), 1);
-    EXPECT_EQ(peakPercent(32767), 100);
-    EXPECT_EQ(peakPercent(CaptureEngine::kEngineUnavailable), 0);
-}
-
-TEST_F(MeterPollTest, OnlyANewMaximumRestartsThatChannelsHoldTimer) {
+TEST_F(MeterPollTest, OnlyANewMaximumHoldsAndAfterTheReleaseALevelAboveTwoSetsANewMarker) {
     timer3.start();
     timer4.start();
     QTRY_VERIFY(timer3.remainingTime() < 1700);
-    pollPercent(0, 40);
-    EXPECT_EQ(meters.right().holdPercent, 40);
-    EXPECT_GT(timer3.remainingTime(), 1700);
-    EXPECT_LT(timer4.remainingTime(), 1700);
-
+    pollPercent(0, 40); // restarts the right channel's hold timer only
+    EXPECT_TRUE(timer3.remainingTime() > 1700 && timer4.remainingTime() < 1700);
     QTRY_VERIFY(timer3.remainingTime() < 1700);
-    pollPercent(0, 10);
     pollPercent(0, 30);
-    EXPECT_EQ(meters.right().holdPercent, 40);
-    EXPECT_LT(timer3.remainingTime(), 1700);
-}
+    EXPECT_TRUE(meters.right().holdPercent == 40 && timer3.remainingTime() < 1700);
 
-TEST_F(MeterPollTest, AfterTheHoldIsReleasedOnlyALevelAboveTwoSetsANewMarker) {
     pollPercent(80, 0); // marker at rows 15 and 16
     const QImage before = left.image();
     pollPercent(80, 0);
     meters.leftHoldTick();
-    EXPECT_EQ(meters.left().holdPercent, 0);
     pollPercent(2, 0);
     EXPECT_EQ(left.image(), before);
-
     pollPercent(3, 0);
     EXPECT_EQ(meters.left().holdPercent, 3);
     EXPECT_EQ(left.image().pixel(0, 73), kPaleGreen);
@@ -181,24 +133,63 @@ TEST_F(MeterPollTest, AfterTheHoldIsReleasedOnlyALevelAboveTwoSetsANewMarker) {
 
     meters.leftHoldTick();
     pollPercent(1, 0); // unlit from the top, without a marker
-    for (int y = 0; y < 74; ++y) {
-        ASSERT_EQ(left.image().pixel(0, y), unlit(0, y)) << "y " << y;
-    }
+    for (int y = 0; y < 74; ++y)
+        ASSERT_EQ(left.image().pixel(0, y), bar(false, 0, y)) << "y " << y;
+    EXPECT_EQ(peakPercent(CaptureEngine::kEngineUnavailable), 0); // never below the bar
 }
 
-TEST_F(MeterPollTest, TimersDrivePollAndHoldRelease) {
-    EXPECT_EQ(timer2.interval(), 50);
-    EXPECT_EQ(timer3.interval(), 2000);
-    engine.left = engine.right = 32767;
-    timer3.setInterval(10);
-    timer4.setInterval(10);
-    meters.enableTimers();
-    QTRY_COMPARE(meters.left().levelPercent, 100);
-    meters.disableTimers();
-    EXPECT_FALSE(timer2.isActive() || timer3.isActive() || timer4.isActive());
-    timer3.start();
-    timer4.start();
-    QTRY_COMPARE(meters.right().holdPercent + meters.left().holdPercent, 0);
+TEST_F(MonitoringTest, TickingTheBoxMonitorsAt8000HzStereoWithoutAFile) {
+    engine.left = 32767;
+    meters.poll();
+    check1.setChecked(true);
+    EXPECT_EQ(engine.calls, "select 1|level|initialize|start 0,2,8000,''|");
+    EXPECT_EQ(meters.left().holdPercent, 0);
+    EXPECT_TRUE(timer2.isActive() && timer3.isActive() && timer4.isActive());
+
+    // What a recording's start does: the box stays ticked.
+    meters.poll();
+    monitoring.stopMonitoring();
+    check1.setChecked(false);
+    EXPECT_EQ(engine.calls, "select 1|level|initialize|start 0,2,8000,''|stop|");
+    EXPECT_EQ(left.image(), blank);
+    EXPECT_FALSE(timer2.isActive());
+}
+
+TEST_F(MonitoringTest, BusyDeviceIsReportedOnceAndClearingShowsNothing) {
+    engine.startResult = -3;
+    check1.setChecked(true);
+    EXPECT_EQ(engine.calls, "select 1|level|initialize|start 0,2,8000,''|KelvoRecorder: "
+                            "KelvoInitializeMonitor: Audio Channel is in use by another "
+                            "Application|");
+    engine.calls.clear();
+    check1.setChecked(false);
+    EXPECT_EQ(engine.calls, "stop|");
+    EXPECT_FALSE(monitoring.isMonitoring() || timer2.isActive() || timer3.isActive());
+}
+
+TEST_F(MonitoringTest, LimitTimerEndsMonitoringButDuringARecordingOnlyDisablesItself) {
+    timer8.setInterval(10);
+    check1.setChecked(true);
+    recording = true;
+    QTRY_VERIFY(!timer8.isActive());
+    EXPECT_TRUE(check1.isChecked() && monitoring.isMonitoring());
+
+    recording = false;
+    check1.setChecked(false);
+    check1.setChecked(true);
+    engine.calls.clear();
+    QTRY_VERIFY(!check1.isChecked());
+    EXPECT_EQ(engine.calls, "stop|");
+    EXPECT_FALSE(monitoring.isMonitoring() || anyTimerActive());
+}
+
+TEST_F(MonitoringTest, MissingEngineIsNamedAndNothingPretendsToMonitor) {
+    engine.initializeResult = CaptureEngine::kEngineUnavailable;
+    engine.error = "libkelvo.so: cannot open shared object file";
+    check1.setChecked(true);
+    EXPECT_TRUE(engine.calls.starts_with("select 1|level|initialize|KelvoRecorder: "));
+    EXPECT_TRUE(engine.calls.ends_with(engine.error + "|")) << engine.calls;
+    EXPECT_FALSE(monitoring.isMonitoring() || check1.isChecked() || anyTimerActive());
 }
 
 } // namespace

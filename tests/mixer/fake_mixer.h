@@ -1,74 +1,101 @@
-// A mixer configured by each test: destinations, list controls with their items on the wave-in
-// destination, source lines with their volume controls, calls that fail. Records every write.
+// One mixer with one wave-in destination (line 900) carrying the list controls 500, 501, ...
+// and the source lines the test gives. Records every write.
 #pragma once
 
 #include "recorder/mixer/mixer_device.h"
 
-#include <map>
-#include <set>
+#include <algorithm>
+#include <cstring>
 #include <string>
-#include <string_view>
-#include <utility>
 #include <vector>
 
 namespace kelvo {
 
-struct FakeList {
-    std::uint32_t controlId = 0;
-    std::uint32_t controlType = kControlTypeMux;
-    std::vector<MixerListText> items;
-    std::vector<std::int32_t> values; // one per item
-};
-
-struct FakeSourceLine {
-    std::uint32_t lineId = 0;
-    std::uint32_t volumeControlId = 0; // 0: the line has no VOLUME control
-};
-
-// An item; the name is copied byte for byte, NULs included, at most 64 bytes.
-MixerListText listItem(std::uint32_t lineId, std::string_view name);
-
 class FakeMixer : public MixerDevice {
 public:
-    static constexpr std::uint32_t kWaveInLineId = 900;
+    using R = MixerResult;
+    struct List {
+        std::uint32_t controlType;
+        std::vector<MixerListText> items;
+        std::vector<std::int32_t> values;
+    };
 
     int devices = 1;
-    MixerResult openResult = MixerResult::Ok;
-    std::vector<std::uint32_t> destinations{kComponentDestinationWaveIn}; // component types
-    std::vector<FakeList> lists;
-    std::vector<FakeSourceLine> sourceLines;
-    std::set<std::string> failing; // names of the calls that fail, e.g. "booleanValues"
+    R openResult = R::Ok;
+    std::vector<List> lists;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> sourceLines; // line ID, volume ID
+    std::vector<std::vector<std::int32_t>> selectionWrites;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> volumeWrites; // control ID, value
 
-    std::vector<std::pair<std::uint32_t, std::vector<std::int32_t>>> selectionWrites;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> volumeWrites;
-
-    // A MUX (or MIXER) control with one item per name, line IDs 10, 20, ..., and source lines
-    // 10, 20, ... with volume controls 11, 21, ...
+    // A list control with one item per name (copied byte for byte, NULs included) on lines
+    // 10, 20, ..., whose volume controls are 11, 21, ...
     static FakeMixer withSources(const std::vector<std::string>& names,
-                                 std::uint32_t controlType = kControlTypeMux);
+                                 std::uint32_t controlType = kControlTypeMux) {
+        FakeMixer mixer;
+        mixer.lists.push_back({controlType, {}, std::vector<std::int32_t>(names.size())});
+        for (std::uint32_t i = 0; i < names.size(); ++i) {
+            MixerListText item{10 * i + 10, {}};
+            std::memcpy(item.name.data(), names[i].data(), std::min(names[i].size(), size_t{64}));
+            mixer.lists[0].items.push_back(item);
+            mixer.sourceLines.emplace_back(10 * i + 10, 10 * i + 11);
+        }
+        return mixer;
+    }
 
     int deviceCount() override { return devices; }
-    MixerResult open(unsigned device) override;
-    MixerResult capabilities(MixerCaps& caps) override;
-    MixerResult lineByComponentType(std::uint32_t componentType, MixerLine& line) override;
-    MixerResult destinationLine(std::uint32_t destination, MixerLine& line) override;
-    MixerResult sourceLine(std::uint32_t destination, std::uint32_t source,
-                           MixerLine& line) override;
-    MixerResult lineControlByType(std::uint32_t lineId, std::uint32_t controlType,
-                                  MixerControl& control) override;
-    MixerResult listTexts(std::uint32_t controlId, std::uint32_t items,
-                          std::vector<MixerListText>& texts) override;
-    MixerResult booleanValues(std::uint32_t controlId, std::uint32_t items,
-                              std::vector<std::int32_t>& values) override;
-    MixerResult setBooleanValues(std::uint32_t controlId,
-                                 const std::vector<std::int32_t>& values) override;
-    MixerResult unsignedValue(std::uint32_t controlId, std::uint32_t& value) override;
-    MixerResult setUnsignedValue(std::uint32_t controlId, std::uint32_t value) override;
+    R open(unsigned) override { return openResult; }
+    R capabilities(MixerCaps& caps) override {
+        caps.destinations = 1;
+        return R::Ok;
+    }
+    R lineByComponentType(std::uint32_t type, MixerLine& line) override {
+        return type == kComponentDestinationWaveIn ? destinationLine(0, line) : R::InvalidLine;
+    }
+    R destinationLine(std::uint32_t destination, MixerLine& line) override {
+        line = {0, 0, 900, kComponentDestinationWaveIn, std::uint32_t(sourceLines.size())};
+        return answer(destination == 0);
+    }
+    R sourceLine(std::uint32_t, std::uint32_t source, MixerLine& line) override {
+        line.lineId = source < sourceLines.size() ? sourceLines[source].first : 0;
+        return answer(line.lineId != 0);
+    }
+    R lineControlByType(std::uint32_t lineId, std::uint32_t type, MixerControl& control) override {
+        for (std::uint32_t i = 0; i < lists.size() && lineId == 900; ++i) {
+            if (lists[i].controlType == type) {
+                control = {500 + i, type, std::uint32_t(lists[i].items.size())};
+                return R::Ok;
+            }
+        }
+        for (auto [line, volume] : sourceLines) {
+            if (line == lineId && type == kControlTypeVolume) {
+                control = {volume, type, 0};
+                return R::Ok;
+            }
+        }
+        return R::InvalidControl;
+    }
+    R listTexts(std::uint32_t id, std::uint32_t items, std::vector<MixerListText>& texts) override {
+        texts = lists.at(id - 500).items;
+        return answer(items == texts.size());
+    }
+    R booleanValues(std::uint32_t id, std::uint32_t items,
+                    std::vector<std::int32_t>& values) override {
+        values = lists.at(id - 500).values;
+        return answer(items == values.size());
+    }
+    R setBooleanValues(std::uint32_t id, const std::vector<std::int32_t>& values) override {
+        selectionWrites.push_back(values);
+        lists.at(id - 500).values = values;
+        return R::Ok;
+    }
+    R unsignedValue(std::uint32_t, std::uint32_t&) override { return R::InvalidControl; }
+    R setUnsignedValue(std::uint32_t id, std::uint32_t value) override {
+        volumeWrites.emplace_back(id, value);
+        return R::Ok;
+    }
 
 private:
-    bool fails(const char* call) const { return failing.count(call) != 0; }
-    FakeList* list(std::uint32_t controlId);
-    std::map<std::uint32_t, std::uint32_t> volumes_;
+    static R answer(bool ok) { return ok ? R::Ok : R::InvalidValue; }
 };
 
 } // namespace kelvo

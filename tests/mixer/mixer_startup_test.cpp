@@ -1,143 +1,79 @@
-#include "recorder/mixer/mixer_startup.h"
 #include "tests/mixer/fake_mixer.h"
+#include "tests/mixer/mixer_window.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include <algorithm>
+#include <tuple>
 
 namespace kelvo {
+
+bool operator==(const SourceEntry& a, const SourceEntry& b) {
+    return std::tie(a.lineId, a.volumeControlId, a.name) ==
+           std::tie(b.lineId, b.volumeControlId, b.name);
+}
+
 namespace {
 
-struct Shown {
-    std::vector<std::pair<std::string, std::string>> messages;
-    CriticalMessage sink() {
-        return [this](const std::string& title, const std::string& text) {
-            messages.emplace_back(title, text);
-        };
-    }
-};
+using Entries = std::vector<SourceEntry>;
 
-std::vector<std::string> names(const MixerState& state) {
-    std::vector<std::string> result;
-    for (const SourceEntry& entry : state.sources) {
-        result.push_back(entry.name);
-    }
-    return result;
-}
+TEST(MixerStartup, UsesTheMuxWhenAloneAndTheMixerControlWhenBothExist) {
+    FakeMixer mux = FakeMixer::withSources({"Microphone", "Line In"});
+    MixerWindow w(mux);
+    ASSERT_EQ(w.started, MixerStartup::Ready);
+    EXPECT_EQ(w.state.device, &mux);
+    EXPECT_EQ(w.state.selectionControlId, 500u);
+    EXPECT_EQ(w.state.sources, (Entries{{10, 11, "Microphone"}, {20, 21, "Line In"}}));
+    EXPECT_TRUE(w.shown.empty());
 
-std::vector<std::int32_t> volumeIds(const MixerState& state) {
-    std::vector<std::int32_t> result;
-    for (const SourceEntry& entry : state.sources) {
-        result.push_back(entry.volumeControlId);
-    }
-    return result;
-}
-
-TEST(MixerStartup, UsesTheMuxControlWhenThereIsNoMixerControl) {
-    FakeMixer mixer = FakeMixer::withSources({"Microphone", "Line In"});
-    MixerState state;
-    Shown shown;
-    ASSERT_EQ(startMixer(mixer, state, shown.sink()), MixerStartup::Ready);
-    EXPECT_EQ(state.device, &mixer);
-    EXPECT_EQ(state.selectionControlId, 500u);
-    EXPECT_EQ(names(state), (std::vector<std::string>{"Microphone", "Line In"}));
-    EXPECT_EQ(volumeIds(state), (std::vector<std::int32_t>{11, 21}));
-    EXPECT_TRUE(shown.messages.empty());
-}
-
-TEST(MixerStartup, PrefersTheMixerControlOverTheMux) {
-    FakeMixer mixer = FakeMixer::withSources({"Microphone"});
-    mixer.lists.push_back({600, kControlTypeMixer, {listItem(10, "Mic (mixer)")}, {0}});
-    MixerState state;
-    Shown shown;
-    ASSERT_EQ(startMixer(mixer, state, shown.sink()), MixerStartup::Ready);
-    EXPECT_EQ(state.selectionControlId, 600u);
-    EXPECT_EQ(names(state), (std::vector<std::string>{"Mic (mixer)"}));
+    FakeMixer both = FakeMixer::withSources({"Microphone"});
+    both.lists.push_back(FakeMixer::withSources({"Mic (mixer)"}, kControlTypeMixer).lists[0]);
+    MixerWindow mixer(both);
+    EXPECT_EQ(mixer.state.selectionControlId, 501u);
+    EXPECT_EQ(mixer.state.sources, (Entries{{10, 11, "Mic (mixer)"}}));
 }
 
 TEST(MixerStartup, NamesFillTheirFieldOrEndAtTheFirstNul) {
     const std::string full(63, 'x');
     FakeMixer mixer = FakeMixer::withSources({full, std::string(" Line \0junk", 11)});
-    MixerState state;
-    Shown shown;
-    ASSERT_EQ(startMixer(mixer, state, shown.sink()), MixerStartup::Ready);
-    EXPECT_EQ(names(state), (std::vector<std::string>{full, " Line "}));
+    EXPECT_EQ(MixerWindow(mixer).state.sources, (Entries{{10, 11, full}, {20, 21, " Line "}}));
 }
 
-TEST(MixerStartup, ItemsInReverseOrderGetTheVolumeControlsOfTheirOwnLines) {
-    FakeMixer mixer;
-    mixer.lists.push_back({500,
-                           kControlTypeMux,
-                           {listItem(30, "C"), listItem(20, "B"), listItem(10, "A")},
-                           {0, 0, 0}});
-    mixer.sourceLines = {{10, 5}, {20, 6}, {30, 7}};
-    MixerState state;
-    Shown shown;
-    ASSERT_EQ(startMixer(mixer, state, shown.sink()), MixerStartup::Ready);
-    EXPECT_EQ(volumeIds(state), (std::vector<std::int32_t>{7, 6, 5}));
+TEST(MixerStartup, VolumeControlsPairWithEntriesInLineIdOrder) {
+    FakeMixer reversed = FakeMixer::withSources({"A", "B", "C"});
+    std::reverse(reversed.lists[0].items.begin(), reversed.lists[0].items.end());
+    reversed.sourceLines = {{10, 5}, {20, 6}, {30, 7}};
+    EXPECT_EQ(MixerWindow(reversed).state.sources,
+              (Entries{{30, 7, "C"}, {20, 6, "B"}, {10, 5, "A"}}));
+
+    // Entries beyond the source lines take part with 0, the smallest ID.
+    FakeMixer fewerLines = FakeMixer::withSources({"A", "B", "C"});
+    fewerLines.sourceLines.resize(1);
+    EXPECT_EQ(MixerWindow(fewerLines).state.sources,
+              (Entries{{10, 0, "A"}, {20, 0, "B"}, {30, 11, "C"}}));
+
+    Entries ties{{10, 2, "a"}, {10, 1, "b"}, {5, 1, "c"}};
+    pairVolumeControls(ties); // equal line IDs: the lower index first
+    EXPECT_EQ(ties, (Entries{{10, 1, "a"}, {10, 2, "b"}, {5, 1, "c"}}));
 }
 
-TEST(MixerStartup, PairingTakesTheLowerIndexFirstOnEqualIds) {
-    std::vector<SourceEntry> sources{{10, 2, "a"}, {10, 1, "b"}, {5, 1, "c"}};
-    pairVolumeControls(sources);
-    EXPECT_EQ(sources[2].volumeControlId, 1); // smallest line ID
-    EXPECT_EQ(sources[0].volumeControlId, 1); // equal line IDs: index 0 before index 1
-    EXPECT_EQ(sources[1].volumeControlId, 2);
-}
-
-TEST(MixerStartup, EntriesWithoutASourceLineTakePartInThePairingWithZero) {
-    FakeMixer mixer = FakeMixer::withSources({"A", "B", "C"});
-    mixer.sourceLines.resize(1);
-    MixerState state;
-    Shown shown;
-    ASSERT_EQ(startMixer(mixer, state, shown.sink()), MixerStartup::Ready);
-    EXPECT_EQ(volumeIds(state), (std::vector<std::int32_t>{0, 0, 11}));
-}
-
-TEST(MixerStartup, VolumeControlFailuresLeaveZerosAndStartUpGoesOn) {
-    FakeMixer mixer = FakeMixer::withSources({"A", "B"});
-    mixer.failing = {"capabilities"};
-    MixerState state;
-    Shown shown;
-    ASSERT_EQ(startMixer(mixer, state, shown.sink()), MixerStartup::Ready);
-    EXPECT_EQ(volumeIds(state), (std::vector<std::int32_t>{0, 0}));
-}
-
-TEST(MixerStartup, NoMixerOrOneThatWillNotOpenIsReportedAndEndsStartUp) {
-    FakeMixer absent = FakeMixer::withSources({"Microphone"});
+TEST(MixerStartup, FailuresEndStartUpAndOnlyAMissingOrUnopenableMixerIsReported) {
+    FakeMixer absent = FakeMixer::withSources({"Microphone"}), closed = absent, noList = absent;
     absent.devices = 0;
-    FakeMixer closed = FakeMixer::withSources({"Microphone"});
     closed.openResult = MixerResult::Unreachable;
-    const std::pair<FakeMixer*, MixerStartup> cases[] = {{&absent, MixerStartup::NoMixer},
-                                                         {&closed, MixerStartup::OpenFailed}};
-    const std::string texts[] = {"Unable to detect a mixer.\r\n\r\nTerminating...",
-                                 "Unable to open mixer.\r\n\r\nTerminating..."};
-    for (int i = 0; i < 2; ++i) {
-        MixerState state;
-        Shown shown;
-        EXPECT_EQ(startMixer(*cases[i].first, state, shown.sink()), cases[i].second);
-        EXPECT_EQ(shown.messages, (std::vector<std::pair<std::string, std::string>>{
-                                      {"Kelvo Mixer - Error", texts[i]}}));
-        EXPECT_EQ(state.device, nullptr);
-    }
-}
-
-TEST(MixerStartup, MissingRecordingSelectionEndsStartUpSilently) {
-    std::vector<std::function<void(FakeMixer&)>> breakages{
-        [](FakeMixer& m) { m.destinations = {4}; },
-        [](FakeMixer& m) { m.lists[0].controlType = kControlTypeVolume; },
-        [](FakeMixer& m) { m.lists[0].items.clear(); },
-        [](FakeMixer& m) { m.failing = {"listTexts"}; },
-    };
-    for (const auto& breakMixer : breakages) {
-        FakeMixer mixer = FakeMixer::withSources({"Microphone"});
-        breakMixer(mixer);
-        MixerState state;
-        Shown shown;
-        EXPECT_EQ(startMixer(mixer, state, shown.sink()), MixerStartup::NoRecordingSelection);
-        EXPECT_TRUE(shown.messages.empty());
-        EXPECT_TRUE(state.sources.empty());
+    noList.lists[0].controlType = kControlTypeVolume;
+    const std::string error = "Kelvo Mixer - Error|";
+    using enum MixerStartup;
+    const std::tuple<FakeMixer*, MixerStartup, std::string> cases[] = {
+        {&absent, NoMixer, error + "Unable to detect a mixer.\r\n\r\nTerminating..."},
+        {&closed, OpenFailed, error + "Unable to open mixer.\r\n\r\nTerminating..."},
+        {&noList, NoRecordingSelection, ""}};
+    for (const auto& [mixer, result, shown] : cases) {
+        MixerWindow w(*mixer);
+        EXPECT_EQ(w.started, result);
+        EXPECT_EQ(w.shown, shown);
+        EXPECT_EQ(w.state.device, result == NoRecordingSelection ? mixer : nullptr);
+        EXPECT_TRUE(w.state.sources.empty());
     }
 }
 

@@ -1,33 +1,23 @@
-/* A stand-in libkelvo.so for testing the loader: each export answers something that proves
-   the call reached it with the arguments given. */
+/* A stand-in libkelvo.so for the loader: each export's answer proves the call reached it
+   with the arguments given. */
 #include <stdint.h>
 #include <string.h>
 
-#define EXPORT __attribute__((visibility("default")))
+#define ANSWER(name, value)                                                                        \
+    __attribute__((visibility("default"))) int name(void) {                                        \
+        return value;                                                                              \
+    }
 
-EXPORT int KelvoInitialize(void) {
-    return 0;
-}
+ANSWER(KelvoInitialize, 0)
+ANSWER(KelvoStopMonitor, -10)
+#ifndef FAKE_KELVO_WITHOUT_PAUSE
+ANSWER(KelvoTogglePause, 7)
+#endif
+ANSWER(KelvoPeakGetValueLeft, 1234)
+ANSWER(KelvoPeakGetValueRight, 4321)
 
-EXPORT int KelvoStartMonitorA(int writeFile, uint32_t channels, uint32_t sampleRate,
-                              const char* fileName) {
+__attribute__((visibility("default"))) int
+KelvoStartMonitorA(int writeFile, uint32_t channels, uint32_t sampleRate, const char* fileName) {
     return (int)(writeFile * 1000000 + channels * 100000 + sampleRate / 1000 * 100 +
                  strlen(fileName));
-}
-
-EXPORT int KelvoStopMonitor(void) {
-    return -10;
-}
-
-#ifndef FAKE_KELVO_WITHOUT_PAUSE
-EXPORT int KelvoTogglePause(void) {
-    return 7;
-}
-#endif
-
-EXPORT int KelvoPeakGetValueLeft(void) {
-    return 1234;
-}
-EXPORT int KelvoPeakGetValueRight(void) {
-    return 4321;
 }

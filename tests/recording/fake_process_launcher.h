@@ -19,10 +19,9 @@ public:
     int start(const std::string& program, const std::vector<std::string>& args,
               const std::string& workingFolder) override {
         launches.push_back({program, args, workingFolder});
-        return result;
+        return 4242;
     }
 
-    int result = 4242;
     std::vector<LaunchCall> launches;
 };
 

@@ -1,57 +1,28 @@
-// Runs a test under a named timezone and puts the previous one back afterwards.
+// Times for the tests: a zone to interpret them in, and moments written as text.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <optional>
-#include <string>
 
 namespace kelvo::test {
 
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ"))
-            previous_ = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ScopedTimeZone() {
-        if (previous_)
-            ::setenv("TZ", previous_->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+inline void useTimeZone(const char* zone) {
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+}
 
-private:
-    std::optional<std::string> previous_;
-};
-
-inline std::tm brokenDown(int year, int month, int day, int hour, int minute, int second) {
+// "06-07 01:00:00" is that local time in 2024; "11-03 05:30:00 Z" is that UTC time, to tell
+// apart the two passes of an hour repeated when the clocks go back.
+inline std::time_t at(const char* text) {
     std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
+    char utc = 0;
+    std::sscanf(text, "%d-%d %d:%d:%d %c", &tm.tm_mon, &tm.tm_mday, &tm.tm_hour, &tm.tm_min,
+                &tm.tm_sec, &utc);
+    tm.tm_year = 2024 - 1900;
+    tm.tm_mon -= 1;
     tm.tm_isdst = -1;
-    return tm;
-}
-
-// A local time in the current zone; outside clock changes the daylight flag does not matter.
-inline std::time_t localTime(int year, int month, int day, int hour, int minute, int second) {
-    std::tm tm = brokenDown(year, month, day, hour, minute, second);
-    return std::mktime(&tm);
-}
-
-// A moment given in UTC, for pinning down which of two equal local times is meant.
-inline std::time_t utcTime(int year, int month, int day, int hour, int minute, int second) {
-    std::tm tm = brokenDown(year, month, day, hour, minute, second);
-    return ::timegm(&tm);
+    return utc == 'Z' ? ::timegm(&tm) : std::mktime(&tm);
 }
 
 } // namespace kelvo::test

@@ -1,195 +1,140 @@
+#include "recorder/shows/show_apply.h"
 #include "recorder/shows/show_file.h"
-#include "recorder/shows/text_encoding.h"
+#include "recorder/shows/window_placement.h"
 
 #include <gtest/gtest.h>
 
 namespace kelvo {
 namespace {
 
+// Writes down every call the loader makes, in order.
+struct CallLog : ShowControls {
+    std::string calls;
+    void log(const std::string& call) { calls += call + "|"; }
+    void setStartTime(TimeOfDay t) override { log("start " + formatShowTime(t)); }
+    void setStopTime(TimeOfDay t) override { log("stop " + formatShowTime(t)); }
+    void setOutputFormat(const std::string& s) override { log("format " + s); }
+    void setMp3Quality(const std::string& s) override { log("mp3 " + s); }
+    void setSampleRate(const std::string& s) override { log("rate " + s); }
+    void setChannels(const std::string& s) override { log("channels " + s); }
+    void moveWindow(std::optional<std::int32_t> x, std::optional<std::int32_t> y) override {
+        log("move " + (x ? std::to_string(*x) : "-") + " " + (y ? std::to_string(*y) : "-"));
+    }
+    void setWebcastAddress(const std::string& s) override { log("webcast " + s); }
+    void setInputLevel(std::int32_t level) override { log("level " + std::to_string(level)); }
+    void setWmaQuality(const std::string& s) override { log("wma " + s); }
+    void setSourceName(const std::string& s) override { log("source " + s); }
+    void setWeekday(int d, bool on) override {
+        log("day " + std::to_string(d) + (on ? "" : " off"));
+    }
+    void updateFormatDependentLists() override { log("update lists"); }
+    void selectSourceByHeldName() override { log("select source"); }
+};
+
+std::string applied(const std::string& fileBytes) {
+    CallLog controls;
+    if (const auto content = readShowFile(fileBytes); content.record)
+        applyShowRecord(*content.record, controls);
+    return controls.calls;
+}
+
 const std::string kDefaultLine = "\"1:00:00 AM\",\"5:00:00 AM\",\"Windows Wave (WAV)\","
                                  "\"44.1 kHz (CD)\",\"64 Kb/sec\",\"2\",1200,900,\"Microphone\","
                                  "50,\"\",\"\",1,1,1,1,1,1,1\r\n";
+const std::string kDefaultCalls =
+    "start 1:00:00 AM|stop 5:00:00 AM|format Windows Wave (WAV)|mp3 64 Kb/sec|rate 44.1 kHz "
+    "(CD)|channels 2|move 1200 900|webcast |level 50|wma |source Microphone|day 0|day 1|day 2|"
+    "day 3|day 4|day 5|day 6|update lists|select source|";
 
-ShowRecord defaultSettings() {
+// The default line with one field's text replaced.
+std::string withField(int field, const std::string& text) {
+    std::string line = kDefaultLine;
+    std::size_t start = 0;
+    for (int i = 0; i < field; ++i)
+        start = line.find(',', start) + 1;
+    return line.replace(start, line.find_first_of(",\r", start) - start, text);
+}
+
+TEST(ShowFile, DefaultSettingsAreWrittenByteForByteAndRecordsLoadBack) {
     ShowRecord r;
     r.windowLeft = 1200;
     r.windowTop = 900;
     r.sourceName = "Microphone";
-    return r;
-}
+    EXPECT_EQ(writeShowRecord(r), kDefaultLine);
+    EXPECT_EQ(applied(kDefaultLine), kDefaultCalls);
 
-LoadedShowRecord readOne(const std::string& bytes) {
-    const auto content = readShowFile(bytes);
-    EXPECT_TRUE(content.record.has_value()) << bytes;
-    return content.record.value_or(LoadedShowRecord{});
-}
-
-TEST(ShowFile, DefaultSettingsAreWrittenByteForByte) {
-    EXPECT_EQ(writeShowRecord(defaultSettings()), kDefaultLine);
-}
-
-TEST(ShowFile, WrittenRecordReadsBackUnchanged) {
-    ShowRecord r;
     r.startTime = {0, 0, 0};
     r.stopTime = {23, 59, 59};
-    r.outputFormat = "MPEG Layer 3 (MP3)";
-    r.sampleRate = "8 kHz";
-    r.mp3Quality = "320 Kb/sec";
-    r.channels = "1";
-    r.windowLeft = -1500;
-    r.windowTop = 40000;
-    r.sourceName = "Monitor of Speakers, Café";
-    r.inputLevel = 0;
-    r.webcastAddress = "http://radio.example/live?a=1,b=2";
-    r.wmaQuality = "High";
-    r.weekdays = {0, 1, 0, 1, 0, 1, 0};
-
-    const LoadedShowRecord back = readOne(writeShowRecord(r));
-    EXPECT_EQ(back.startTime, r.startTime);
-    EXPECT_EQ(back.stopTime, r.stopTime);
-    EXPECT_EQ(back.outputFormat, r.outputFormat);
-    EXPECT_EQ(back.sampleRate, r.sampleRate);
-    EXPECT_EQ(back.mp3Quality, r.mp3Quality);
-    EXPECT_EQ(back.channels, r.channels);
-    EXPECT_EQ(back.windowLeft, -1500);
-    EXPECT_EQ(back.windowTop, 40000); // beyond 16 bits, kept for the screen clamp to judge
-    EXPECT_EQ(back.sourceName, r.sourceName);
-    EXPECT_EQ(back.inputLevel, 0);
-    EXPECT_EQ(back.webcastAddress, r.webcastAddress);
-    EXPECT_EQ(back.wmaQuality, "High");
-    for (int day = 0; day < kWeekdays; ++day)
-        EXPECT_EQ(back.weekdays[day], r.weekdays[day]);
-}
-
-TEST(ShowFile, FractionalPositionIsWrittenWithItsFractionAndReadBackWhole) {
-    ShowRecord r = defaultSettings();
     r.windowLeft = 1500.5f;
-    r.windowTop = 1501.5f;
+    r.windowTop = -123456789.0f;
+    r.sourceName = "Mic \"A\",B"; // a quote would end the text and shift every field after it
+    r.wmaQuality = "WMA 9 High";
+    r.weekdays[0] = 0;
+    // Seven significant digits, never an exponent; read back whole, halves to even.
     const std::string line = writeShowRecord(r);
-    EXPECT_NE(line.find(",1500.5,1501.5,"), std::string::npos) << line;
-    const LoadedShowRecord back = readOne(line);
-    EXPECT_EQ(back.windowLeft, 1500); // halves to even
-    EXPECT_EQ(back.windowTop, 1502);
+    EXPECT_NE(line.find(",1500.5,-123456800,"), std::string::npos) << line;
+    EXPECT_EQ(applied(line), "start 12:00:00 AM|stop 11:59:59 PM|format Windows Wave (WAV)|mp3 64 "
+                             "Kb/sec|rate 44.1 kHz (CD)|channels 2|move 1500 -123456800|webcast "
+                             "|level 50|wma WMA 9 High|source Mic 'A',B|day 0 off|day 1|day 2|day "
+                             "3|day 4|day 5|day 6|update lists|select source|");
 }
 
-TEST(ShowFile, NumbersHaveAtMostSevenDigitsAndNeverAnExponent) {
-    EXPECT_EQ(formatShowNumber(0.0f), "0");
-    EXPECT_EQ(formatShowNumber(-0.0f), "0");
-    EXPECT_EQ(formatShowNumber(-15.0f), "-15");
-    EXPECT_EQ(formatShowNumber(0.5f), "0.5");
-    EXPECT_EQ(formatShowNumber(0.00125f), "0.00125");
-    EXPECT_EQ(formatShowNumber(12345.678f), "12345.68");
-    EXPECT_EQ(formatShowNumber(123456789.0f), "123456800");
-    EXPECT_EQ(formatShowNumber(std::numeric_limits<float>::quiet_NaN()), "0");
-}
-
-TEST(ShowFile, TimesAreWrittenInTheTwelveHourForm) {
-    EXPECT_EQ(formatShowTime({1, 0, 0}), "1:00:00 AM");
-    EXPECT_EQ(formatShowTime({0, 0, 0}), "12:00:00 AM");
-    EXPECT_EQ(formatShowTime({12, 30, 5}), "12:30:05 PM");
-    EXPECT_EQ(formatShowTime({23, 59, 59}), "11:59:59 PM");
-}
-
-TEST(ShowFile, TimesAreReadInTwelveAndTwentyFourHourForms) {
-    EXPECT_EQ(parseShowTime("1:00:00 AM"), (TimeOfDay{1, 0, 0}));
-    EXPECT_EQ(parseShowTime(" 01:00:00 am "), (TimeOfDay{1, 0, 0}));
-    EXPECT_EQ(parseShowTime("12:00:00 AM"), (TimeOfDay{0, 0, 0}));
-    EXPECT_EQ(parseShowTime("12:15:00 PM"), (TimeOfDay{12, 15, 0}));
-    EXPECT_EQ(parseShowTime("13:05:00"), (TimeOfDay{13, 5, 0}));
-    EXPECT_EQ(parseShowTime("9:30"), (TimeOfDay{9, 30, 0}));
+// Whatever a file holds, the fields that convert apply and the rest leave their control alone.
+TEST(ShowFile, BadFilesApplyOnlyWhatConverts) {
+    const std::string next = withField(8, "\"Line In\"");
+    const struct {
+        std::string file, from, to;
+    } rows[] = {
+        {kDefaultLine + "\r\n  " + next + "\r\n\r\n", "source Microphone", "source Line In"},
+        {kDefaultLine + next.substr(0, next.find("Line") + 2), "", ""}, // ends inside a record
+        {kDefaultLine + next.substr(0, next.size() - 3), "", ""},
+        {next.substr(0, next.size() - 3), kDefaultCalls, ""},
+        {" \r\n\r\n", kDefaultCalls, ""},
+        {withField(0, "\"25:00:00\""), "start 1:00:00 AM|", ""},
+        {withField(0, "  \"1:00:00 AM\"junk"), "", ""},
+        {withField(1, " 13:05 "), "stop 5:00:00 AM", "stop 1:05:00 PM"},
+        // Not an entry: passed on for the list to refuse.
+        {withField(2, " Ogg "), "format Windows Wave (WAV)", "format Ogg"},
+        {withField(3, "\"a\r\nb\""), "rate 44.1 kHz (CD)", "rate a\r\nb"},
+        {withField(6, "left"), "move 1200 900", "move - 900"},
+        {withField(7, "1e400"), "move 1200 900", "move 1200 -"},
+        {withField(6, "1e12"), "move 1200 900", "move 2147483647 900"},
+        {withField(7, "-3e9"), "move 1200 900", "move 1200 -2147483647"},
+        {withField(9, "1e10"), "level 50|", ""},
+        {withField(9, "101"), "level 50|", ""},
+        {withField(13, "2"), "day 1|", ""},
+        {withField(14, "40000"), "day 2|", ""}, // beyond 16 bits
+        {withField(15, "0.5"), "day 3", "day 3 off"},
+        {withField(16, "\"0\""), "day 4", "day 4 off"},
+        {withField(8, "\"Caf\xE9 \x80\""), "Microphone", "Caf\u00e9 \u20ac"}, // Windows-1252
+        {withField(8, "\"\xC0\xAF\""), "Microphone", "\u00c0\u00af"},         // overlong: not UTF-8
+        {"\xEF\xBB\xBF" + kDefaultLine, "", ""},
+    };
+    for (const auto& row : rows) {
+        std::string expected = kDefaultCalls;
+        expected.replace(expected.find(row.from), row.from.size(), row.to);
+        EXPECT_EQ(applied(row.file), expected) << row.file;
+    }
     for (const char* bad : {"", "noon", "24:00:00", "13:00:00 PM", "0:00:00 AM", "1:60:00",
                             "1:00:60", "1:00:00 XM", "1:00:00 AM tomorrow", "1::00", "123:00"})
         EXPECT_FALSE(parseShowTime(bad).has_value()) << bad;
 }
 
-TEST(ShowFile, LastOfSeveralRecordsCounts) {
-    ShowRecord second = defaultSettings();
-    second.sourceName = "Line In";
-    const auto content =
-        readShowFile(kDefaultLine + "\r\n  " + writeShowRecord(second) + "\r\n\r\n");
-    EXPECT_EQ(content.completeRecords, 2);
-    EXPECT_FALSE(content.endsInsideRecord);
-    EXPECT_EQ(content.record->sourceName, "Line In");
-}
-
-TEST(ShowFile, RecordEndingEarlyIsLeftOutAndAnEarlierOneStillCounts) {
-    ShowRecord second = defaultSettings();
-    second.sourceName = "Line In";
-    const std::string full = writeShowRecord(second);
-    // Cut after a comma, inside a quoted text, and before the last field.
-    for (const std::size_t cut : {std::size_t{10}, full.find("Line") + 2, full.size() - 3}) {
-        const auto content = readShowFile(kDefaultLine + full.substr(0, cut));
-        EXPECT_TRUE(content.endsInsideRecord) << cut;
-        EXPECT_EQ(content.completeRecords, 1);
-        EXPECT_EQ(content.record->sourceName, "Microphone");
-    }
-    EXPECT_FALSE(readShowFile(full.substr(0, full.size() - 3)).record.has_value());
-    EXPECT_FALSE(readShowFile(" \r\n\r\n").record.has_value());
-}
-
-TEST(ShowFile, FieldsThatDoNotConvertAreLeftOutAndTheRestApplies) {
-    const LoadedShowRecord r = readOne(
-        "\"25:00:00\",\"5:00:00 AM\",\"Ogg\",\"44.1 kHz (CD)\",\"64 Kb/sec\",\"2\",left,1e400,"
-        "\"Microphone\",1e10,\"\",\"\",1,x,40000,-1,0.5,1.5,\"1\"\r\n");
-    EXPECT_FALSE(r.startTime);
-    EXPECT_EQ(r.stopTime, (TimeOfDay{5, 0, 0}));
-    EXPECT_EQ(r.outputFormat, "Ogg"); // not an entry: the list keeps its value when applied
-    EXPECT_FALSE(r.windowLeft);
-    EXPECT_FALSE(r.windowTop);
-    EXPECT_FALSE(r.inputLevel);
-    EXPECT_EQ(r.weekdays[0], 1);
-    EXPECT_FALSE(r.weekdays[1]);
-    EXPECT_FALSE(r.weekdays[2]); // beyond 16 bits
-    EXPECT_EQ(r.weekdays[3], -1);
-    EXPECT_EQ(r.weekdays[4], 0); // halves to even
-    EXPECT_EQ(r.weekdays[5], 2);
-    EXPECT_EQ(r.weekdays[6], 1); // a quoted number still converts
-}
-
-TEST(ShowFile, PositionsFarBeyondAnyScreenAreClampedNotLost) {
-    const LoadedShowRecord r = readOne("\"1:00:00 AM\",\"5:00:00 AM\",\"a\",\"b\",\"c\",\"2\","
-                                       "1e12,-3e9,\"\",50,\"\",\"\",1,1,1,1,1,1,1");
-    EXPECT_EQ(r.windowLeft, std::numeric_limits<std::int32_t>::max());
-    EXPECT_EQ(r.windowTop, -std::numeric_limits<std::int32_t>::max());
-}
-
-TEST(ShowFile, QuotedFieldEndsAtItsQuoteAndUnquotedFieldsAreTrimmed) {
-    const LoadedShowRecord r = readOne("  \"1:00:00 AM\"junk,\"5:00:00 AM\"  ,Windows Wave (WAV) ,"
-                                       "\"a\r\nb\",c,\"2\",+15,  -30 ,Mic\r\n"
-                                       "50,\"\",\"\",1,1,1,1,1,1,1");
-    EXPECT_EQ(r.startTime, (TimeOfDay{1, 0, 0}));
-    EXPECT_EQ(r.outputFormat, "Windows Wave (WAV)");
-    EXPECT_EQ(r.sampleRate, "a\r\nb");
-    EXPECT_EQ(r.mp3Quality, "c");
-    EXPECT_EQ(r.windowLeft, 15);
-    EXPECT_EQ(r.windowTop, -30);
-    EXPECT_EQ(r.sourceName, "Mic");
-    EXPECT_EQ(r.inputLevel, 50); // the record went on past the line end
-}
-
-TEST(ShowFile, QuoteInsideATextCannotShiftTheFieldsAfterIt) {
-    ShowRecord r = defaultSettings();
-    r.sourceName = "Mic \"A\",B";
-    const LoadedShowRecord back = readOne(writeShowRecord(r));
-    EXPECT_EQ(back.sourceName, "Mic 'A',B");
-    EXPECT_EQ(back.inputLevel, 50);
-    EXPECT_EQ(back.weekdays[6], 1);
-}
-
-TEST(ShowFile, FileThatIsNotUtf8IsReadAsTheWindowsCodePage) {
-    const LoadedShowRecord r = readOne("\"1:00:00 AM\",\"5:00:00 AM\",\"a\",\"b\",\"c\",\"2\",0,0,"
-                                       "\"Caf\xE9 \x80\",50,\"\",\"\",1,1,1,1,1,1,1\r\n");
-    EXPECT_EQ(r.sourceName, "Caf\u00e9 \u20ac");
-}
-
-TEST(TextEncoding, OnlyStrictUtf8PassesUnchanged) {
-    EXPECT_TRUE(isValidUtf8("Caf\xC3\xA9 \xF0\x9F\x8E\x99"));
-    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));         // overlong
-    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));     // surrogate
-    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80")); // beyond U+10FFFF
-    EXPECT_FALSE(isValidUtf8("\xE2\x82"));         // cut short
-    EXPECT_EQ(showFileText("\xEF\xBB\xBFok"), "ok");
-    EXPECT_EQ(showFileText("\xE9\x81"), "\u00e9\u0081");
+TEST(WindowPlacement, WindowComesBackWhereItsTitleCanBeGrabbedElseOntoTheNearestScreen) {
+    EXPECT_EQ(twipsToPixels(22500), 1500);
+    EXPECT_EQ(twipsToPixels(-8), -1);
+    const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 2560, 1440)};
+    for (auto [wanted, placed] : {std::pair{QPoint(100, 100), QPoint(100, 100)},
+                                  {{4000, 1200}, {4000, 1200}},
+                                  {{-100, 10}, {-100, 10}},         // enough of the title left
+                                  {{9000, 300}, {4480 - 166, 300}}, // a wider desktop saved it
+                                  {{-5000, -5000}, {0, 0}},
+                                  {{500, -10}, {500, 0}}, // title above the top
+                                  {{100, 1200}, {100, 1080 - 130}}})
+        EXPECT_EQ(reachableWindowPosition(wanted, {166, 130}, screens), placed) << wanted.x();
+    EXPECT_EQ(reachableWindowPosition({3000, 3000}, {900, 700}, {QRect(0, 0, 800, 600)}),
+              QPoint(0, 0));
+    EXPECT_EQ(reachableWindowPosition({3000, 3000}, {166, 130}, {}), QPoint(3000, 3000));
 }
 
 } // namespace

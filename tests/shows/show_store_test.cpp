@@ -1,18 +1,24 @@
 #include "recorder/shows/show_drop.h"
 #include "recorder/shows/show_file.h"
 #include "recorder/shows/show_store.h"
+#include "recorder/shows/xdg_registry.h"
 
 #include <QMimeData>
 #include <QUrl>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <ranges>
 #include <sys/resource.h>
 
 namespace kelvo {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 std::string contentOf(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -23,163 +29,154 @@ void writeFile(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
 }
 
-class ShowStoreTest : public ::testing::Test {
+// A fresh folder, with a blank in its path, for the program or the desktop's data.
+class FolderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kelvo shows XXXXXX";
-        program_ = mkdtemp(pattern);
-    }
-    void TearDown() override { fs::remove_all(program_); }
+    ~FolderTest() override { fs::remove_all(folder); }
 
-    fs::path program_;
-    ShowStore store() const { return ShowStore(program_); }
-    fs::path configurations() const { return program_ / "configurations"; }
+    const fs::path folder = [] {
+        char pattern[] = "/tmp/kelvo shows XXXXXX";
+        return fs::path(mkdtemp(pattern));
+    }();
+    const ShowStore store{folder};
+    const fs::path configurations = folder / "configurations";
 };
+using ShowStoreTest = FolderTest;
+using FileAssociation = FolderTest;
 
 TEST_F(ShowStoreTest, FirstStartCreatesAnEmptyDefaultAndAppliesNothing) {
-    const LoadedShow loaded = store().load("");
-    EXPECT_EQ(loaded.showName, "Default");
+    const LoadedShow loaded = store.load("");
     EXPECT_EQ(loaded.caption, "Default - KelvoRecorder");
     EXPECT_FALSE(loaded.record);
     EXPECT_TRUE(loaded.problem.empty()) << loaded.problem;
-    EXPECT_EQ(fs::file_size(configurations() / "Default"), 0u);
-    EXPECT_EQ(store().list(), std::vector<std::string>{"Default"});
+    EXPECT_EQ(fs::file_size(configurations / "Default"), 0u);
+    ASSERT_FALSE(store.save(loaded.showName, ShowRecord{}));
+    EXPECT_EQ(readShowFile(contentOf(configurations / "Default")).completeRecords, 1);
 
-    ASSERT_FALSE(store().save(loaded.showName, ShowRecord{}));
-    EXPECT_EQ(readShowFile(contentOf(configurations() / "Default")).completeRecords, 1);
+    // The list holds show files only, sorted ignoring case.
+    fs::create_directories(configurations / "a folder");
+    for (const char* name : {"morning", "Evening.cia", ".~kelvo-save-1-2", "b"})
+        writeFile(configurations / name, "");
+    EXPECT_EQ(store.list(), (std::vector<std::string>{"b", "Default", "Evening.cia", "morning"}));
+    EXPECT_FALSE(store.remove("a folder"));
 }
 
-TEST(ShowTitle, RemovesEveryCiaWithLetterCaseCounting) {
-    EXPECT_EQ(showTitle("Morning.cia"), "Morning");
-    EXPECT_EQ(showTitle("a.cia.b"), "a.b");
-    EXPECT_EQ(showTitle("x.cia.cia"), "x");
-    EXPECT_EQ(showTitle("Night.CIA"), "Night.CIA");
-    EXPECT_EQ(showCaption(showTitle("Morning.cia")), "Morning - KelvoRecorder");
-}
-
-TEST_F(ShowStoreTest, WmaQualityIsCarriedThroughLoadAndSave) {
-    fs::create_directories(configurations());
-    const std::string line = "\"1:00:00 AM\",\"5:00:00 AM\",\"Windows Wave (WAV)\",\"44.1 kHz "
-                             "(CD)\",\"64 Kb/sec\",\"2\",0,0,\"Mic\",50,\"\",\"WMA 9 High\","
-                             "1,1,1,1,1,1,1\r\n";
-    writeFile(configurations() / "Morning.cia", line);
-    const LoadedShow loaded = store().load("\"Morning.cia\"");
-    EXPECT_EQ(loaded.showName, "Morning.cia"); // quotes removed, so the save hits this file
-    EXPECT_EQ(loaded.title, "Morning");
-    ASSERT_TRUE(loaded.record);
-
-    ShowRecord next;
-    next.sourceName = *loaded.record->sourceName;
-    next.wmaQuality = *loaded.record->wmaQuality;
-    ASSERT_FALSE(store().save(loaded.showName, next));
-    EXPECT_EQ(contentOf(configurations() / "Morning.cia"), line);
-}
-
-TEST_F(ShowStoreTest, FailedWriteKeepsThePreviousFileWhole) {
-    fs::create_directories(configurations());
-    writeFile(configurations() / "Default", "old");
+TEST_F(ShowStoreTest, FailedSaveKeepsThePreviousFileAndUnreadableShowsApplyNothing) {
+    fs::create_directories(configurations / "Folder");
+    writeFile(configurations / "Default", "old");
     // A file size limit makes the write fail as a full disk would.
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit tight = saved;
-    tight.rlim_cur = 16;
+    const rlimit tight{16, saved.rlim_max};
     setrlimit(RLIMIT_FSIZE, &tight);
-    const auto error = store().save("Default", ShowRecord{});
+    const auto error = store.save("Default", ShowRecord{});
     setrlimit(RLIMIT_FSIZE, &saved);
-
     ASSERT_TRUE(error);
     EXPECT_NE(error->find("could not be saved"), std::string::npos) << *error;
-    EXPECT_EQ(contentOf(configurations() / "Default"), "old");
-    EXPECT_EQ(store().list(), std::vector<std::string>{"Default"}); // no temporary left
-}
+    EXPECT_EQ(contentOf(configurations / "Default"), "old");
+    EXPECT_EQ(store.list(), std::vector<std::string>{"Default"}); // no temporary left
 
-TEST_F(ShowStoreTest, SaveWhereNoFolderCanBeMadeReportsAnError) {
-    writeFile(configurations(), "a file where the folder should be");
-    const auto error = store().save("Default", ShowRecord{});
-    ASSERT_TRUE(error);
-    EXPECT_EQ(contentOf(configurations()), "a file where the folder should be");
-    const LoadedShow loaded = store().load("Default");
-    EXPECT_FALSE(loaded.problem.empty());
-    EXPECT_FALSE(loaded.record);
+    EXPECT_FALSE(store.load("Folder").record);
+    writeFile(configurations / "Huge", std::string(2 << 20, ' '));
+    EXPECT_FALSE(store.load("Huge").problem.empty());
+    fs::remove_all(configurations);
+    writeFile(configurations, "a file where the folder should be");
+    EXPECT_TRUE(store.save("Default", ShowRecord{}));
+    EXPECT_FALSE(store.load("Default").problem.empty());
+    EXPECT_EQ(contentOf(configurations), "a file where the folder should be");
 }
 
 TEST_F(ShowStoreTest, NamesThatAreNoFileNameAreRefusedAndWriteNothing) {
-    fs::create_directories(configurations());
+    fs::create_directories(configurations);
     for (const std::string& name :
-         {std::string(), std::string("."), std::string(".."), std::string("../escape"),
-          std::string("a/b"), std::string("a\0b", 3), std::string("say \"hi\""),
-          std::string(300, 'x')}) {
+         {""s, "."s, ".."s, "../escape"s, "a/b"s, "a\0b"s, "say \"hi\""s, std::string(300, 'x')}) {
         const auto error = showNameError(name);
         ASSERT_TRUE(error) << name;
-        EXPECT_EQ(store().save(name, ShowRecord{}), error);
-        EXPECT_FALSE(store().remove(name));
+        EXPECT_EQ(store.save(name, ShowRecord{}), error);
+        EXPECT_FALSE(store.remove(name));
     }
-    EXPECT_TRUE(fs::is_empty(configurations()));
-    EXPECT_EQ(std::distance(fs::directory_iterator(program_), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::is_empty(configurations));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
     EXPECT_FALSE(showNameError("Morning Show.cia"));
-    EXPECT_EQ(store().load("../escape").showName, "Default");
+    EXPECT_EQ(store.load("../escape").showName, "Default");
 }
 
-TEST_F(ShowStoreTest, ListIsSortedIgnoringCaseAndHoldsOnlyShowFiles) {
-    fs::create_directories(configurations() / "a folder");
-    for (const char* name : {"morning", "Default", "Evening.cia", ".~kelvo-save-1-2", "b"})
-        writeFile(configurations() / name, "");
-    EXPECT_EQ(store().list(), (std::vector<std::string>{"b", "Default", "Evening.cia", "morning"}));
-    EXPECT_TRUE(store().remove("b"));
-    EXPECT_FALSE(store().remove("b"));
-    EXPECT_FALSE(store().remove("a folder"));
-    EXPECT_TRUE(fs::is_directory(configurations() / "a folder"));
-}
-
-TEST_F(ShowStoreTest, LoadingAFolderOrAnOversizedFileAppliesNothing) {
-    fs::create_directories(configurations() / "Folder");
-    EXPECT_FALSE(store().load("Folder").record);
-    writeFile(configurations() / "Huge", std::string(2 << 20, ' '));
-    const LoadedShow huge = store().load("Huge");
-    EXPECT_FALSE(huge.record);
-    EXPECT_FALSE(huge.problem.empty());
-}
-
-TEST_F(ShowStoreTest, CommandLineNamesTheFileAsFoundOrElseDefault) {
-    fs::create_directories(program_ / "elsewhere");
-    writeFile(program_ / "elsewhere" / "Evening.cia", "");
-    const std::string path = (program_ / "elsewhere" / "Evening.cia").string();
+TEST_F(ShowStoreTest, CommandLineAndDropsNameTheFileAsFoundOrElseDefault) {
+    fs::create_directories(folder / "elsewhere");
+    const std::string path = (folder / "elsewhere" / "Morning.cia").string();
+    writeFile(path, "");
     // The shell split the path at its blanks; joined again they name the file.
     std::vector<std::string> split;
-    for (std::size_t start = 0, blank; start <= path.size(); start = blank + 1) {
-        blank = std::min(path.find(' ', start), path.size());
-        split.push_back(path.substr(start, blank - start));
-    }
+    for (const auto part : std::views::split(path, ' '))
+        split.emplace_back(part.begin(), part.end());
     ASSERT_GT(split.size(), 1u);
-    EXPECT_EQ(showNameFromCommandLine(split), "Evening.cia");
-    EXPECT_EQ(showNameFromCommandLine({"\"" + path + "\""}), "");
-    EXPECT_EQ(showNameFromCommandLine({path + ".gone"}), "");
-    EXPECT_EQ(showNameFromCommandLine({program_.string()}), "");
+    EXPECT_EQ(showNameFromCommandLine(split), "Morning.cia");
+    for (const std::string& none : {"\"" + path + "\"", path + ".gone", folder.string()})
+        EXPECT_EQ(showNameFromCommandLine({none}), "");
     EXPECT_EQ(showNameFromCommandLine({}), std::nullopt);
+    // Quotes removed, so a save hits this file.
+    const LoadedShow loaded = store.load("\"Morning.cia\"");
+    EXPECT_EQ(loaded.showName, "Morning.cia");
+    EXPECT_EQ(loaded.caption, "Morning - KelvoRecorder");
+    EXPECT_EQ(showTitle("a.cia.b"), "a.b");
 
-    const LoadedShow loaded = store().load("Evening.cia");
-    EXPECT_EQ(loaded.title, "Evening");
-    EXPECT_TRUE(fs::exists(configurations() / "Evening.cia"));
+    const fs::path one = folder / "One";
+    writeFile(one, "");
+    EXPECT_EQ(showNameFromDroppedFiles({one, folder / "x", path}), "Morning.cia");
+    EXPECT_EQ(showNameFromDroppedFiles({path, folder}), "");
+    EXPECT_EQ(showNameFromDroppedFiles({path, folder / "gone"}), "");
+    QMimeData text, files;
+    text.setText("One");
+    EXPECT_FALSE(droppedFiles(text));
+    files.setUrls({QUrl::fromLocalFile(QString::fromStdString(one.string())),
+                   QUrl("https://example.org/One")});
+    EXPECT_EQ(droppedFiles(files), (std::vector<fs::path>{one, fs::path()}));
 }
 
-TEST_F(ShowStoreTest, LastDroppedFileDecidesAndAFolderOrMissingFileGivesDefault) {
-    writeFile(program_ / "One", "");
-    writeFile(program_ / "Two.cia", "");
-    EXPECT_EQ(showNameFromDroppedFiles({program_ / "One", program_ / "x", program_ / "Two.cia"}),
-              "Two.cia");
-    EXPECT_EQ(showNameFromDroppedFiles({program_ / "One", program_}), "");
-    EXPECT_EQ(showNameFromDroppedFiles({program_ / "One", program_ / "gone"}), "");
+TEST_F(FileAssociation, AssociationForAProgramFolderWithBlanksIsInstalled) {
+    XdgDesktopRegistry registry(folder);
+    ASSERT_TRUE(associateFileType("  .cia ", "/opt/Kelvo Recorder/KelvoRecorder", registry));
+    const fs::path entry = folder / "applications/kelvorecorder.desktop";
+    const std::string files =
+        contentOf(folder / "mime/packages/kelvorecorder-cia.xml") + contentOf(entry);
+    for (const char* expected :
+         {"<mime-type type=\"application/x-kelvorecorder-cia\">", "<comment>cia File</comment>",
+          "<glob pattern=\"*.cia\"/>", "\nExec=\"/opt/Kelvo Recorder/KelvoRecorder\" %f\n",
+          "\nMimeType=application/x-kelvorecorder-cia;\n"})
+        EXPECT_NE(files.find(expected), std::string::npos) << expected;
+    EXPECT_EQ(std::system(("desktop-file-validate '" + entry.string() + "' >/dev/null").c_str()),
+              0);
+    // The desktop's caches were rebuilt from them.
+    EXPECT_TRUE(fs::exists(folder / "mime/application/x-kelvorecorder-cia.xml"));
+    EXPECT_NE(contentOf(folder / "applications/mimeinfo.cache").find("kelvorecorder.desktop"),
+              std::string::npos);
+    // Backslashes are escaped once for the quoting and again for the string value.
+    EXPECT_EQ(desktopExecProgram("/opt/100%/Kelvo"), "/opt/100%%/Kelvo");
+    EXPECT_EQ(desktopExecProgram("/a\"b$c\\d%e"), "\"/a\\\\\"b\\\\$c\\\\\\\\d%%e\"");
+}
 
-    QMimeData text;
-    text.setText("Two.cia");
-    EXPECT_FALSE(droppedFiles(text));
-    QMimeData files;
-    files.setUrls({QUrl::fromLocalFile(QString::fromStdString((program_ / "One").string())),
-                   QUrl("https://example.org/Two.cia")});
-    const auto dropped = droppedFiles(files);
-    ASSERT_TRUE(dropped);
-    EXPECT_EQ(*dropped, (std::vector<fs::path>{program_ / "One", fs::path()}));
+TEST_F(FileAssociation, UnusableExtensionOrFailedInstallLeavesEarlierFilesAsTheyWere) {
+    XdgDesktopRegistry registry(folder);
+    for (const char* bad : {"cia", "", ".", ". cia", ".c/a", ".c*"})
+        EXPECT_FALSE(associateFileType(bad, "/opt/kelvo/KelvoRecorder", registry)) << bad;
+    EXPECT_TRUE(fs::is_empty(folder));
+
+    fs::create_directories(folder / "mime/packages");
+    std::ofstream(folder / "mime/packages/kelvorecorder-cia.xml") << "old";
+    std::ofstream(folder / "applications") << "a file where the folder should be";
+    EXPECT_FALSE(associateFileType(".cia", "/opt/kelvo/KelvoRecorder", registry));
+    EXPECT_EQ(contentOf(folder / "mime/packages/kelvorecorder-cia.xml"), "old");
+    fs::remove(folder / "mime/packages/kelvorecorder-cia.xml");
+    EXPECT_FALSE(associateFileType(".cia", "/opt/kelvo/KelvoRecorder", registry));
+    EXPECT_TRUE(fs::is_empty(folder / "mime/packages"));
+}
+
+TEST_F(FileAssociation, ToolsRunWithoutAShellAndAreNotWaitedForForever) {
+    EXPECT_TRUE(runQuietly({"true"}, 5s));
+    EXPECT_FALSE(runQuietly({"false"}, 5s) || runQuietly({"no-such-tool-kelvo"}, 5s) ||
+                 runQuietly({"sh -c true"}, 5s));
+    EXPECT_FALSE(runQuietly({"sleep", "10"}, 200ms));
 }
 
 } // namespace
