@@ -1,278 +1,259 @@
-// The engine's start and stop sequences against the test device.
+// The engine against the test device: starting, stopping, the files it leaves, its peaks.
 #include "engine/capture_engine.h"
+#include "engine/peak_meter.h"
 #include "fake_capture_device.h"
 #include "wav_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
+#include <tuple>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace kelvo::engine;
 using namespace kelvo::engine::testing;
 using namespace std::chrono_literals;
 
-namespace {
-
 class EngineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("kelvo-engine-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        engine.setDrainLimit(1000ms);
-    }
-    void TearDown() override {
+    EngineTest() { fs::create_directories(dir); }
+    ~EngineTest() override {
         engine.stop();
         fs::remove_all(dir);
     }
 
     std::string file(const std::string& name = "take.wav") const { return (dir / name).string(); }
-
-    int record(std::uint32_t channels, std::uint32_t rate, std::chrono::milliseconds length,
-               const std::string& path) {
+    int start(unsigned channels = 2, unsigned rate = 8000, const std::string& name = "take.wav") {
         engine.initialize();
-        int rc = engine.start(1, channels, rate, path.c_str());
-        if (rc != 0)
+        return engine.start(1, channels, rate, file(name).c_str());
+    }
+    // The stop's code, or the start's when it fails.
+    int record(std::chrono::milliseconds length, unsigned channels = 2, unsigned rate = 8000,
+               const std::string& name = "take.wav") {
+        if (int rc = start(channels, rate, name); rc != 0)
             return rc;
         std::this_thread::sleep_for(length);
         return engine.stop();
     }
-
-    // Frames in the data hold the running counter; returns the first frame out of order.
-    static std::size_t firstBreakInCounter(const WavContents& w, std::uint64_t first = 0) {
-        const std::size_t frames = w.dataSize() / w.blockAlign();
-        for (std::size_t i = 0; i < frames; ++i) {
-            std::uint32_t expected = static_cast<std::uint32_t>(first + i);
-            std::uint32_t got = w.blockAlign() == 1 ? w.data()[i] : w.u16(44 + 4 * i);
-            std::uint32_t mask = w.blockAlign() == 1 ? 0xFF : 0xFFFF;
-            if (got != (expected & mask))
+    Wav take(const std::string& name = "take.wav") const {
+        Wav w = readWav(file(name));
+        expectComplete(w);
+        return w;
+    }
+    // The first frame that breaks the device's counter, which starts at `first`.
+    static std::size_t firstBreak(const Wav& w, std::uint64_t first = 0) {
+        const bool mono = w.blockAlign() == 1;
+        for (std::size_t i = 0; i < w.frames(); ++i)
+            if ((mono ? w.b[44 + i] : w.u16(44 + 4 * i)) != ((first + i) & (mono ? 0xFF : 0xFFFF)))
                 return i;
+        return w.frames();
+    }
+    // Records in a child process, which the test may kill or give a file size limit.
+    pid_t recordInChild(const char* name, std::chrono::milliseconds length,
+                        rlim_t fileLimit = RLIM_INFINITY) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            std::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
+            rlimit limit{fileLimit, fileLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::_exit(record(length, 2, 8000, name) == 0 ? 0 : 1);
         }
-        return frames;
+        return pid;
     }
 
-    fs::path dir;
+    fs::path dir = fs::temp_directory_path() / ("kelvo-engine-" + std::to_string(::getpid()));
     std::shared_ptr<FakeDeviceControl> control = std::make_shared<FakeDeviceControl>();
-    Engine engine{FakeCaptureDevice::factory(control)};
+    Engine engine{[c = control]() -> std::unique_ptr<CaptureDevice> {
+        return std::make_unique<FakeCaptureDevice>(c);
+    }};
 };
 
-void expectConsistentSizes(const WavContents& w) {
-    ASSERT_TRUE(w.headerIsCanonical());
-    EXPECT_EQ(w.riffSize(), w.bytes.size() - 8);
-    EXPECT_EQ(w.dataSize(), w.dataOnDisk());
-}
-
-} // namespace
-
-TEST_F(EngineTest, StartWhileRunningIsRefusedAndLeavesTheCaptureAlone) {
-    control->pacingMs = 10;
-    engine.initialize();
-    ASSERT_EQ(engine.start(1, 2, 8000, file().c_str()), 0);
-    EXPECT_EQ(engine.start(1, 1, 44100, file("other.wav").c_str()), -999);
-    EXPECT_FALSE(fs::exists(file("other.wav")));
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(engine.stop(), 0);
-    EXPECT_EQ(control->opens, 1);
-    auto w = readWav(file());
-    expectConsistentSizes(w);
-    EXPECT_EQ(w.channels(), 2);
-    EXPECT_EQ(w.sampleRate(), 8000u);
-    EXPECT_EQ(w.blockAlign(), 4);
-    EXPECT_EQ(w.bitsPerSample(), 16);
-    EXPECT_EQ(w.avgBytesPerSec(), 32000u);
-    EXPECT_GT(w.dataSize(), 0u);
-    EXPECT_EQ(firstBreakInCounter(w), w.dataSize() / 4);
-}
-
-TEST_F(EngineTest, IdleCallsAndImpossibleFormatsTouchNothing) {
+TEST_F(EngineTest, IdleCallsTouchNothingAndAStartWhileRunningLeavesTheCaptureAlone) {
     EXPECT_EQ(engine.stop(), 0);
     EXPECT_EQ(engine.togglePause(), 0);
     EXPECT_TRUE(engine.paused());
-    EXPECT_EQ(engine.initialize(), 0);
-    EXPECT_FALSE(engine.paused());
-    EXPECT_EQ(engine.start(1, 3, 8000, file().c_str()), -3);
-    EXPECT_EQ(engine.start(1, 2, 0, file().c_str()), -3);
-    EXPECT_EQ(engine.start(1, 2, 8000, nullptr), -99);
-    EXPECT_EQ(control->opens, 0);
+    ASSERT_EQ(start(), 0);
+    EXPECT_FALSE(engine.paused()) << "a recording starts unpaused";
+    EXPECT_EQ(engine.start(1, 1, 44100, file("other.wav").c_str()), -999);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(engine.stop(), 0);
+    EXPECT_FALSE(fs::exists(file("other.wav")));
+    EXPECT_EQ(control->opens, 1);
+    Wav w = readWav(file());
+    expectComplete(w, 2, 8000);
+    EXPECT_GT(w.dataSize(), 0u);
+    EXPECT_EQ(firstBreak(w), w.frames());
 }
 
 TEST_F(EngineTest, CaptureWithoutFileWritesNothingButMovesThePeaks) {
-    control->fill = [](std::uint64_t, std::uint8_t* p, std::uint32_t n) {
-        for (std::uint32_t i = 0; i + 3 < n; i += 4) {
-            p[i] = 0x10, p[i + 1] = 0x27;     // left 10000
-            p[i + 2] = 0xF0, p[i + 3] = 0xD8; // right -10000
-        }
-    };
-    engine.initialize();
+    control->stopAfter = 1; // one buffer: frames 0..399
+    engine.setDrainLimit(100ms);
     ASSERT_EQ(engine.start(0, 2, 8000, ""), 0);
-    ASSERT_TRUE([&] {
-        for (int i = 0; i < 200 && engine.peakRight() == 0; ++i)
-            std::this_thread::sleep_for(5ms);
-        return engine.peakRight() != 0;
-    }());
-    EXPECT_EQ(engine.peakLeft(), 10000);
-    EXPECT_EQ(engine.peakRight(), 10000);
+    for (int i = 0; i < 200 && (engine.peakLeft() == 0 || engine.peakRight() == 0); ++i)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(engine.peakLeft(), 399);
+    EXPECT_EQ(engine.peakRight(), 399);
     EXPECT_EQ(engine.stop(), 0);
     EXPECT_TRUE(fs::is_empty(dir));
-    EXPECT_EQ(engine.peakLeft(), 10000) << "peaks hold the last buffer after a stop";
     engine.initialize();
     EXPECT_EQ(engine.peakLeft(), 0);
 }
 
-TEST_F(EngineTest, BuffersHoldFiftyMilliseconds) {
-    control->pacingMs = 5;
-    ASSERT_EQ(record(1, 44100, 30ms, file()), 0);
-    ASSERT_EQ(record(2, 8000, 30ms, file()), 0);
-    std::lock_guard lock(control->mutex);
-    EXPECT_EQ(control->capacities, (std::vector<std::uint32_t>{2205, 2205, 1600, 1600}));
+TEST_F(EngineTest, BuffersHoldFiftyMillisecondsAndAStopReturnsWhenTheDeviceKeepsThem) {
+    std::ofstream(file()) << std::string(100000, 'x');
+    control->stopAfter = 3;
+    engine.setDrainLimit(300ms);
+    ASSERT_EQ(record(400ms, 1, 44100), 0);
+    Wav w = take(); // the old file emptied, and no pad byte after the odd data size
+    EXPECT_EQ(w.dataSize(), 3u * 2205);
+    EXPECT_EQ(firstBreak(w), w.frames());
+    control->delivered = 0;
+    auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(record(400ms), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 5s);
+    EXPECT_EQ(take().dataSize(), 3u * 1600);
 }
 
 TEST_F(EngineTest, EveryFailingStartStepHasItsCodeAndLeavesTheDeviceFree) {
-    struct Case {
-        std::atomic<bool> FakeDeviceControl::*fault;
-        const char* path;
-        int code;
-    };
-    for (Case c : {Case{&FakeDeviceControl::busy, "take.wav", -3},
-                   Case{&FakeDeviceControl::failPrepare, "take.wav", -4},
-                   Case{&FakeDeviceControl::failQueue, "take.wav", -5},
-                   Case{nullptr, "missing/take.wav", -99},
-                   Case{&FakeDeviceControl::failStart, "refused.wav", -6}}) {
-        if (c.fault)
-            (*control).*c.fault = true;
-        engine.initialize();
-        EXPECT_EQ(engine.start(1, 2, 8000, file(c.path).c_str()), c.code);
+    for (auto [step, path, code] : {std::tuple{Step::Open, "take.wav", -3},
+                                    {Step::Prepare, "take.wav", -4},
+                                    {Step::Queue, "take.wav", -5},
+                                    {Step::None, "missing/take.wav", -99},
+                                    {Step::Start, "refused.wav", -6}}) {
+        control->failing = step;
+        EXPECT_EQ(start(2, 8000, path), code);
         EXPECT_FALSE(engine.running());
-        if (c.fault)
-            (*control).*c.fault = false;
-        EXPECT_EQ(record(2, 8000, 60ms, file()), 0) << c.code;
-        expectConsistentSizes(readWav(file()));
+        control->failing = Step::None;
+        EXPECT_EQ(record(60ms), 0) << code;
+        take();
     }
-    // The file a start created before the device refused to start is a valid empty WAV.
-    auto w = readWav(file("refused.wav"));
-    expectConsistentSizes(w);
-    EXPECT_EQ(w.dataSize(), 0u);
-}
-
-TEST_F(EngineTest, PausedFromStartToStopLeavesOnlyTheHeader) {
-    control->pacingMs = 50;
-    engine.initialize();
-    ASSERT_EQ(engine.start(1, 2, 8000, file().c_str()), 0);
-    engine.togglePause();
-    std::this_thread::sleep_for(200ms);
-    ASSERT_EQ(engine.stop(), 0);
-    auto w = readWav(file());
-    EXPECT_EQ(w.bytes.size(), 44u);
-    EXPECT_EQ(w.riffSize(), 36u);
-    EXPECT_EQ(w.dataSize(), 0u);
+    EXPECT_EQ(take("refused.wav").dataSize(), 0u);
 }
 
 TEST_F(EngineTest, PauseLeavesOutWholeBuffersAndKeepsSizesTrue) {
-    control->pacingMs = 20;
-    engine.initialize();
-    ASSERT_EQ(engine.start(1, 2, 8000, file().c_str()), 0);
-    std::this_thread::sleep_for(150ms);
+    ASSERT_EQ(start(), 0);
     engine.togglePause();
-    std::this_thread::sleep_for(150ms);
-    engine.togglePause();
-    std::this_thread::sleep_for(150ms);
+    std::this_thread::sleep_for(200ms);
     ASSERT_EQ(engine.stop(), 0);
-    auto w = readWav(file());
-    expectConsistentSizes(w);
-    EXPECT_EQ(w.dataSize() % 1600, 0u);
-    std::size_t firstGap = firstBreakInCounter(w);
-    ASSERT_LT(firstGap, w.dataSize() / 4) << "the paused stretch is absent";
-    EXPECT_EQ(firstGap % 400, 0u) << "a pause takes effect at a buffer boundary";
-}
+    Wav w = take();
+    EXPECT_EQ(w.fileSize, 44u) << "paused from start to stop leaves only the header";
+    EXPECT_EQ(w.riffSize(), 36u);
 
-TEST_F(EngineTest, AnExistingFileIsEmptiedAndAnOddDataSizeGetsNoPadByte) {
-    {
-        std::ofstream old(file(), std::ios::binary);
-        old << std::string(100000, 'x');
+    ASSERT_EQ(start(), 0);
+    for (int i = 0; i < 3; ++i) { // paused, resumed, paused again
+        std::this_thread::sleep_for(150ms);
+        engine.togglePause();
     }
-    control->stopAfter = 3;
-    engine.setDrainLimit(100ms);
-    ASSERT_EQ(record(1, 44100, 50ms, file()), 0);
-    auto w = readWav(file());
-    expectConsistentSizes(w);
-    EXPECT_EQ(w.dataSize(), 3u * 2205);
-    EXPECT_EQ(w.riffSize() % 2, 1u);
-    EXPECT_EQ(firstBreakInCounter(w), 3u * 2205);
+    ASSERT_EQ(engine.stop(), 0);
+    w = take();
+    EXPECT_EQ(w.dataSize() % 1600, 0u);
+    std::size_t gap = firstBreak(w);
+    ASSERT_LT(gap, w.frames()) << "the paused stretch is absent";
+    EXPECT_EQ(gap % 400, 0u) << "a pause takes effect at a buffer boundary";
 }
 
-TEST_F(EngineTest, AWorkerStallLosesNoFrames) {
-    control->pacingMs = 50;
-    engine.initialize();
-    ASSERT_EQ(engine.start(1, 2, 8000, file().c_str()), 0);
+TEST_F(EngineTest, NeitherAWorkerStallNorEmptyBuffersLoseFrames) {
+    control->emptyEvery = 2; // still handed back, or the pool dries up
+    ASSERT_EQ(start(), 0);
     std::this_thread::sleep_for(120ms);
     engine.stallWorkerOnce(1500);
-    std::this_thread::sleep_for(1700ms);
+    std::this_thread::sleep_for(2000ms);
     ASSERT_EQ(engine.stop(), 0);
-    auto w = readWav(file());
-    expectConsistentSizes(w);
-    EXPECT_EQ(firstBreakInCounter(w), w.dataSize() / 4);
-}
-
-TEST_F(EngineTest, EmptyBuffersKeepCirculatingAndAStopAlwaysReturns) {
-    control->emptyEvery = 2;
-    control->pacingMs = 5;
-    ASSERT_EQ(record(2, 8000, 200ms, file()), 0);
-    auto w = readWav(file());
-    expectConsistentSizes(w);
-    EXPECT_GT(control->buffersDelivered, 6) << "the pool did not dry up";
-    EXPECT_EQ(firstBreakInCounter(w), w.dataSize() / 4);
-
-    // A device that stops returning buffers (removed, or its driver stuck).
-    control->emptyEvery = 0;
-    control->pacingMs = 0;
-    control->buffersDelivered = 0;
-    control->stopAfter = 4;
-    engine.setDrainLimit(300ms);
-    auto began = std::chrono::steady_clock::now();
-    EXPECT_EQ(record(2, 8000, 50ms, file()), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - began, 5s);
-    w = readWav(file());
-    expectConsistentSizes(w);
-    EXPECT_EQ(w.dataSize(), 4u * 1600);
+    Wav w = take();
+    EXPECT_GT(control->delivered, 8);
+    EXPECT_EQ(firstBreak(w), w.frames());
 }
 
 TEST_F(EngineTest, BufferReleaseErrorsMapToStopCodesYetReleaseEverything) {
-    control->pacingMs = 5;
     for (auto [error, code] : {std::pair{5, -50}, {6, -51}, {7, -52}, {33, -53}, {1, -666}}) {
         control->unprepareError = error;
-        EXPECT_EQ(record(2, 8000, 30ms, file()), code);
-        EXPECT_FALSE(engine.running());
-        EXPECT_EQ(engine.stop(), 0) << "a second stop has nothing to do";
-        expectConsistentSizes(readWav(file()));
+        EXPECT_EQ(record(30ms), code);
+        take();
     }
     control->unprepareError = 0;
-    EXPECT_EQ(record(2, 8000, 30ms, file()), 0);
+    EXPECT_EQ(record(30ms), 0);
 }
 
 TEST_F(EngineTest, ARecordingTooLargeForOneFileContinuesInTheNext) {
     control->stopAfter = 20; // 20 buffers of 1600 bytes
     engine.setDrainLimit(100ms);
     engine.setMaxDataBytes(10000);
-    ASSERT_EQ(record(2, 8000, 50ms, file("show.wav")), 0);
+    ASSERT_EQ(record(1500ms, 2, 8000, "show.wav"), 0);
     std::uint64_t frame = 0;
-    std::uint64_t total = 0;
     for (const char* name : {"show.wav", "show-2.wav", "show-3.wav", "show-4.wav"}) {
-        auto w = readWav(file(name));
-        SCOPED_TRACE(name);
-        expectConsistentSizes(w);
+        Wav w = take(name);
         EXPECT_LE(w.dataSize(), 10000u);
         EXPECT_EQ(w.dataSize() % 4, 0u);
-        EXPECT_EQ(firstBreakInCounter(w, frame), w.dataSize() / 4);
-        frame += w.dataSize() / 4;
-        total += w.dataSize();
+        EXPECT_EQ(firstBreak(w, frame), w.frames());
+        frame += w.frames();
     }
-    EXPECT_EQ(total, 20u * 1600);
+    EXPECT_EQ(frame * 4, 20u * 1600);
     EXPECT_FALSE(fs::exists(file("show-5.wav")));
+}
+
+TEST_F(EngineTest, AKilledProcessOrAFullDiskLeavesAValidFrameAlignedFile) {
+    // Room for the header and a bit more than two buffers, ending mid-frame.
+    pid_t full = recordInChild("full.wav", 600ms, 3287), killed = recordInChild("killed.wav", 10s);
+    ASSERT_TRUE(full > 0 && killed > 0);
+    int status = 0;
+    ::waitpid(full, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    Wav w = take("full.wav");
+    EXPECT_EQ(w.dataSize() % 4, 0u);
+    EXPECT_GT(w.dataSize(), 0u);
+
+    std::this_thread::sleep_for(2400ms);
+    ::kill(killed, SIGKILL);
+    ::waitpid(killed, nullptr, 0);
+    w = readWav(file("killed.wav"));
+    ASSERT_TRUE(w.canonical());
+    EXPECT_EQ(w.riffSize(), w.dataSize() + 36);
+    EXPECT_LE(w.dataSize(), w.fileSize - 44);
+    EXPECT_EQ(w.dataSize() % 4, 0u);
+    EXPECT_GE(w.dataSize() / 32000.0, 3.0 - 1.6) << "more than about a second is missing";
+    EXPECT_EQ(std::system(("sox '" + file("killed.wav") + "' -n stat 2>/dev/null").c_str()), 0);
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Frames of (left, right), with -20000 in place of the sample at index `loud`.
+static Bytes stereo(std::size_t frames, std::int16_t left, std::int16_t right,
+                    std::size_t loud = -1) {
+    std::vector<std::int16_t> s(frames * 2);
+    for (std::size_t i = 0; i < s.size(); ++i)
+        s[i] = i == loud ? -20000 : i % 2 ? right : left;
+    Bytes v(s.size() * 2);
+    std::memcpy(v.data(), s.data(), v.size());
+    return v;
+}
+
+TEST(PeakMeter, MeasuresEachFormatsMagnitudeAndNothingForOtherSelectors) {
+    Bytes tail(1001, 128); // a peak beyond the vector body, then one in it
+    tail[999] = 200;
+    Bytes both = tail;
+    both[3] = 20;
+    std::vector<std::tuple<unsigned, Bytes, int, int>> cases = {
+        {1, Bytes(2205, 128), 0, 0},         {1, Bytes(2205, 0), 32767, 32767},
+        {1, Bytes(2205, 255), 32512, 32512}, {1, Bytes(33, 127), 256, 256},
+        {1, tail, 72 * 256, 72 * 256},       {1, both, 108 * 256, 108 * 256},
+        {2, stereo(2205, 0, 0), 0, 0},       {2, stereo(2205, -32768, 32767), 32767, 32767},
+        {2, stereo(7, -1, 5), 1, 5},         {2, Bytes{}, 0, 0},
+        {3, stereo(10, 1000, 1000), 0, 0},   {0, Bytes(100, 0), 0, 0},
+    };
+    // The loud sample at every position of both channels: vector body and scalar tail.
+    for (std::size_t at = 0; at < 22; ++at)
+        cases.push_back({2, stereo(11, 100, -100, at), at % 2 ? 100 : 20000, at % 2 ? 20000 : 100});
+    int i = 0;
+    for (const auto& [selector, data, left, right] : cases) {
+        auto p = measurePeaks(selector, data.data(), data.size());
+        EXPECT_EQ(p.left, left) << "case " << i;
+        EXPECT_EQ(p.right, right) << "case " << i++;
+    }
 }
