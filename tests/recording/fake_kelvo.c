@@ -1,10 +1,9 @@
-/* A stand-in libkelvo.so for the loader: each export's answer proves the call reached it
-   with the arguments given. */
+/* A stand-in libkelvo.so: each export's answer proves the call reached it with its arguments. */
 #include <stdint.h>
 #include <string.h>
 
 #define ANSWER(name, value)                                                                        \
-    __attribute__((visibility("default"))) int name(void) {                                        \
+    int name(void) {                                                                               \
         return value;                                                                              \
     }
 
@@ -16,8 +15,8 @@ ANSWER(KelvoTogglePause, 7)
 ANSWER(KelvoPeakGetValueLeft, 1234)
 ANSWER(KelvoPeakGetValueRight, 4321)
 
-__attribute__((visibility("default"))) int
-KelvoStartMonitorA(int writeFile, uint32_t channels, uint32_t sampleRate, const char* fileName) {
+int KelvoStartMonitorA(int writeFile, uint32_t channels, uint32_t sampleRate,
+                       const char* fileName) {
     return (int)(writeFile * 1000000 + channels * 100000 + sampleRate / 1000 * 100 +
                  strlen(fileName));
 }
