@@ -159,23 +159,20 @@ bool AlsaCaptureDevice::isQueued(const CaptureBuffer& buffer) {
 // Moves everything ALSA has into the ring. When the ring is full (the worker stalled for
 // longer than it holds) the newest audio is what is lost, and counted.
 void AlsaCaptureDevice::readAvailable() {
-    // Ask once how much there is and read exactly that: every call into a plugin costs.
-    snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
-    if (avail < 0) {
-        recoverFrom(static_cast<int>(avail));
-        return;
-    }
-    auto wanted = static_cast<std::size_t>(avail) * frameBytes_;
-    if (wanted > ring_.size() - ringFill_) {
-        // The worker stalled longer than the ring holds: the newest audio is lost.
-        overruns_.fetch_add(1, std::memory_order_relaxed);
-        std::size_t room = (ring_.size() - ringFill_) / frameBytes_ * frameBytes_;
-        snd_pcm_forward(pcm_, static_cast<snd_pcm_uframes_t>((wanted - room) / frameBytes_));
-        wanted = room;
-    }
-    while (wanted > 0) {
+    // One read for all the ring can take (two where it wraps): every call into a plugin
+    // costs, so there is no separate question of how much is there.
+    for (int part = 0; part < 2; ++part) {
+        std::size_t space = (ring_.size() - ringFill_) / frameBytes_ * frameBytes_;
+        if (space == 0) {
+            // The worker stalled longer than the ring holds: the newest audio is lost.
+            overruns_.fetch_add(1, std::memory_order_relaxed);
+            snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+            if (avail > 0)
+                snd_pcm_forward(pcm_, static_cast<snd_pcm_uframes_t>(avail));
+            return;
+        }
         std::size_t write = (ringRead_ + ringFill_) % ring_.size();
-        std::size_t chunk = std::min(wanted, ring_.size() - write);
+        std::size_t chunk = std::min(space, ring_.size() - write);
         auto frames = static_cast<snd_pcm_uframes_t>(chunk / frameBytes_);
         snd_pcm_sframes_t n = snd_pcm_readi(pcm_, ring_.data() + write, frames);
         if (n == -EAGAIN || n == 0)
@@ -185,7 +182,8 @@ void AlsaCaptureDevice::readAvailable() {
             return;
         }
         ringFill_ += static_cast<std::size_t>(n) * frameBytes_;
-        wanted -= std::min(wanted, static_cast<std::size_t>(n) * frameBytes_);
+        if (static_cast<snd_pcm_uframes_t>(n) < frames)
+            return;
     }
 }
 
@@ -258,8 +256,10 @@ int AlsaCaptureDevice::millisecondsToFillFront() {
         missing = want > filled_ + ringFill_ ? want - filled_ - ringFill_ : 0;
     }
     const std::size_t bytesPerSecond = ring_.size() / kRingSeconds;
-    int ms = static_cast<int>(missing * 1000 / std::max<std::size_t>(bytesPerSecond, 1)) + 2;
-    return std::clamp(ms, 2, kMaxMs);
+    // Audio arrives in fragments of some tens of milliseconds: waking much earlier than
+    // the buffer can be full only finds nothing new.
+    int ms = static_cast<int>(missing * 1000 / std::max<std::size_t>(bytesPerSecond, 1)) + 5;
+    return std::clamp(ms, 10, kMaxMs);
 }
 
 void AlsaCaptureDevice::stopThread() {
