@@ -77,10 +77,14 @@ int AlsaCaptureDevice::open(const CaptureFormat& format, NotificationQueue& targ
         return -err;
     }
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd_ < 0) {
+    int count = snd_pcm_poll_descriptors_count(pcm_);
+    if (wakeFd_ < 0 || count <= 0) {
         close();
         return EIO;
     }
+    fds_.assign(static_cast<std::size_t>(count) + 1, pollfd{});
+    snd_pcm_poll_descriptors(pcm_, fds_.data(), static_cast<unsigned>(count));
+    fds_.back() = pollfd{wakeFd_, POLLIN, 0};
     frameBytes_ = format.blockAlign;
     ring_.assign(static_cast<std::size_t>(format.avgBytesPerSec) * kRingSeconds, 0);
     ringRead_ = ringFill_ = 0;
@@ -108,8 +112,8 @@ int AlsaCaptureDevice::addBuffer(CaptureBuffer& buffer) {
             return EINVAL;
         buffer.bytesRecorded = 0;
         queue_[(head_ + queued_) % queue_.size()] = &buffer;
-        // Only a thread that had no buffer needs waking: otherwise it already sleeps
-        // until the buffer before this one is full.
+        // Only a thread that had no buffer needs waking, to fill this one from the ring
+        // at once; otherwise the next audio wakes it anyway.
         idle = ++queued_ == 1;
     }
     if (idle)
@@ -233,33 +237,21 @@ void AlsaCaptureDevice::run() {
         readAvailable();
         while (fillFront())
             returnFront();
-        // Sleep until the front buffer should be full rather than on the PCM's own
-        // descriptors: one wake-up a buffer, and immune to plugins whose descriptors stay
-        // readable with nothing to read. A newly queued buffer wakes us at once.
-        pollfd wake{wakeFd_, POLLIN, 0};
-        if (::poll(&wake, 1, millisecondsToFillFront()) > 0) {
+        if (::poll(fds_.data(), fds_.size(), 200) <= 0)
+            continue;
+        unsigned short events = 0;
+        snd_pcm_poll_descriptors_revents(pcm_, fds_.data(), static_cast<unsigned>(fds_.size() - 1),
+                                         &events);
+        if (fds_.back().revents & POLLIN) {
             std::uint64_t drained;
             (void)!::read(wakeFd_, &drained, sizeof drained);
+        } else if (events == 0) {
+            // The PulseAudio plugin leaves its descriptor readable while its stream has
+            // nothing to give (a monitor that has not started delivering); back off
+            // rather than spin.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
-}
-
-int AlsaCaptureDevice::millisecondsToFillFront() {
-    constexpr int kMaxMs = 50; // also how often the ring is topped up while no buffer waits
-    std::size_t missing;
-    {
-        std::lock_guard lock(mutex_);
-        if (queued_ == 0)
-            return kMaxMs;
-        const CaptureBuffer& b = *queue_[head_];
-        std::size_t want = b.capacity - b.capacity % frameBytes_;
-        missing = want > filled_ + ringFill_ ? want - filled_ - ringFill_ : 0;
-    }
-    const std::size_t bytesPerSecond = ring_.size() / kRingSeconds;
-    // Audio arrives in fragments of some tens of milliseconds: waking much earlier than
-    // the buffer can be full only finds nothing new.
-    int ms = static_cast<int>(missing * 1000 / std::max<std::size_t>(bytesPerSecond, 1)) + 5;
-    return std::clamp(ms, 10, kMaxMs);
 }
 
 void AlsaCaptureDevice::stopThread() {

@@ -3,8 +3,8 @@
 //
 // A device thread of our own keeps reading ALSA into a ring of three seconds and fills the
 // queued buffers from it, so a worker that stalls two seconds (a slow disk) loses no audio
-// whatever buffering the device behind "default" offers. The thread sleeps on an eventfd
-// until its next buffer should be full, and never allocates after open().
+// whatever buffering the device behind "default" offers. The thread waits in poll() on the
+// PCM's descriptors and an eventfd, and never allocates after open().
 // addBuffer may be called from the worker while the caller's thread runs the rest; a
 // short mutex guards the queue of buffers.
 #pragma once
@@ -46,7 +46,6 @@ private:
     void recoverFrom(int error);
     bool fillFront();
     bool returnFront();
-    int millisecondsToFillFront();
     void wake();
     void stopThread();
     CaptureBuffer* front();
@@ -56,6 +55,7 @@ private:
     NotificationQueue* target_ = nullptr;
     std::size_t frameBytes_ = 0;
     int wakeFd_ = -1;
+    std::vector<pollfd> fds_; // the PCM's descriptors, then the eventfd
     std::thread thread_;
     std::atomic<bool> quit_{false};
     std::atomic<std::uint64_t> overruns_{0};
