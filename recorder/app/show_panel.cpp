@@ -176,9 +176,12 @@ void ShowPanel::showChosen() {
         return;
     }
     const std::string name = item->text().toStdString();
-    if (name == currentShowName_) {
-        return;
+    if (name != currentShowName_) {
+        saveThenSwitchTo(name);
     }
+}
+
+void ShowPanel::saveThenSwitchTo(const std::string& name) {
     if (!save()) {
         // Loading the other show now would throw away the settings that were not saved.
         selectCurrentShowInList();
@@ -269,16 +272,11 @@ void ShowPanel::deleteSelectedShow() {
     // The first remaining show is chosen as the user would, except that the deleted show is
     // not saved again. None left: the current name becomes empty, which loads "Default".
     const std::string first = list.count() > 0 ? list.item(0)->text().toStdString() : "";
-    if (!deletedCurrent) {
-        if (first == currentShowName_) {
-            return;
-        }
-        if (!save()) {
-            selectCurrentShowInList();
-            return;
-        }
+    if (deletedCurrent) {
+        switchTo(first);
+    } else if (first != currentShowName_) {
+        saveThenSwitchTo(first);
     }
-    switchTo(first);
 }
 
 void ShowPanel::openDroppedFiles(const QMimeData& data) {

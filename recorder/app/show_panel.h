@@ -61,6 +61,8 @@ private:
     bool save();
     void refreshShowList();
     void switchTo(const std::string& name);
+    // Saves the current show first; if that fails the current show stays.
+    void saveThenSwitchTo(const std::string& name);
     void leaveNaming();
 
     // ShowControls: the loader's way into the window.
