@@ -8,6 +8,7 @@
 #ifndef KELVO_KELVO_H
 #define KELVO_KELVO_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(KELVO_BUILDING_LIBRARY)
@@ -43,7 +44,36 @@ enum {
     KELVO_ERR_FILE_SEEK = -6,  // a header seek did not land where asked
     KELVO_ERR_FILE_WRITE = -7, // a header size could not be written
     KELVO_ERR_FILE_CLOSE = -4, // the output file could not be closed
+
+    // KelvoGetStatus
+    KELVO_ERR_STATUS_ARGUMENT = -2, // no struct, or a size smaller than the first version
 };
+
+// Where the capture device stands. A recording outlives its device: when capture fails
+// mid-recording the engine keeps the file open, reopens the device about every 250 ms and
+// writes silence for the time it was away, so the file keeps the recording's timeline.
+enum {
+    KELVO_DEVICE_IDLE = 0,         // nothing runs, and the last capture ended with its device
+    KELVO_DEVICE_CAPTURING = 1,    // audio is arriving
+    KELVO_DEVICE_RECONNECTING = 2, // the device failed; silence is written while it is reopened
+    KELVO_DEVICE_LOST = 3,         // the last capture was stopped while its device was away
+};
+
+// What the running capture, or the last one after it stopped, has done. Counters start
+// from zero at KelvoStartMonitorA and keep their final values after KelvoStopMonitor.
+// Versioned by size: fields are only ever appended, so an older caller passing a smaller
+// size gets the fields it knows.
+typedef struct KelvoStatus {
+    int32_t deviceState;     // KELVO_DEVICE_*
+    int32_t lastWriteError;  // errno of the last failed write to the file (ENOSPC, EDQUOT,
+                             // EIO, EFBIG, ...), 0 when every write succeeded
+    uint64_t framesCaptured; // frames that came from the device
+    uint64_t framesFilled;   // frames of silence written for time the device was away
+    uint64_t bytesWritten;   // data bytes that reached the recording's files, all parts
+    uint32_t gaps;           // times capture was interrupted and silence filled in
+    uint32_t parts;          // files the recording spans: NAME.wav, NAME-2.wav, ... (0: none)
+    uint64_t lastGapFrames;  // length of the most recent gap, including one still open
+} KelvoStatus;
 
 // Clears the peaks, the pause flag, the data byte count and the running state of the last
 // capture. Call it immediately before every KelvoStartMonitorA, never while one runs.
@@ -71,6 +101,12 @@ KELVO_EXPORT int KelvoTogglePause(void);
 // Safe to call at any time; reading does not reset the value.
 KELVO_EXPORT int KelvoPeakGetValueLeft(void);
 KELVO_EXPORT int KelvoPeakGetValueRight(void);
+
+// Fills *status with the first `size` bytes of the engine's KelvoStatus (pass
+// sizeof(KelvoStatus)). Safe to call at any time from the caller's thread; it only reads
+// atomics and never blocks. Returns 0, or KELVO_ERR_STATUS_ARGUMENT for a null pointer or
+// a size below that of the first two fields.
+KELVO_EXPORT int KelvoGetStatus(KelvoStatus* status, size_t size);
 
 #ifdef __cplusplus
 }
