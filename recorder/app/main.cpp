@@ -8,7 +8,6 @@
 #include "recorder/recording/spawn_launcher.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 
 int main(int argc, char** argv) {
@@ -20,12 +19,11 @@ int main(int argc, char** argv) {
         programFolder = QCoreApplication::applicationDirPath();
     }
     const QString dataFolder = kelvo::chooseDataFolder(
-        programFolder, qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
+        programFolder, qEnvironmentVariable("XDG_DATA_HOME"), kelvo::homeFolder());
     // Whatever follows the program's name: the path of a show file, maybe split at blanks.
-    std::vector<std::string> arguments;
-    for (const QString& argument : app.arguments().mid(1)) {
-        arguments.push_back(QFile::encodeName(argument).toStdString());
-    }
+    // Taken as bytes (Qt has removed its own options by now): a file name that is not valid
+    // in the locale's encoding must still name its file.
+    std::vector<std::string> arguments(argv + 1, argv + argc);
 
     kelvo::EngineLibrary engine(QFile::encodeName(programFolder).toStdString());
     kelvo::SpawnLauncher launcher;
@@ -41,7 +39,7 @@ int main(int argc, char** argv) {
     if (!window.startUp()) {
         return 1;
     }
-    kelvo::TerminationSignals endOfSession(window);
+    kelvo::TerminationSignals endOfSession([&window] { window.endSession(); });
     window.show();
     return app.exec();
 }

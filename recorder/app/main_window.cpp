@@ -9,7 +9,9 @@
 #include "recorder/schedule/second_ticker.h"
 #include "recorder/shows/xdg_registry.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -19,6 +21,7 @@
 #include <QMimeData>
 #include <QScreen>
 
+#include <cstdio>
 #include <ctime>
 #include <utility>
 
@@ -380,10 +383,8 @@ void MainWindow::connectHandlers() {
 }
 
 bool MainWindow::startUp() {
-    if (!ensureDataFolders(services_.dataFolder)) {
-        showMessage(QStringLiteral("The folders configurations and soundfiles cannot be created "
-                                   "in %1, so shows cannot be saved and nothing can be recorded.")
-                        .arg(services_.dataFolder));
+    if (const auto problem = dataFolderProblem(services_.dataFolder)) {
+        showMessage(*problem);
     }
     // The command-line flag and the show list's selection guard start cleared with the show
     // panel; the paused flag and the colours with the recording controller; the peak holds
@@ -521,19 +522,42 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) {
+    if (ShowPanel::carriesFiles(*event->mimeData())) {
         event->acceptProposedAction();
     }
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-    if (startedUp_ && event->mimeData()->hasUrls()) {
+    if (startedUp_ && ShowPanel::carriesFiles(*event->mimeData())) {
         shows_->openDroppedFiles(*event->mimeData());
         event->acceptProposedAction();
     }
 }
 
+void MainWindow::endSession() {
+    endingSession_ = true;
+    // A box already open would keep the process alive after the window has closed.
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+        if (QApplication::activeModalWidget() == modal) {
+            break;
+        }
+    }
+    close();
+}
+
 void MainWindow::showMessage(const QString& text) {
+    if (endingSession_) {
+        std::fprintf(stderr, "%s: %s\n", kProgramTitle, text.toLocal8Bit().constData());
+        if (services_.endOfSessionNotices) {
+            services_.endOfSessionNotices(text);
+        }
+        return;
+    }
     if (services_.messages) {
         services_.messages(text);
         return;

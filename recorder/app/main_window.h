@@ -47,6 +47,9 @@ struct MainWindowServices {
     MixerDevice* mixer = nullptr;       // the sound server's mixer
     DesktopRegistry* desktop = nullptr; // where ".cia" is associated; null: the user's desktop
     MessageSink messages;               // empty: a modal message box titled "KelvoRecorder"
+    // Told each message while the session ends (endSession), after standard error: where a
+    // desktop notification plugs in. May be empty.
+    MessageSink endOfSessionNotices;
     CriticalMessage mixerErrors;        // empty: a modal critical message box
     LocalClock clock;                   // empty: the system's local time
     QString programFolder;              // holds the program, the engine library and encoder.bat
@@ -126,7 +129,12 @@ public:
     // The enabling rule of Combo2, Combo4 and Combo6; show loading runs it after loading.
     void updateFormatDependentLists();
     // A message with only an OK button, titled "KelvoRecorder"; returns once acknowledged.
+    // While the session ends it goes to standard error instead and returns at once.
     void showMessage(const QString& text);
+    // Closes the window for a termination signal: the recording is completed and the show
+    // saved as on any close, but nothing waits for a click: boxes already open are
+    // dismissed and later messages are reported, not shown.
+    void endSession();
 
     int toPixels(double twips) const;
     // " h:mm:ss AM": the clock label's text for a moment.
@@ -178,6 +186,7 @@ private:
     int fullWidthOpen_ = 0;
     bool startedUp_ = false;
     bool shutDown_ = false;
+    bool endingSession_ = false;
 };
 
 } // namespace kelvo

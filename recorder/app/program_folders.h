@@ -1,24 +1,30 @@
 // Where the recorder keeps its configurations and soundfiles folders.
 //
-// Beside the program, as users of a copied-in-place install expect; when that folder is
-// not writable (a system-wide install), in the user's data folder instead, so recordings
-// and shows are never lost to a permission error.
+// Beside the program, as users of a copied-in-place install expect; when that folder cannot
+// be written (a system-wide install), in the user's data folder instead, so recordings and
+// shows are never lost to a permission error. A broken folder inside a writable program
+// folder never moves the data: the user's shows are there, so the user is told instead.
 #pragma once
 
 #include <QString>
+
+#include <optional>
 
 namespace kelvo {
 
 inline constexpr const char* kConfigurationsFolder = "configurations";
 
-// Creates configurations/ and soundfiles/ in the first usable of programFolder and
-// xdgDataHome/KelvoRecorder (xdgDataHome empty or relative: home/.local/share), and
-// returns that folder. When neither can be used, returns the fallback anyway: the user is
-// told by ensureDataFolders.
+// programFolder when it or both its data folders can be written, else
+// xdgDataHome/KelvoRecorder (xdgDataHome empty or relative: home/.local/share). Creates the
+// data folders where it can; what is wrong with them is dataFolderProblem's to tell.
 QString chooseDataFolder(const QString& programFolder, const QString& xdgDataHome,
                          const QString& home);
 
-// Makes sure both folders exist in dataFolder; false when they cannot be created or written.
-bool ensureDataFolders(const QString& dataFolder);
+// Creates configurations/ and soundfiles/ in dataFolder when missing. Empty when both can be
+// used, else a message for the user naming each unusable folder, why, and what it stops.
+std::optional<QString> dataFolderProblem(const QString& dataFolder);
+
+// The user's home folder, from HOME or else the user database; never "/" for a missing HOME.
+QString homeFolder();
 
 } // namespace kelvo

@@ -28,6 +28,11 @@ QString qText(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// A show name or a path as the user reads it; the bytes stay in currentShowName_ and the list.
+QString readable(const std::string& name) {
+    return qText(readableShowName(name));
+}
+
 TimeOfDay timeOfDay(const QTimeEdit& picker) {
     const QTime time = picker.time();
     return {time.hour(), time.minute(), time.second()};
@@ -81,7 +86,9 @@ bool ShowPanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ShowPanel::saveconfig() {
-    save();
+    if (!currentUnloaded_) {
+        save();
+    }
 }
 
 bool ShowPanel::save() {
@@ -118,18 +125,26 @@ bool ShowPanel::save() {
 void ShowPanel::loadCurrentShow() {
     if (!commandLineTaken_) {
         commandLineTaken_ = true;
-        if (auto name = showNameFromCommandLine(arguments_)) {
-            currentShowName_ = *name;
+        if (auto file = showFileFromCommandLine(arguments_)) {
+            const OpenedShowFile opened = store_.open(*file);
+            currentShowName_ = opened.showName;
+            openNotice_ = opened.notice;
         }
     }
     const LoadedShow loaded = store_.load(currentShowName_);
     currentShowName_ = loaded.showName;
-    window_.setWindowTitle(qText(loaded.caption));
+    currentUnloaded_ = !loaded.problem.empty();
+    window_.setWindowTitle(readable(loaded.caption));
     refreshShowList();
-    if (!loaded.problem.empty()) {
-        window_.showMessage(QStringLiteral("The show \"%1\" could not be loaded; the settings "
-                                           "on screen stay as they are.\n\n%2")
-                                .arg(qText(loaded.showName), qText(loaded.problem)));
+    if (currentUnloaded_) {
+        window_.showMessage(
+            QStringLiteral("The show \"%1\" could not be loaded; the settings on screen stay as "
+                           "they are, and its file was left untouched: it is saved only if you "
+                           "name the show again.\n\n%2")
+                .arg(readable(loaded.showName), readable(loaded.problem)));
+    }
+    if (!openNotice_.empty()) {
+        window_.showMessage(readable(std::exchange(openNotice_, {})));
     }
     if (loaded.record) {
         loadedMixer_ = {};
@@ -138,29 +153,33 @@ void ShowPanel::loadCurrentShow() {
 }
 
 void ShowPanel::refreshShowList() {
-    QStringList names;
-    for (const std::string& name : store_.list()) {
-        names << qText(name);
-    }
+    const std::vector<std::string> names = store_.list();
     QListWidget& list = *window_.controls().file1;
-    QStringList shown;
+    std::vector<std::string> shown;
     for (int row = 0; row < list.count(); ++row) {
-        shown << list.item(row)->text();
+        shown.push_back(entryName(*list.item(row)));
     }
     if (names == shown) {
         return; // keeps the selection where it is
     }
     listSelectionGuard_ = true;
     list.clear();
-    list.addItems(names);
+    for (const std::string& name : names) {
+        auto* item = new QListWidgetItem(readable(name), &list);
+        item->setData(Qt::UserRole, QByteArray::fromStdString(name));
+    }
     listSelectionGuard_ = false;
+}
+
+std::string ShowPanel::entryName(const QListWidgetItem& item) {
+    return item.data(Qt::UserRole).toByteArray().toStdString();
 }
 
 void ShowPanel::selectCurrentShowInList() {
     QListWidget& list = *window_.controls().file1;
     int row = list.count() - 1; // no match leaves the list on its last entry
     for (int i = 0; i < list.count(); ++i) {
-        if (list.item(i)->text() == qText(currentShowName_)) {
+        if (entryName(*list.item(i)) == currentShowName_) {
             row = i;
             break;
         }
@@ -175,14 +194,14 @@ void ShowPanel::showChosen() {
     if (listSelectionGuard_ || naming_ || !item) {
         return;
     }
-    const std::string name = item->text().toStdString();
+    const std::string name = entryName(*item);
     if (name != currentShowName_) {
         saveThenSwitchTo(name);
     }
 }
 
 void ShowPanel::saveThenSwitchTo(const std::string& name) {
-    if (!save()) {
+    if (!currentUnloaded_ && !save()) {
         // Loading the other show now would throw away the settings that were not saved.
         selectCurrentShowInList();
         return;
@@ -203,7 +222,7 @@ void ShowPanel::editShowName() {
     const MainWindowControls& c = window_.controls();
     naming_ = true;
     c.file1->hide();
-    c.text1->setText(qText(currentShowName_));
+    c.text1->setText(readable(currentShowName_));
     c.text1->show();
     c.text1->setFocus();
     c.text1->setSelection(0, kNameSelection);
@@ -214,8 +233,12 @@ void ShowPanel::commitShowName(bool focusLost) {
         return;
     }
     QLineEdit& box = *window_.controls().text1;
-    const std::string name = box.text().toStdString();
-    if (auto refusal = showNameError(name)) {
+    // The name left as shown keeps its bytes on disk, even when they are not UTF-8.
+    const std::string name = box.text() == readable(currentShowName_)
+                                 ? currentShowName_
+                                 : box.text().toStdString();
+    const auto refusal = name == currentShowName_ ? showNameError(name) : newShowNameError(name);
+    if (refusal) {
         if (focusLost) {
             // Asking now would take the focus again and ask once more when it comes back.
             cancelNaming();
@@ -257,7 +280,7 @@ void ShowPanel::leaveNaming() {
 
 void ShowPanel::deleteSelectedShow() {
     const QListWidgetItem* item = window_.controls().file1->currentItem();
-    const std::string name = item ? item->text().toStdString() : std::string();
+    const std::string name = item ? entryName(*item) : std::string();
     if (name.empty()) {
         return;
     }
@@ -271,7 +294,7 @@ void ShowPanel::deleteSelectedShow() {
 
     // The first remaining show is chosen as the user would, except that the deleted show is
     // not saved again. None left: the current name becomes empty, which loads "Default".
-    const std::string first = list.count() > 0 ? list.item(0)->text().toStdString() : "";
+    const std::string first = list.count() > 0 ? entryName(*list.item(0)) : "";
     if (deletedCurrent) {
         switchTo(first);
     } else if (first != currentShowName_) {
@@ -281,11 +304,19 @@ void ShowPanel::deleteSelectedShow() {
 
 void ShowPanel::openDroppedFiles(const QMimeData& data) {
     const auto files = droppedFiles(data);
-    if (!files) {
+    const auto file = files ? showFileFromDroppedFiles(*files) : std::nullopt;
+    if (!file) {
         return;
     }
     cancelNaming();
-    switchTo(showNameFromDroppedFiles(*files));
+    const OpenedShowFile opened = store_.open(*file);
+    openNotice_ = opened.notice;
+    switchTo(opened.showName);
+}
+
+bool ShowPanel::carriesFiles(const QMimeData& data) {
+    const auto files = droppedFiles(data);
+    return files && showFileFromDroppedFiles(*files);
 }
 
 void ShowPanel::setStartTime(TimeOfDay time) {
@@ -361,9 +392,17 @@ void ShowPanel::selectSourceByHeldName() {
     }
     const MainWindowControls& c = window_.controls();
     const MixerFields fields = std::exchange(loadedMixer_, {});
+    std::string address = fields.webcastAddress.value_or(c.text4->text().toStdString());
+    if (const QString text = qText(address); text.size() > c.text4->maxLength()) {
+        window_.showMessage(QStringLiteral("The webcast address of the show \"%1\" is longer "
+                                           "than the %2 characters the address box holds, so "
+                                           "it was cut to fit.")
+                                .arg(readable(currentShowName_))
+                                .arg(c.text4->maxLength()));
+        address = text.left(c.text4->maxLength()).toStdString();
+    }
     sources->loadSettings(fields.sourceName.value_or(c.combo5->currentText().toStdString()),
-                          fields.inputLevel.value_or(c.slider1->value()),
-                          fields.webcastAddress.value_or(c.text4->text().toStdString()));
+                          fields.inputLevel.value_or(c.slider1->value()), address);
 }
 
 } // namespace kelvo

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+class QListWidgetItem;
 class QMimeData;
 
 namespace kelvo {
@@ -34,7 +35,8 @@ public:
     const std::string& currentShowName() const { return currentShowName_; }
     bool naming() const { return naming_; }
 
-    // Writes the current show's file from the controls and the held values.
+    // Writes the current show's file from the controls and the held values; not for a show
+    // whose file could not be read, which only naming it again saves over.
     void saveconfig();
     // Works out the current show name, makes sure its file exists, sets the caption, re-reads
     // the show list and applies the file's last record.
@@ -49,9 +51,12 @@ public:
     void commitShowName(bool focusLost = false);
     void cancelNaming();
     void deleteSelectedShow();
-    // The last file decides; the current show is not saved first. A drop that carries no
-    // file list changes nothing.
+    // The last local file decides and is imported as from the command line; the current
+    // show is not saved first. A drop that carries no local file (a web link) changes
+    // nothing.
     void openDroppedFiles(const QMimeData& data);
+    // Whether the window takes this drag: only one that carries a local file.
+    static bool carriesFiles(const QMimeData& data);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -61,8 +66,11 @@ private:
     bool save();
     void refreshShowList();
     void switchTo(const std::string& name);
-    // Saves the current show first; if that fails the current show stays.
+    // Saves the current show first (unless it never loaded); if that fails the current show
+    // stays.
     void saveThenSwitchTo(const std::string& name);
+    // Where a list entry keeps the file name's bytes; its text is the readable form.
+    static std::string entryName(const QListWidgetItem& item);
     void leaveNaming();
 
     // ShowControls: the loader's way into the window.
@@ -91,6 +99,10 @@ private:
     bool listSelectionGuard_ = false;
     bool naming_ = false;
     bool askingAboutName_ = false;
+    // The current show's file could not be read: what the controls show is not its settings.
+    bool currentUnloaded_ = false;
+    // Told after the next load: why the opened file was not imported.
+    std::string openNotice_;
 
     // A show's source, level and webcast address go to the mixer together, once the loader
     // has given all three (a field the file lacks keeps what the controls show).

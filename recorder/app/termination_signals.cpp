@@ -1,11 +1,11 @@
 #include "recorder/app/termination_signals.h"
 
 #include <QSocketNotifier>
-#include <QWidget>
 
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kelvo {
 namespace {
@@ -20,8 +20,8 @@ void onTerminationSignal(int) {
 
 } // namespace
 
-TerminationSignals::TerminationSignals(QWidget& window, QObject* parent)
-    : QObject(parent), window_(window) {
+TerminationSignals::TerminationSignals(std::function<void()> onSignal, QObject* parent)
+    : QObject(parent), onSignal_(std::move(onSignal)) {
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
@@ -37,13 +37,21 @@ TerminationSignals::TerminationSignals(QWidget& window, QObject* parent)
 TerminationSignals::~TerminationSignals() {
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         std::signal(signal, SIG_DFL);
+    delete notifier_;
+    for (int& end : g_pipe) {
+        if (end >= 0)
+            ::close(end);
+        end = -1;
+    }
 }
 
 void TerminationSignals::onSignal() {
     char drained[16];
     while (::read(g_pipe[0], drained, sizeof drained) > 0) {
     }
-    window_.close();
+    if (onSignal_) {
+        onSignal_();
+    }
 }
 
 } // namespace kelvo

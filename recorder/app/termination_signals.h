@@ -1,26 +1,27 @@
-// Turns SIGTERM, SIGINT and SIGHUP (a session logging out, Ctrl-C in a terminal) into an
-// ordinary close of the window, so a running recording is completed and the show saved
-// exactly as when the user closes it.
+// Turns SIGTERM, SIGINT and SIGHUP (a session logging out, a service stopping, Ctrl-C in a
+// terminal) into a call on the window's thread, where the window ends as on an ordinary
+// close: a running recording is completed and the show saved, but nobody is waited for.
 #pragma once
 
 #include <QObject>
 
+#include <functional>
+
 class QSocketNotifier;
-class QWidget;
 
 namespace kelvo {
 
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
-    // One per process; the window must outlive it.
-    explicit TerminationSignals(QWidget& window, QObject* parent = nullptr);
+    // One per process; onSignal runs once per burst of signals, from the event loop.
+    explicit TerminationSignals(std::function<void()> onSignal, QObject* parent = nullptr);
     ~TerminationSignals() override;
 
 private:
     void onSignal();
 
-    QWidget& window_;
+    std::function<void()> onSignal_;
     QSocketNotifier* notifier_ = nullptr;
 };
 

@@ -136,7 +136,12 @@ void RecordingController::enterRecording() {
     }
     widgets_.status->setText(QStringLiteral("Rec WebCast: ") + sourceName());
     // Opened after the engine runs, so the webcast's beginning lands in the file.
-    openWebcastAddress(launcher_, state_.webcastAddress.toStdString());
+    const std::string address = state_.webcastAddress.toStdString();
+    if (const auto refusal = webcastAddressError(address)) {
+        messages_(QString::fromStdString(*refusal));
+        return;
+    }
+    openWebcastAddress(launcher_, address);
 }
 
 void RecordingController::enableRecordingTimers() {

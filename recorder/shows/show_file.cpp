@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 
 namespace kelvo {
@@ -93,10 +94,15 @@ std::optional<std::int32_t> parsePosition(std::string_view text) {
     return static_cast<std::int32_t>(std::clamp(roundHalfToEven(*number), -limit, limit));
 }
 
+bool isControl(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
 void appendText(std::string& line, std::string_view text) {
     line += '"';
     for (const char c : text)
-        line += c == '"' ? '\'' : c;
+        if (!isControl(c))
+            line += c == '"' ? '\'' : c;
     line += '"';
 }
 
@@ -151,16 +157,16 @@ LoadedShowRecord convertFields(const std::array<std::string_view, kShowFields>& 
     LoadedShowRecord r;
     r.startTime = parseShowTime(f[0]);
     r.stopTime = parseShowTime(f[1]);
-    r.outputFormat = std::string(f[2]);
-    r.sampleRate = std::string(f[3]);
-    r.mp3Quality = std::string(f[4]);
-    r.channels = std::string(f[5]);
+    r.outputFormat = withoutControlCharacters(f[2]);
+    r.sampleRate = withoutControlCharacters(f[3]);
+    r.mp3Quality = withoutControlCharacters(f[4]);
+    r.channels = withoutControlCharacters(f[5]);
     r.windowLeft = parsePosition(f[6]);
     r.windowTop = parsePosition(f[7]);
-    r.sourceName = std::string(f[8]);
+    r.sourceName = withoutControlCharacters(f[8]);
     r.inputLevel = parseWhole<std::int32_t>(f[9]);
-    r.webcastAddress = std::string(f[10]);
-    r.wmaQuality = std::string(f[11]);
+    r.webcastAddress = withoutControlCharacters(f[10]);
+    r.wmaQuality = withoutControlCharacters(f[11]);
     for (int day = 0; day < kWeekdays; ++day)
         r.weekdays[day] = parseWhole<std::int16_t>(f[12 + day]);
     return r;
@@ -257,6 +263,14 @@ std::string formatShowNumber(float value) {
         text += digits.substr(point);
     }
     return text;
+}
+
+std::string withoutControlCharacters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::copy_if(text.begin(), text.end(), std::back_inserter(out),
+                 [](char c) { return !isControl(c); });
+    return out;
 }
 
 std::string writeShowRecord(const ShowRecord& r) {

@@ -26,8 +26,13 @@ std::optional<TimeOfDay> parseShowTime(std::string_view text);
 // give "0".
 std::string formatShowNumber(float value);
 
+// Text without control characters: a CR or LF would split a show file's record, and none of
+// them belongs in a name, an address or a list entry.
+std::string withoutControlCharacters(std::string_view text);
+
 // Fields 1 to 19 joined by commas, CR LF at the end. A double quote inside a text would end
-// the field early on reading and shift every field after it, so it is written as "'".
+// the field early on reading and shift every field after it, so it is written as "'";
+// control characters are left out.
 std::string writeShowRecord(const ShowRecord& record);
 
 struct ShowFileContent {
@@ -38,7 +43,8 @@ struct ShowFileContent {
     bool endsInsideRecord = false;
 };
 
-// Bytes as stored: UTF-8, or Windows-1252 when they are not valid UTF-8.
+// Bytes as stored: UTF-8, or Windows-1252 when they are not valid UTF-8. Text fields come
+// without control characters.
 ShowFileContent readShowFile(std::string_view bytes);
 
 } // namespace kelvo

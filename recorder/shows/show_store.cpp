@@ -2,12 +2,12 @@
 
 #include "recorder/shows/atomic_file.h"
 #include "recorder/shows/show_file.h"
+#include "recorder/shows/text_encoding.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <iterator>
 #include <unistd.h>
 
@@ -26,12 +26,51 @@ std::string withoutQuotes(std::string_view text) {
     return out;
 }
 
-// The file name of an existing regular file, else "".
-std::string existingFileName(const std::filesystem::path& path) {
+// The path of an existing regular file, else "".
+std::filesystem::path existingFile(const std::filesystem::path& path) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error))
         return {};
-    return path.filename().string();
+    return path;
+}
+
+// A show file's bytes; on failure, why, with the bytes empty.
+struct FileBytes {
+    std::string bytes;
+    std::string problem;
+};
+
+FileBytes readShowBytes(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return {{}, error ? error.message() : "not a file"};
+    const auto size = std::filesystem::file_size(path, error);
+    if (error)
+        return {{}, error.message()};
+    if (size > kMaxShowFileBytes)
+        return {{}, "too large to be a show file"};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {{}, std::strerror(errno)};
+    FileBytes file;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            file.problem = std::strerror(errno);
+        if (got <= 0 || file.bytes.size() + static_cast<std::size_t>(got) > kMaxShowFileBytes) {
+            if (got > 0)
+                file.problem = "too large to be a show file";
+            break;
+        }
+        file.bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    if (!file.problem.empty())
+        file.bytes.clear();
+    return file;
 }
 
 std::string foldedCase(std::string text) {
@@ -81,7 +120,25 @@ std::optional<std::string> showNameError(std::string_view name) {
     return std::nullopt;
 }
 
-std::optional<std::string> showNameFromCommandLine(const std::vector<std::string>& arguments) {
+std::optional<std::string> newShowNameError(std::string_view name) {
+    if (auto error = showNameError(name))
+        return error;
+    if (withoutControlCharacters(name) != name)
+        return "A show name cannot contain control characters.";
+    if (name.size() > kMaxNewShowNameBytes)
+        return "The show name is too long: a show name can have at most " +
+               std::to_string(kMaxNewShowNameBytes) +
+               " bytes (letters outside English take two or more each), so that its "
+               "recordings can be named after it.";
+    return std::nullopt;
+}
+
+std::string readableShowName(std::string_view name) {
+    return isValidUtf8(name) ? std::string(name) : windows1252ToUtf8(name);
+}
+
+std::optional<std::filesystem::path>
+showFileFromCommandLine(const std::vector<std::string>& arguments) {
     std::string text;
     for (const auto& argument : arguments) {
         if (&argument != &arguments.front())
@@ -90,13 +147,16 @@ std::optional<std::string> showNameFromCommandLine(const std::vector<std::string
     }
     if (text.empty())
         return std::nullopt;
-    return existingFileName(text);
+    return existingFile(text);
 }
 
-std::string showNameFromDroppedFiles(const std::vector<std::filesystem::path>& files) {
-    if (files.empty())
-        return {};
-    return existingFileName(files.back());
+std::optional<std::filesystem::path>
+showFileFromDroppedFiles(const std::vector<std::filesystem::path>& files) {
+    const auto last = std::find_if(files.rbegin(), files.rend(),
+                                   [](const std::filesystem::path& file) { return !file.empty(); });
+    if (last == files.rend())
+        return std::nullopt;
+    return existingFile(*last);
 }
 
 ShowStore::ShowStore(std::filesystem::path programFolder)
@@ -130,20 +190,11 @@ LoadedShow ShowStore::load(std::string_view showName) const {
         return fail(std::strerror(errno));
     ::close(fd);
 
-    if (!std::filesystem::is_regular_file(path, error))
-        return fail("not a file");
-    const auto size = std::filesystem::file_size(path, error);
-    if (error)
-        return fail(error.message());
-    if (size == 0)
-        return loaded;
-    if (size > kMaxShowFileBytes)
-        return fail("too large to be a show file");
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!in && !in.eof())
-        return fail("could not be read");
-    loaded.record = readShowFile(bytes).record;
+    const FileBytes file = readShowBytes(path);
+    if (!file.problem.empty())
+        return fail(file.problem);
+    if (!file.bytes.empty())
+        loaded.record = readShowFile(file.bytes).record;
     return loaded;
 }
 
@@ -183,6 +234,38 @@ bool ShowStore::remove(std::string_view showName) const {
     if (std::filesystem::is_directory(std::filesystem::symlink_status(path, error)))
         return false;
     return std::filesystem::remove(path, error);
+}
+
+OpenedShowFile ShowStore::open(const std::filesystem::path& file) const {
+    OpenedShowFile opened;
+    if (file.empty())
+        return opened;
+    opened.showName = file.filename().string();
+    if (showNameError(opened.showName))
+        return opened; // the loader decides what such a name loads
+    const std::filesystem::path target = showPath(opened.showName);
+    std::error_code error;
+    if (std::filesystem::equivalent(file, target, error))
+        return opened;
+    const std::string readable = readableShowName(opened.showName);
+    const std::string shown = readableShowName(file.string());
+    if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) {
+        opened.notice = "A show named \"" + readable + "\" already exists, so " + shown +
+                        " was not imported; the existing show is loaded.";
+        return opened;
+    }
+    const FileBytes bytes = readShowBytes(file);
+    std::optional<std::string> failure;
+    if (!bytes.problem.empty()) {
+        failure = bytes.problem;
+    } else {
+        std::filesystem::create_directories(configurationsFolder(), error);
+        failure = replaceFileAtomically(target, bytes.bytes);
+    }
+    if (failure)
+        opened.notice = shown + " could not be imported into " +
+                        readableShowName(configurationsFolder().string()) + ": " + *failure;
+    return opened;
 }
 
 } // namespace kelvo

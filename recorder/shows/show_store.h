@@ -6,6 +6,7 @@
 #pragma once
 
 #include "recorder/recording/recording_names.h" // kDefaultShowName
+#include "recorder/shows/show_file.h"
 #include "recorder/shows/show_record.h"
 
 #include <filesystem>
@@ -25,19 +26,33 @@ std::string showTitle(std::string_view fileName);
 // The main window's caption for a show title: "Morning - KelvoRecorder".
 std::string showCaption(std::string_view title);
 
+// A recording is named "SHOW-MM-dd-yy-HH-mm-ss.wav" (22 bytes after the name) and may take
+// "-N" for a split or a taken name; the rest of a 255-byte file name is the show's.
+inline constexpr std::size_t kMaxNewShowNameBytes = 255 - 22 - 8;
+
 // Why a name cannot be a show name, as a message for the user; empty when it can. A valid
 // name is one file name inside the configurations folder, never a path out of it.
 std::optional<std::string> showNameError(std::string_view name);
 
-// The show named by the program's arguments, which together, joined by blanks, are the path
-// of a file. Empty optional: there is no command line, it plays no part. Otherwise the name
-// of that file as stored on disk, or "" when no file is there (the loader makes that
-// "Default"). A path wrapped in double quotes names no file.
-std::optional<std::string> showNameFromCommandLine(const std::vector<std::string>& arguments);
+// As showNameError, and also refuses names too long to make a recording's file name. For
+// names the user gives now; shows that already exist keep loading under their names.
+std::optional<std::string> newShowNameError(std::string_view name);
 
-// The show named by files dropped on the window: the last one decides. "" when it is missing
-// or a folder.
-std::string showNameFromDroppedFiles(const std::vector<std::filesystem::path>& files);
+// The name as the user reads it. File names are kept as the bytes on disk; one that is not
+// UTF-8 (copied from an old disk) is shown as Windows-1252, as its show files are read.
+std::string readableShowName(std::string_view name);
+
+// The file named by the program's arguments, which together, joined by blanks, are its path.
+// Empty optional: there is no command line, it plays no part. Otherwise that path, or ""
+// when no file is there (the loader makes that "Default"). A path wrapped in double quotes
+// names no file.
+std::optional<std::filesystem::path>
+showFileFromCommandLine(const std::vector<std::string>& arguments);
+
+// The file named by a drop: the last local file decides, and one that is missing or a folder
+// gives "". Empty optional when no local file was dropped (web links): nothing changes.
+std::optional<std::filesystem::path>
+showFileFromDroppedFiles(const std::vector<std::filesystem::path>& files);
 
 // The outcome of loading a show.
 struct LoadedShow {
@@ -47,8 +62,17 @@ struct LoadedShow {
     std::string caption;
     // Nothing to apply when empty: the file is new, empty or holds no complete record.
     std::optional<LoadedShowRecord> record;
-    // Why the file could not be made or read; loading carries on without it.
+    // Why the file could not be made or read; loading carries on without it. The file is
+    // then not this show's settings on screen, and must not be saved over.
     std::string problem;
+};
+
+// A show file opened from the desktop or dropped on the window.
+struct OpenedShowFile {
+    // The show to load: the file's name, or "" for "Default".
+    std::string showName;
+    // For the user when the file was not imported; empty otherwise.
+    std::string notice;
 };
 
 class ShowStore {
@@ -74,6 +98,10 @@ public:
 
     // Removes the show's file; false when the name is invalid or nothing was removed.
     bool remove(std::string_view showName) const;
+
+    // A file outside configurations is copied in (imported) when no show of its name exists
+    // yet; an existing show is never replaced this way.
+    OpenedShowFile open(const std::filesystem::path& file) const;
 
 private:
     std::filesystem::path programFolder_;

@@ -51,10 +51,7 @@ void restore(const std::vector<Replaced>& replaced) {
 
 } // namespace
 
-std::filesystem::path xdgDataHome() {
-    const char* configured = std::getenv("XDG_DATA_HOME");
-    if (configured && configured[0] == '/')
-        return configured;
+std::filesystem::path userHomeFolder() {
     const char* home = std::getenv("HOME");
     if (!home || home[0] == '\0') {
         const passwd* user = ::getpwuid(::getuid());
@@ -62,7 +59,17 @@ std::filesystem::path xdgDataHome() {
     }
     if (!home || home[0] == '\0')
         return {};
-    return std::filesystem::path(home) / ".local" / "share";
+    return home;
+}
+
+std::filesystem::path xdgDataHome() {
+    const char* configured = std::getenv("XDG_DATA_HOME");
+    if (configured && configured[0] == '/')
+        return configured;
+    const std::filesystem::path home = userHomeFolder();
+    if (home.empty())
+        return {};
+    return home / ".local" / "share";
 }
 
 XdgDesktopRegistry::XdgDesktopRegistry() : dataHome_(xdgDataHome()) {}

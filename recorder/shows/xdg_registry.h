@@ -11,6 +11,10 @@
 
 namespace kelvo {
 
+// $HOME, or the home folder in the user database when HOME is unset or empty (a service or
+// a cron job); empty when neither gives one.
+std::filesystem::path userHomeFolder();
+
 // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share; empty when there is no
 // home folder either.
 std::filesystem::path xdgDataHome();

@@ -95,7 +95,7 @@ TEST(ShowFile, BadFilesApplyOnlyWhatConverts) {
         {withField(1, " 13:05 "), "stop 5:00:00 AM", "stop 1:05:00 PM"},
         // Not an entry: passed on for the list to refuse.
         {withField(2, " Ogg "), "format Windows Wave (WAV)", "format Ogg"},
-        {withField(3, "\"a\r\nb\""), "rate 44.1 kHz (CD)", "rate a\r\nb"},
+        {withField(3, "\"a\r\nb\""), "rate 44.1 kHz (CD)", "rate ab"},
         {withField(6, "left"), "move 1200 900", "move - 900"},
         {withField(7, "1e400"), "move 1200 900", "move 1200 -"},
         {withField(6, "1e12"), "move 1200 900", "move 2147483647 900"},
@@ -118,6 +118,46 @@ TEST(ShowFile, BadFilesApplyOnlyWhatConverts) {
     for (const char* bad : {"", "noon", "24:00:00", "13:00:00 PM", "0:00:00 AM", "1:60:00",
                             "1:00:60", "1:00:00 XM", "1:00:00 AM tomorrow", "1::00", "123:00"})
         EXPECT_FALSE(parseShowTime(bad).has_value()) << bad;
+}
+
+// A CR or LF in a text would end the record early: the next load would see half a show.
+TEST(ShowFile, ControlCharactersInAnyTextFieldNeverSplitTheRecord) {
+    const std::string dirty = "a\r\nb\n\tc\x7F\x01";
+    const std::pair<std::string ShowRecord::*, int> texts[] = {
+        {&ShowRecord::outputFormat, 2}, {&ShowRecord::sampleRate, 3},
+        {&ShowRecord::mp3Quality, 4},   {&ShowRecord::channels, 5},
+        {&ShowRecord::sourceName, 8},   {&ShowRecord::webcastAddress, 10},
+        {&ShowRecord::wmaQuality, 11}};
+    for (const auto& [member, field] : texts) {
+        ShowRecord r;
+        r.*member = dirty;
+        const std::string line = writeShowRecord(r);
+        EXPECT_EQ(line.find_first_of("\r\n\t\x7F\x01"), line.size() - 2) << line;
+        const auto written = readShowFile(line);
+        ASSERT_TRUE(written.record) << field;
+        EXPECT_EQ(written.completeRecords, 1);
+
+        // As a file from elsewhere may hold it: raw inside the quotes.
+        const auto read = readShowFile(withField(field, "\"" + dirty + "\""));
+        ASSERT_TRUE(read.record) << field;
+        EXPECT_EQ(read.completeRecords, 1);
+        for (const auto* record : {&*written.record, &*read.record}) {
+            const std::optional<std::string> LoadedShowRecord::*loaded[] = {
+                nullptr,
+                nullptr,
+                &LoadedShowRecord::outputFormat,
+                &LoadedShowRecord::sampleRate,
+                &LoadedShowRecord::mp3Quality,
+                &LoadedShowRecord::channels,
+                nullptr,
+                nullptr,
+                &LoadedShowRecord::sourceName,
+                nullptr,
+                &LoadedShowRecord::webcastAddress,
+                &LoadedShowRecord::wmaQuality};
+            EXPECT_EQ(record->*loaded[field], "abc") << field;
+        }
+    }
 }
 
 TEST(WindowPlacement, WindowComesBackWhereItsTitleCanBeGrabbedElseOntoTheNearestScreen) {

@@ -111,10 +111,10 @@ TEST_F(ShowStoreTest, CommandLineAndDropsNameTheFileAsFoundOrElseDefault) {
     for (const auto part : std::views::split(path, ' '))
         split.emplace_back(part.begin(), part.end());
     ASSERT_GT(split.size(), 1u);
-    EXPECT_EQ(showNameFromCommandLine(split), "Morning.cia");
+    EXPECT_EQ(showFileFromCommandLine(split), path);
     for (const std::string& none : {"\"" + path + "\"", path + ".gone", folder.string()})
-        EXPECT_EQ(showNameFromCommandLine({none}), "");
-    EXPECT_EQ(showNameFromCommandLine({}), std::nullopt);
+        EXPECT_EQ(showFileFromCommandLine({none}), fs::path());
+    EXPECT_EQ(showFileFromCommandLine({}), std::nullopt);
     // Quotes removed, so a save hits this file.
     const LoadedShow loaded = store.load("\"Morning.cia\"");
     EXPECT_EQ(loaded.showName, "Morning.cia");
@@ -123,15 +123,83 @@ TEST_F(ShowStoreTest, CommandLineAndDropsNameTheFileAsFoundOrElseDefault) {
 
     const fs::path one = folder / "One";
     writeFile(one, "");
-    EXPECT_EQ(showNameFromDroppedFiles({one, folder / "x", path}), "Morning.cia");
-    EXPECT_EQ(showNameFromDroppedFiles({path, folder}), "");
-    EXPECT_EQ(showNameFromDroppedFiles({path, folder / "gone"}), "");
+    EXPECT_EQ(showFileFromDroppedFiles({one, folder / "x", path}), path);
+    EXPECT_EQ(showFileFromDroppedFiles({path, folder}), fs::path());
+    EXPECT_EQ(showFileFromDroppedFiles({path, folder / "gone"}), fs::path());
+    EXPECT_EQ(showFileFromDroppedFiles({one, fs::path()}), one) << "a web link is no file";
+    EXPECT_EQ(showFileFromDroppedFiles({fs::path(), fs::path()}), std::nullopt);
     QMimeData text, files;
     text.setText("One");
     EXPECT_FALSE(droppedFiles(text));
     files.setUrls({QUrl::fromLocalFile(QString::fromStdString(one.string())),
                    QUrl("https://example.org/One")});
     EXPECT_EQ(droppedFiles(files), (std::vector<fs::path>{one, fs::path()}));
+}
+
+TEST_F(ShowStoreTest, OpeningAFileFromElsewhereImportsItButNeverOverAnExistingShow) {
+    const fs::path elsewhere = folder / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::create_directories(configurations);
+    writeFile(elsewhere / "New.cia", "new");
+    writeFile(elsewhere / "Kept", "theirs");
+    writeFile(configurations / "Kept", "ours");
+    writeFile(elsewhere / "Huge", std::string(2 << 20, ' '));
+
+    const struct {
+        fs::path file;
+        std::string showName, notice, stored;
+    } rows[] = {
+        {elsewhere / "New.cia", "New.cia", "", "new"},
+        {elsewhere / "Kept", "Kept", "already exists", "ours"},
+        {configurations / "Kept", "Kept", "", "ours"}, // a show of its own: nothing to import
+        {elsewhere / "Huge", "Huge", "could not be imported", "(none)"},
+        {fs::path(), "", "", "(none)"},
+    };
+    for (const auto& row : rows) {
+        const OpenedShowFile opened = store.open(row.file);
+        EXPECT_EQ(opened.showName, row.showName) << row.file;
+        EXPECT_EQ(opened.notice.empty(), row.notice.empty()) << opened.notice;
+        EXPECT_NE(opened.notice.find(row.notice), std::string::npos) << opened.notice;
+        const fs::path stored = configurations / row.showName;
+        EXPECT_EQ(fs::is_regular_file(stored) ? contentOf(stored) : "(none)", row.stored)
+            << row.file;
+    }
+    EXPECT_EQ(contentOf(elsewhere / "Kept"), "theirs");
+}
+
+TEST_F(ShowStoreTest, NamesAreBytesOnDiskShownReadably) {
+    fs::create_directories(configurations);
+    const std::string latin1 = "M\xfcsik";
+    writeFile(configurations / latin1, "");
+    EXPECT_EQ(store.list(), (std::vector<std::string>{latin1}));
+    EXPECT_EQ(readableShowName(latin1), "M\u00fcsik");
+    EXPECT_EQ(readableShowName("Caf\u00e9"), "Caf\u00e9");
+    const LoadedShow loaded = store.load(latin1);
+    EXPECT_EQ(loaded.showName, latin1);
+    EXPECT_TRUE(loaded.problem.empty()) << loaded.problem;
+    ASSERT_FALSE(store.save(latin1, ShowRecord{}));
+    EXPECT_EQ(store.list(), (std::vector<std::string>{latin1})) << "no second file";
+    EXPECT_EQ(readShowFile(contentOf(configurations / latin1)).completeRecords, 1);
+}
+
+// A recording adds "-MM-dd-yy-HH-mm-ss.wav" and maybe "-N"; a file name holds 255 bytes.
+TEST_F(ShowStoreTest, NewNamesLeaveRoomForTheRecordingNameButOldShowsStillLoad) {
+    const std::string longest(kMaxNewShowNameBytes, 'x');
+    EXPECT_FALSE(newShowNameError(longest));
+    EXPECT_GE(255u - longest.size(), std::string("-12-31-99-23-59-59-99.wav").size());
+    std::string accented; // letters, not bytes, are what the user counts
+    while (accented.size() <= kMaxNewShowNameBytes)
+        accented += "\u00e9";
+    for (const std::string& refused : {longest + "x", accented, "a\tb"s, "a\nb"s})
+        EXPECT_TRUE(newShowNameError(refused)) << refused;
+    EXPECT_NE(newShowNameError(longest + "x")->find("at most 225 bytes"), std::string::npos);
+    EXPECT_EQ(newShowNameError("a/b"), showNameError("a/b"));
+
+    const std::string existing(240, 'y');
+    fs::create_directories(configurations);
+    writeFile(configurations / existing, "");
+    EXPECT_EQ(store.load(existing).showName, existing);
+    EXPECT_FALSE(store.save(existing, ShowRecord{}));
 }
 
 TEST_F(FileAssociation, AssociationForAProgramFolderWithBlanksIsInstalled) {
