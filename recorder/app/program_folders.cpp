@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,8 +17,13 @@ namespace kelvo {
 
 namespace {
 
-// Why the folder cannot hold files; empty when it can. access() rather than permission bits:
-// it also knows about read-only mounts.
+// Whether the program, as it runs, may create files there. Not permission bits: this also
+// knows about read-only mounts; and with the effective identity, as the files are written.
+bool writable(const QByteArray& path) {
+    return ::faccessat(AT_FDCWD, path.constData(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+// Why the folder cannot hold files; empty when it can.
 std::optional<QString> folderProblem(const QString& folder) {
     const QByteArray path = QFile::encodeName(folder);
     if (::mkdir(path.constData(), 0777) != 0 && errno != EEXIST) {
@@ -30,7 +36,7 @@ std::optional<QString> folderProblem(const QString& folder) {
     if (!S_ISDIR(info.st_mode)) {
         return QStringLiteral("it is a file, not a folder");
     }
-    if (::access(path.constData(), W_OK | X_OK) != 0) {
+    if (!writable(path)) {
         return QString::fromLocal8Bit(std::strerror(errno));
     }
     return std::nullopt;
@@ -46,7 +52,8 @@ std::optional<QString> dataFolderProblem(const QString& dataFolder) {
     const QDir dir(dataFolder);
     QStringList problems;
     const std::pair<const char*, const char*> folders[] = {
-        {kConfigurationsFolder, "shows cannot be saved"}, {kSoundFolder, "nothing can be recorded"}};
+        {kConfigurationsFolder, "shows cannot be saved"},
+        {kSoundFolder, "nothing can be recorded"}};
     for (const auto& [sub, consequence] : folders) {
         if (const auto why = folderProblem(dir.filePath(QString::fromLatin1(sub)))) {
             problems << QStringLiteral("The folder %1 cannot be used (%2), so %3.")
@@ -62,8 +69,7 @@ std::optional<QString> dataFolderProblem(const QString& dataFolder) {
 
 QString chooseDataFolder(const QString& programFolder, const QString& xdgDataHome,
                          const QString& home) {
-    if (!dataFolderProblem(programFolder) ||
-        ::access(QFile::encodeName(programFolder).constData(), W_OK | X_OK) == 0) {
+    if (!dataFolderProblem(programFolder) || writable(QFile::encodeName(programFolder))) {
         return programFolder;
     }
     const QString base =

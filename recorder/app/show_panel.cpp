@@ -234,9 +234,8 @@ void ShowPanel::commitShowName(bool focusLost) {
     }
     QLineEdit& box = *window_.controls().text1;
     // The name left as shown keeps its bytes on disk, even when they are not UTF-8.
-    const std::string name = box.text() == readable(currentShowName_)
-                                 ? currentShowName_
-                                 : box.text().toStdString();
+    const std::string name =
+        box.text() == readable(currentShowName_) ? currentShowName_ : box.text().toStdString();
     const auto refusal = name == currentShowName_ ? showNameError(name) : newShowNameError(name);
     if (refusal) {
         if (focusLost) {

@@ -1,7 +1,9 @@
 // The whole window, its platform services replaced by doubles, in temporary folders. Messages
 // are collected, never shown, so no test can block on a modal box.
 #include "recorder/app/main_window.h"
+#include "recorder/app/program_folders.h"
 #include "recorder/app/show_panel.h"
+#include "recorder/app/termination_signals.h"
 #include "recorder/mixer/mixer_pulse.h"
 #include "tests/mixer/fake_mixer.h"
 #include "tests/recording/fakes.h"
@@ -11,6 +13,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QRegularExpression>
@@ -18,6 +21,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+
+#include <csignal>
+#include <fstream>
+#include <linux/capability.h>
+#include <pwd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
@@ -55,6 +65,41 @@ void write(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
 }
+
+// Root passes every permission check; for as long as this lives, the test's thread (the
+// window's, which does the file work) does not, as the user's program would not.
+class WithoutFileCapabilities {
+public:
+    WithoutFileCapabilities() {
+        if (::geteuid() != 0) {
+            usable_ = true; // permissions already apply
+            return;
+        }
+        if (::syscall(SYS_capget, &header_, saved_) != 0) {
+            return;
+        }
+        __user_cap_data_struct dropped[2] = {saved_[0], saved_[1]};
+        for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+            dropped[cap / 32].effective &= ~(1u << (cap % 32));
+        }
+        usable_ = ::syscall(SYS_capset, &header_, dropped) == 0;
+        dropped_ = usable_;
+    }
+    ~WithoutFileCapabilities() {
+        if (dropped_) {
+            ::syscall(SYS_capset, &header_, saved_);
+        }
+    }
+    WithoutFileCapabilities(const WithoutFileCapabilities&) = delete;
+    WithoutFileCapabilities& operator=(const WithoutFileCapabilities&) = delete;
+    bool usable() const { return usable_; }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool usable_ = false;
+    bool dropped_ = false;
+};
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -387,9 +432,21 @@ TEST_F(ShowTest, CommandLineAndDropsNameTheShowByItsFileNameOnly) {
     open({showPath("My").toStdString(), "Morning.cia"});
     EXPECT_EQ(current(), "My Morning - KelvoRecorder|My Morning.cia|22 kHz");
 
+    // A show file from elsewhere is imported, then loaded from configurations.
     open({(elsewhere.path() + "/Evening.cia").toStdString()});
-    EXPECT_EQ(current(), "Evening - KelvoRecorder|Evening.cia|44.1 kHz (CD)");
-    EXPECT_TRUE(showFile("Evening.cia").isEmpty()) << "created empty in configurations";
+    EXPECT_EQ(current(), "Evening - KelvoRecorder|Evening.cia|48 kHz");
+    EXPECT_EQ(showFile("Evening.cia"), kEvening);
+    EXPECT_EQ(messages, QStringList());
+    // Never over an existing show: that one loads, and the user hears why.
+    write(elsewhere.path() + "/Evening.cia", kMorning);
+    open({(elsewhere.path() + "/Evening.cia").toStdString()});
+    EXPECT_EQ(current(), "Evening - KelvoRecorder|Evening.cia|48 kHz");
+    EXPECT_EQ(showFile("Evening.cia"), kEvening);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith("A show named \"Evening.cia\" already exists, so " +
+                                       elsewhere.path() + "/Evening.cia was not imported"))
+        << messages[0].toStdString();
+    messages.clear();
 
     open({"\"" + showPath("Evening.cia").toStdString() + "\""});
     EXPECT_EQ(current(), "Default - KelvoRecorder|Default|44.1 kHz (CD)");
@@ -405,9 +462,206 @@ TEST_F(ShowTest, CommandLineAndDropsNameTheShowByItsFileNameOnly) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop({20, 20}, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&window(), &drop);
-    EXPECT_EQ(current(), "Three - KelvoRecorder|Three.cia|8 kHz") << "created empty as well";
+    EXPECT_EQ(current(), "Three - KelvoRecorder|Three.cia|48 kHz") << "imported as well";
+    EXPECT_EQ(showFile("Three.cia"), kEvening);
     EXPECT_TRUE(showFile("Default").isEmpty()) << "the show current before is not written";
     EXPECT_EQ(showFile("One"), "(missing)");
+}
+
+TEST_F(ShowTest, ADropWithoutALocalFileChangesNothing) {
+    open({showPath("A").toStdString()});
+    controls().combo1->setCurrentText("8 kHz"); // not saved yet
+    QMimeData link;
+    link.setUrls({QUrl("https://radio.example.com/live.m3u")});
+    QDragEnterEvent enter({20, 20}, Qt::CopyAction, &link, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window(), &enter);
+    EXPECT_FALSE(enter.isAccepted());
+    QDropEvent drop({20, 20}, Qt::CopyAction, &link, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window(), &drop);
+    EXPECT_EQ(current(), "A - KelvoRecorder|A|8 kHz");
+    EXPECT_EQ(showFile("A"), kMorning);
+    EXPECT_EQ(showFile("Default"), "(missing)");
+    EXPECT_EQ(messages, QStringList());
+}
+
+// What is on screen after a failed load is not that show's settings: neither leaving it nor
+// closing the window may write them into its file. Naming it again does, on purpose.
+TEST_F(ShowTest, AShowThatFailedToLoadIsNeverSavedOverByExitOrSwitching) {
+    const QByteArray huge(2 << 20, ' ');
+    write(showPath("Huge"), huge);
+    write(showPath("Locked"), kEvening);
+    QFile::setPermissions(showPath("Locked"), QFileDevice::Permissions());
+    for (const QString name : {"Huge", "Locked"}) {
+        SCOPED_TRACE(name.toStdString());
+        {
+            // The permissions apply until the window is closed; the file is read afterwards.
+            WithoutFileCapabilities capabilities;
+            if (!capabilities.usable()) {
+                GTEST_SKIP() << "cannot drop root's file capabilities here";
+            }
+            messages.clear();
+            open({showPath(name).toStdString()});
+            ASSERT_EQ(messages.size(), 1);
+            EXPECT_TRUE(messages[0].contains("its file was left untouched"))
+                << messages[0].toStdString();
+            controls().combo1->setCurrentText("8 kHz");
+            controls().file1->setCurrentRow(0); // "A", saving nothing over the show left
+            QTRY_COMPARE(current(), QString("A - KelvoRecorder|A|22 kHz"));
+            EXPECT_EQ(showFile("A"), kMorning);
+            controls().file1->setCurrentRow(name == "Huge" ? 2 : 3);
+            QTRY_VERIFY(window().windowTitle().startsWith(name));
+            window().close();
+            EXPECT_EQ(showFile("A"), kMorning);
+        }
+        EXPECT_EQ(showFile(name), name == "Huge" ? huge : kEvening);
+    }
+    {
+        WithoutFileCapabilities capabilities;
+        open({showPath("Locked").toStdString()});
+        typeName("Locked", Qt::Key_Return); // the user saves it on purpose
+    }
+    EXPECT_TRUE(showFile("Locked").startsWith("\"1:00:00 AM\",\"5:00:00 AM\",\"Windows Wave"))
+        << showFile("Locked").toStdString();
+}
+
+TEST_F(ShowTest, AShowNamedInLatin1OpensAndSavesIntoItsOwnFile) {
+    const std::string configurations = QFile::encodeName(showPath("")).toStdString();
+    const std::string latin1 = "M\xfcsik";
+    std::ofstream(configurations + latin1, std::ios::binary) << kMorning.toStdString();
+    const auto files = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(configurations)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    open({showPath("B").toStdString()});
+    EXPECT_EQ(entries(controls().file1->model()), QStringList({"A", "B", "M\u00fcsik"}));
+    controls().file1->setCurrentRow(2);
+    QTRY_COMPARE(current(), QString("M\u00fcsik - KelvoRecorder|M\u00fcsik|22 kHz"));
+    controls().combo1->setCurrentText("8 kHz");
+    controls().file1->setCurrentRow(0);
+    QTRY_COMPARE(current(), QString("A - KelvoRecorder|A|22 kHz"));
+    std::ifstream in(configurations + latin1, std::ios::binary);
+    const std::string saved{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(saved, QByteArray(kMorning).replace("22 kHz", "8 kHz").toStdString());
+    EXPECT_EQ(files(), (std::vector<std::string>{"A", "B", latin1}));
+
+    // The command line hands the name as bytes too.
+    open({configurations + latin1});
+    EXPECT_EQ(current(), QString("M\u00fcsik - KelvoRecorder|M\u00fcsik|8 kHz"));
+    EXPECT_EQ(files(), (std::vector<std::string>{"A", "B", latin1}));
+    EXPECT_EQ(messages, QStringList());
+}
+
+TEST_F(ShowTest, ANewShowNameMustLeaveRoomForItsRecordingNames) {
+    open({showPath("A").toStdString()});
+    const QString longest(int(kMaxNewShowNameBytes), 'x');
+    typeName(longest + "x", Qt::Key_Return);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("at most 225 bytes")) << messages[0].toStdString();
+    controls().text1->setText(longest);
+    QTest::keyClick(controls().text1, Qt::Key_Return);
+    EXPECT_EQ(window().windowTitle(), longest + " - KelvoRecorder");
+    controls().command1->click();
+    EXPECT_TRUE(window().recording().isRecording()) << messages.join('\n').toStdString();
+    controls().command2->click();
+    EXPECT_EQ(messages.size(), 1);
+}
+
+// The address reaches xdg-open as its one argument: one beginning with "-" would be an option.
+TEST_F(ShowTest, WebcastAddressesThatCouldMisleadTheOpenerOrTheBoxAreToldAbout) {
+    open({showPath("A").toStdString()});
+    controls().text4->setText("--help");
+    controls().command1->click();
+    EXPECT_TRUE(window().recording().isRecording()) << "the recording itself goes ahead";
+    EXPECT_TRUE(launcher.launches.empty());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("begins with \"-\"")) << messages[0].toStdString();
+    controls().command2->click();
+
+    const int limit = controls().text4->maxLength();
+    const QByteArray address = "http://a.example/" + QByteArray(limit, 'x');
+    write(showPath("Long"), QByteArray(kMorning).replace("http://a.example/live", address));
+    messages.clear();
+    open({showPath("Long").toStdString()});
+    EXPECT_EQ(controls().text4->text(), QString::fromLatin1(address.left(limit)));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QString::number(limit) + " characters the address box holds"))
+        << messages[0].toStdString();
+}
+
+TEST_F(WindowTest, ABrokenDataFolderIsToldAboutAndNeverMovesTheShows) {
+    // soundfiles replaced by a file inside a writable program folder.
+    write(folder.path() + "/soundfiles", "not a folder");
+    EXPECT_EQ(chooseDataFolder(folder.path(), xdgDataHome.path(), "/nowhere"), folder.path());
+    open();
+    EXPECT_EQ(messages, QStringList{"The folder " + folder.path() +
+                                    "/soundfiles cannot be used (it is a file, not a folder), so "
+                                    "nothing can be recorded."});
+    EXPECT_TRUE(QFileInfo(showPath("Default")).isFile()) << "the shows stay where they are";
+    EXPECT_TRUE(QDir(xdgDataHome.path()).isEmpty());
+
+    // Only a program folder that cannot be written gives way to the user's data folder.
+    QTemporaryDir program, home;
+    QFile::setPermissions(program.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    WithoutFileCapabilities capabilities;
+    if (!capabilities.usable()) {
+        GTEST_SKIP() << "cannot drop root's file capabilities here";
+    }
+    EXPECT_EQ(chooseDataFolder(program.path(), "", home.path()),
+              home.path() + "/.local/share/KelvoRecorder");
+    EXPECT_EQ(chooseDataFolder(program.path(), xdgDataHome.path(), home.path()),
+              xdgDataHome.path() + "/KelvoRecorder");
+    EXPECT_FALSE(dataFolderProblem(xdgDataHome.path() + "/KelvoRecorder"));
+    EXPECT_TRUE(QDir(program.path()).isEmpty());
+    const auto problem = dataFolderProblem(program.path());
+    ASSERT_TRUE(problem);
+    EXPECT_TRUE(problem->contains("/configurations cannot be used (Permission denied), so shows "
+                                  "cannot be saved."))
+        << problem->toStdString();
+}
+
+TEST(ProgramFolders, WithoutHomeTheUserDatabaseGivesTheHomeFolder) {
+    const QByteArray saved = qgetenv("HOME");
+    qunsetenv("HOME");
+    const QString home = homeFolder();
+    qputenv("HOME", saved);
+    const passwd* user = ::getpwuid(::getuid());
+    ASSERT_NE(user, nullptr);
+    EXPECT_EQ(home, QFile::decodeName(user->pw_dir));
+    EXPECT_NE(home, "/") << "would make //.local/share the data folder";
+}
+
+// A logout or a service stop must not wait for someone to click OK.
+TEST_F(WindowTest, ATerminationSignalEndsTheWindowWithoutWaitingOnAnyBox) {
+    services.messages = {}; // real modal boxes, as in the program
+    QStringList notices;
+    services.endOfSessionNotices = [&notices](const QString& text) { notices << text; };
+    open();
+    QDir(services.dataFolder).removeRecursively();
+    write(services.dataFolder + "/configurations", "a file where the folder should be");
+    TerminationSignals endOfSession([this] { window().endSession(); });
+    bool boxLeftOpen = false;
+    QTimer watchdog; // ends a box that would otherwise hang the test
+    watchdog.callOnTimeout([&boxLeftOpen] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            boxLeftOpen = true;
+            modal->close();
+        }
+    });
+    watchdog.start(1500);
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTimer::singleShot(50, [] { std::raise(SIGTERM); });
+    window().showMessage("a box already open when the session ends");
+    QTRY_VERIFY_WITH_TIMEOUT(!window().isVisible(), 1000);
+    EXPECT_LT(elapsed.elapsed(), 1000);
+    EXPECT_FALSE(boxLeftOpen);
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_TRUE(notices[0].contains("could not be saved")) << notices[0].toStdString();
 }
 
 } // namespace
