@@ -326,7 +326,10 @@ void MainWindow::createRecordingController() {
     hooks.sourceName = [this] {
         return sources_ ? QString::fromStdString(sources_->selectedSourceName()) : QString();
     };
-    hooks.currentShowName = [this] { return QString::fromStdString(shows_->currentShowName()); };
+    // A show name that is not UTF-8 names its recordings in its readable form.
+    hooks.currentShowName = [this] {
+        return QString::fromStdString(readableShowName(shows_->currentShowName()));
+    };
     hooks.holdWebcastAddress = [this](const QString& address) {
         held_.webcastAddress = address.toStdString();
     };

@@ -548,10 +548,16 @@ TEST_F(ShowTest, AShowNamedInLatin1OpensAndSavesIntoItsOwnFile) {
     EXPECT_EQ(saved, QByteArray(kMorning).replace("22 kHz", "8 kHz").toStdString());
     EXPECT_EQ(files(), (std::vector<std::string>{"A", "B", latin1}));
 
-    // The command line hands the name as bytes too.
+    // The command line hands the name as bytes too; recordings take the readable name.
     open({configurations + latin1});
     EXPECT_EQ(current(), QString("M\u00fcsik - KelvoRecorder|M\u00fcsik|8 kHz"));
     EXPECT_EQ(files(), (std::vector<std::string>{"A", "B", latin1}));
+    controls().command1->click();
+    ASSERT_EQ(engine.starts.size(), 1u);
+    EXPECT_NE(engine.starts[0].find("/soundfiles/M\u00fcsik-03-05-04-21-05-03.wav"),
+              std::string::npos)
+        << engine.starts[0];
+    controls().command2->click();
     EXPECT_EQ(messages, QStringList());
 }
 
