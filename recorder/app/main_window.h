@@ -47,14 +47,14 @@ struct MainWindowServices {
     MixerDevice* mixer = nullptr;       // the sound server's mixer
     DesktopRegistry* desktop = nullptr; // where ".cia" is associated; null: the user's desktop
     MessageSink messages;               // empty: a modal message box titled "KelvoRecorder"
-    // Told each message while the session ends (endSession), after standard error: where a
-    // desktop notification plugs in. May be empty.
-    MessageSink endOfSessionNotices;
     CriticalMessage mixerErrors;        // empty: a modal critical message box
     LocalClock clock;                   // empty: the system's local time
     QString programFolder;              // holds the program, the engine library and encoder.bat
     QString dataFolder;                 // holds configurations/ and soundfiles/
     std::vector<std::string> arguments; // the command line after the program's name
+    // Told each message while the session ends (endSession), after standard error: where a
+    // desktop notification plugs in. May be empty.
+    MessageSink endOfSessionNotices;
 };
 
 // Typed access to the controls, named as on the window.

@@ -75,7 +75,7 @@ TEST(RecordingSound, ButtonsAndScheduleRecordTheToneFromTheChosenSourceMadeTheSe
     const auto critical = [&](auto&, auto& text) { tell(QString::fromStdString(text)); };
     const MainWindowServices services{
         &engine,           &launcher, &mixer, nullptr, tell, critical, {}, KELVO_PROGRAM_FOLDER,
-        dataFolder.path(), {}};
+        dataFolder.path(), {},        {}};
     MainWindow window(services);
     ASSERT_TRUE(window.startUp());
     const MainWindowControls& controls = window.controls();
