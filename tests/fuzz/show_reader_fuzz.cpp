@@ -16,10 +16,11 @@ void require(bool condition) {
         std::abort();
 }
 
-// The text for the saver, and how it must read back: a double quote is written as "'".
+// The text for the saver, and how it must read back: a double quote is written as "'". No
+// control character ever comes out of a file.
 void text(const std::optional<std::string>& in, std::string& out,
           std::optional<std::string>& back) {
-    require(!in || kelvo::isValidUtf8(*in));
+    require(!in || (kelvo::isValidUtf8(*in) && kelvo::withoutControlCharacters(*in) == *in));
     out = in.value_or("");
     back = out;
     std::ranges::replace(*back, '"', '\'');
