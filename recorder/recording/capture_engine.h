@@ -1,9 +1,11 @@
-// The capture engine as the recorder sees it: the six exports of the kelvo library.
+// The capture engine as the recorder sees it: the exports of the kelvo library.
 //
 // All calls come from the window's thread. The real implementation loads the library by
 // name at the first call; when that fails, every call returns kEngineUnavailable and
 // loadError() says why, so the caller can tell the user instead of pretending to record.
 #pragma once
+
+#include "engine/include/kelvo/kelvo.h"
 
 #include <cstdint>
 #include <string>
@@ -24,6 +26,13 @@ public:
     virtual int togglePause() = 0;
     virtual int peakLeft() = 0;
     virtual int peakRight() = 0;
+
+    // What the running or last capture has done. False when the engine cannot tell (not
+    // loaded, or a library from before the status export): the caller then knows nothing.
+    virtual bool status(KelvoStatus& status) {
+        (void)status;
+        return false;
+    }
 
     // Why the library could not be loaded; empty while it is loaded or not yet tried.
     virtual std::string loadError() const = 0;

@@ -26,6 +26,24 @@ EncoderLauncher::EncoderLauncher(ProcessLauncher& launcher, std::string workingF
       scriptFolders_(std::move(scriptFolders)) {}
 
 int EncoderLauncher::run(const std::string& bitRate, const std::string& wavName) {
+    return runWith(bitRate, wavName, nullptr);
+}
+
+int EncoderLauncher::runWatched(const std::string& bitRate, const std::string& wavName,
+                                int& exitFd) {
+    exitFd = -1;
+    return runWith(bitRate, wavName, &exitFd);
+}
+
+int EncoderLauncher::launch(const std::string& program, const std::vector<std::string>& args,
+                            int* exitFd) {
+    if (exitFd == nullptr) {
+        return launcher_.start(program, args, workingFolder_);
+    }
+    return launcher_.startWatched(program, args, workingFolder_, *exitFd);
+}
+
+int EncoderLauncher::runWith(const std::string& bitRate, const std::string& wavName, int* exitFd) {
     std::vector<std::string> args{bitRate, wavName, wavName + ".mp3"};
     for (const std::string& folder : scriptFolders_) {
         const std::string script = folder + "/" + kEncoderScript;
@@ -33,13 +51,13 @@ int EncoderLauncher::run(const std::string& bitRate, const std::string& wavName)
             continue;
         }
         if (access(script.c_str(), X_OK) == 0) {
-            return launcher_.start(script, args, workingFolder_);
+            return launch(script, args, exitFd);
         }
         // A script copied without its executable bit (a download, a FAT stick) still runs.
         args.insert(args.begin(), script);
-        return launcher_.start("/bin/sh", args, workingFolder_);
+        return launch("/bin/sh", args, exitFd);
     }
-    return launcher_.start(kEncoderScript, args, workingFolder_);
+    return launch(kEncoderScript, args, exitFd);
 }
 
 } // namespace kelvo

@@ -3,7 +3,7 @@
 // The script gets exactly three arguments: the bit rate, the WAV file's name relative to
 // the data folder, and the MP3 name (the WAV name with ".mp3" appended). It runs in the
 // data folder so those relative names resolve whatever the recorder's own current folder
-// is. The recorder does not wait for it and does not look at its outcome.
+// is. The recorder never waits for it and does not look at its outcome.
 #pragma once
 
 #include "recorder/recording/process_launcher.h"
@@ -27,8 +27,13 @@ public:
 
     // Returns the encoder's process id, or -1 when it could not be started.
     int run(const std::string& bitRate, const std::string& wavName);
+    // Like run(), and sets exitFd as ProcessLauncher::startWatched does.
+    int runWatched(const std::string& bitRate, const std::string& wavName, int& exitFd);
 
 private:
+    int runWith(const std::string& bitRate, const std::string& wavName, int* exitFd);
+    int launch(const std::string& program, const std::vector<std::string>& args, int* exitFd);
+
     ProcessLauncher& launcher_;
     std::string workingFolder_;
     std::vector<std::string> scriptFolders_;

@@ -80,7 +80,11 @@ bool EngineLibrary::resolveExports(void* handle) {
     if (!all) {
         loadError_ = error;
         exports_ = {};
+        return false;
     }
+    // An engine from before the status export still records; it just cannot say how.
+    exports_.getStatus =
+        reinterpret_cast<decltype(&KelvoGetStatus)>(dlsym(handle, "KelvoGetStatus"));
     return all;
 }
 
@@ -110,6 +114,14 @@ int EngineLibrary::peakLeft() {
 
 int EngineLibrary::peakRight() {
     return ensureLoaded() ? exports_.peakRight() : kEngineUnavailable;
+}
+
+bool EngineLibrary::status(KelvoStatus& status) {
+    if (!ensureLoaded() || exports_.getStatus == nullptr) {
+        return false;
+    }
+    status = {};
+    return exports_.getStatus(&status, sizeof status) == KELVO_OK;
 }
 
 std::string EngineLibrary::loadError() const {

@@ -34,9 +34,10 @@ public:
     int togglePause() override;
     int peakLeft() override;
     int peakRight() override;
+    bool status(KelvoStatus& status) override;
     std::string loadError() const override;
 
-    // True once the library and all six exports were found (loads on first use).
+    // True once the library and its six required exports were found (loads on first use).
     bool loaded();
 
 private:
@@ -48,6 +49,7 @@ private:
         decltype(&KelvoTogglePause) togglePause;
         decltype(&KelvoPeakGetValueLeft) peakLeft;
         decltype(&KelvoPeakGetValueRight) peakRight;
+        decltype(&KelvoGetStatus) getStatus; // optional: null in a library without it
     };
 
     bool ensureLoaded();

@@ -3,7 +3,8 @@
 //
 // Arguments are handed over one by one, never through a shell command line, so a show name
 // or an address with blanks, quotes or "$(...)" reaches the program as one argument and
-// runs nothing. The recorder neither waits for the program nor looks at its outcome.
+// runs nothing. The recorder never waits for the program nor looks at its outcome; it may
+// ask to hear when the program has ended, to run the next encoder after it.
 #pragma once
 
 #include <string>
@@ -20,6 +21,14 @@ public:
     // program could not be started.
     virtual int start(const std::string& program, const std::vector<std::string>& args,
                       const std::string& workingFolder) = 0;
+
+    // Like start(), and sets exitFd to a descriptor that turns readable once the program has
+    // ended (the caller closes it), or to -1 when there is none to be had.
+    virtual int startWatched(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& workingFolder, int& exitFd) {
+        exitFd = -1;
+        return start(program, args, workingFolder);
+    }
 };
 
 } // namespace kelvo

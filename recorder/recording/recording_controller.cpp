@@ -6,8 +6,14 @@
 
 #include <QColor>
 #include <QFile>
+#include <QFileInfo>
 #include <QPalette>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace kelvo {
@@ -56,7 +62,14 @@ RecordingController::RecordingController(CaptureEngine& engine, ProcessLauncher&
                                          MessageSink messages, LocalClock clock,
                                          RecordingSetup setup)
     : engine_(engine), launcher_(launcher), widgets_(widgets), hooks_(std::move(hooks)),
-      messages_(std::move(messages)), clock_(std::move(clock)), setup_(std::move(setup)) {
+      messages_(std::move(messages)), clock_(std::move(clock)), setup_(std::move(setup)),
+      encoders_(EncoderLauncher(launcher_, QFile::encodeName(setup_.dataFolder).toStdString(),
+                                setup_.encoderFolders)) {
+    if (!setup_.freeSpace) {
+        setup_.freeSpace = statvfsProbe();
+    }
+    statusPoll_.setInterval(kStatusPollMs);
+    QObject::connect(&statusPoll_, &QTimer::timeout, [this] { pollStatus(); });
     widgets_.status->setText(QStringLiteral("Idle"));
     setColour(kIdleBlue);
     for (QTimer* timer :
@@ -66,6 +79,14 @@ RecordingController::RecordingController(CaptureEngine& engine, ProcessLauncher&
 }
 
 void RecordingController::startRecording() {
+    start(false, kHandRecordingSeconds);
+}
+
+void RecordingController::startScheduledRecording(std::int64_t secondsUntilStop) {
+    start(true, secondsUntilStop);
+}
+
+void RecordingController::start(bool scheduled, std::int64_t expectedSeconds) {
     // A failing start shows a modal message; the schedule's clock keeps ticking meanwhile
     // and must not start a second recording on top of this one.
     if (starting_) {
@@ -73,19 +94,35 @@ void RecordingController::startRecording() {
     }
     if (!isRecording()) {
         FlagGuard guard(starting_);
+        watch_ = Watch{};
+        watch_.scheduled = scheduled;
         state_.webcastAddress = widgets_.webcast->text();
         if (hooks_.holdWebcastAddress) {
             hooks_.holdWebcastAddress(state_.webcastAddress);
         }
         readRecordingSettings();
+        const bool wasMonitoring = widgets_.monitor->isChecked();
         prepareSourceAndMeters();
         state_.fileName = recordingFileName(
             hooks_.currentShowName ? hooks_.currentShowName() : QString(), clock_());
         state_.filePath = recordingFilePath(setup_.dataFolder, state_.fileName);
         if (!startEngine()) {
+            // Monitoring was stopped for the start; its box must not claim otherwise.
+            if (wasMonitoring) {
+                widgets_.monitor->setChecked(false);
+            }
             return; // nothing records, so nothing may claim to
         }
+        watch_.startedAt = clock_();
         enterRecording();
+        if (setup_.inhibitor) {
+            setup_.inhibitor->hold(QStringLiteral("Recording ") + showName());
+        }
+        if (scheduled) {
+            notify(QStringLiteral("Recording ") + showName(),
+                   QStringLiteral("From %1 into %2").arg(sourceName(), state_.fileName));
+        }
+        checkRoomAtStart(expectedSeconds);
     }
     enableRecordingTimers();
 }
@@ -110,31 +147,83 @@ void RecordingController::prepareSourceAndMeters() {
 bool RecordingController::startEngine() {
     const int initialized = engine_.initialize();
     if (initialized == CaptureEngine::kEngineUnavailable) {
-        messages_(engineMissingMessage(engine_.loadError()));
+        failStart(engineMissingMessage(engine_.loadError()));
         return false;
     }
     if (initialized != 0) {
-        messages_(kEngineMessage);
+        failStart(kEngineMessage);
         return false;
     }
+    // The engine empties whatever file it is given: claiming the name first is what keeps
+    // an earlier recording (of the same second, say) from being overwritten.
+    if (const int error = claimRecordingFile(setup_.dataFolder, state_.fileName); error != 0) {
+        failStart(createFileMessage(state_.filePath, error));
+        return false;
+    }
+    state_.filePath = recordingFilePath(setup_.dataFolder, state_.fileName);
     const QByteArray path = QFile::encodeName(state_.filePath);
-    if (engine_.startMonitor(1, static_cast<std::uint32_t>(state_.channels),
-                             static_cast<std::uint32_t>(state_.sampleRate),
-                             path.toStdString()) != 0) {
-        messages_(kEngineMessage);
+    errno = 0;
+    const int started =
+        engine_.startMonitor(1, static_cast<std::uint32_t>(state_.channels),
+                             static_cast<std::uint32_t>(state_.sampleRate), path.toStdString());
+    if (started != 0) {
+        const int error = errno;
+        unlink(path.constData()); // the empty file claimed above holds nothing
+        failStart(started == KELVO_ERR_CREATE_FILE
+                      ? createFileMessage(state_.filePath, error != 0 ? error : EIO)
+                      : kEngineMessage);
         return false;
     }
     return true;
 }
 
+void RecordingController::failStart(const QString& message) {
+    // Sent before the message box, which may wait for a user who is not there.
+    notify(QStringLiteral("Recording %1 did not start").arg(showName()), message);
+    messages_(message);
+}
+
+QString RecordingController::createFileMessage(const QString& path, int error) {
+    return QStringLiteral("Cannot create the recording file %1: %2")
+        .arg(path, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+QString RecordingController::writeErrorText(int error) {
+    switch (error) {
+    case ENOSPC:
+        return QStringLiteral("disk full");
+    case EDQUOT:
+        return QStringLiteral("disk quota reached");
+    case EFBIG:
+        return QStringLiteral("file too large");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+QString RecordingController::gapText(std::uint64_t frames, int sampleRate) {
+    const double seconds = sampleRate > 0 ? static_cast<double>(frames) / sampleRate : 0.0;
+    return QString::number(seconds, 'f', 1) + QStringLiteral(" s");
+}
+
+QString RecordingController::lengthText(std::int64_t seconds) {
+    seconds = std::max<std::int64_t>(seconds, 0);
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600)
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
 void RecordingController::enterRecording() {
     setRecordingState(1);
     setColour(kRecordingRed);
+    statusPrefix_ =
+        state_.webcastAddress.isEmpty() ? QStringLiteral("Rec: ") : QStringLiteral("Rec WebCast: ");
+    showRecordingStatus();
+    statusPoll_.start();
     if (state_.webcastAddress.isEmpty()) {
-        widgets_.status->setText(QStringLiteral("Rec: ") + sourceName());
         return;
     }
-    widgets_.status->setText(QStringLiteral("Rec WebCast: ") + sourceName());
     // Opened after the engine runs, so the webcast's beginning lands in the file.
     const std::string address = state_.webcastAddress.toStdString();
     if (const auto refusal = webcastAddressError(address)) {
@@ -142,6 +231,95 @@ void RecordingController::enterRecording() {
         return;
     }
     openWebcastAddress(launcher_, address);
+}
+
+void RecordingController::showRecordingStatus() {
+    QString text = statusPrefix_ + sourceName();
+    if (!watch_.note.isEmpty()) {
+        text += QStringLiteral(" (") + watch_.note + QLatin1Char(')');
+    }
+    // While paused the line says so; the news shows once the recording resumes.
+    if (state_.paused) {
+        state_.savedStatus = text;
+    } else if (widgets_.status->text() != text) {
+        widgets_.status->setText(text);
+    }
+}
+
+std::uint64_t RecordingController::bytesPerSecond() const {
+    const int frameBytes = state_.channels == 2 ? 4 : 1;
+    return static_cast<std::uint64_t>(std::max(state_.sampleRate, 0)) * frameBytes;
+}
+
+std::optional<std::uint64_t> RecordingController::freeBytes() const {
+    return setup_.freeSpace(QFileInfo(state_.filePath).absolutePath());
+}
+
+void RecordingController::checkRoomAtStart(std::int64_t expectedSeconds) {
+    const std::optional<std::uint64_t> room = freeBytes();
+    const std::uint64_t needed =
+        bytesPerSecond() * static_cast<std::uint64_t>(std::max<std::int64_t>(expectedSeconds, 0));
+    if (!room || *room >= needed) {
+        return;
+    }
+    const std::uint64_t minutes = minutesOfSpace(*room, bytesPerSecond());
+    watch_.lowSpaceWarned = minutes * 60 < kLowSpaceSeconds;
+    watch_.note = QStringLiteral("only %1 min of space left").arg(minutes);
+    showRecordingStatus();
+    notify(QStringLiteral("Only %1 min of space left for %2").arg(minutes).arg(showName()),
+           QStringLiteral("Recording goes on into %1").arg(state_.fileName));
+}
+
+void RecordingController::checkRoomWhileRecording() {
+    if (watch_.lowSpaceWarned) {
+        return;
+    }
+    const std::optional<std::uint64_t> room = freeBytes();
+    if (!room || *room >= bytesPerSecond() * kLowSpaceSeconds) {
+        return;
+    }
+    watch_.lowSpaceWarned = true;
+    const std::uint64_t minutes = minutesOfSpace(*room, bytesPerSecond());
+    watch_.note = QStringLiteral("only %1 min of space left").arg(minutes);
+    showRecordingStatus();
+    notify(QStringLiteral("Only %1 min of space left for %2").arg(minutes).arg(showName()),
+           QStringLiteral("Recording goes on into %1").arg(state_.fileName));
+}
+
+void RecordingController::pollStatus() {
+    if (!isRecording()) {
+        return;
+    }
+    KelvoStatus status{};
+    if (engine_.status(status)) {
+        if (status.lastWriteError != 0) {
+            stop(status.lastWriteError);
+            return;
+        }
+        if (status.deviceState == KELVO_DEVICE_RECONNECTING) {
+            watch_.note = QStringLiteral("reconnecting");
+            if (!watch_.deviceAway) {
+                watch_.deviceAway = true;
+                notify(QStringLiteral("Recording %1: sound device lost").arg(showName()),
+                       QStringLiteral("Silence is recorded until it is back."));
+            }
+        } else if (status.deviceState == KELVO_DEVICE_CAPTURING && status.gaps > 0) {
+            const QString gap = gapText(status.lastGapFrames, state_.sampleRate);
+            watch_.note = QStringLiteral("gap ") + gap;
+            // A gap shorter than a poll is only seen by its count.
+            if (watch_.deviceAway || status.gaps != watch_.gapsSeen) {
+                watch_.deviceAway = false;
+                watch_.gapsSeen = status.gaps;
+                // A restarted sound server picks a default source of its own; the recording
+                // must go on from the one the user chose.
+                call(hooks_.applySourceSelection);
+                notify(QStringLiteral("Recording %1: sound device back").arg(showName()),
+                       QStringLiteral("Gap of %1 filled with silence.").arg(gap));
+            }
+        }
+        showRecordingStatus();
+    }
+    checkRoomWhileRecording();
 }
 
 void RecordingController::enableRecordingTimers() {
@@ -152,30 +330,92 @@ void RecordingController::enableRecordingTimers() {
 }
 
 void RecordingController::stopRecording() {
+    stop(0);
+}
+
+void RecordingController::stop(int writeError) {
     if (!isRecording()) {
         return;
     }
     engine_.stopMonitor(); // completes the WAV file; there is nothing to do about a failure
+    KelvoStatus status{};
+    const bool known = engine_.status(status);
+    if (known && writeError == 0) {
+        writeError = status.lastWriteError; // failed since the last poll
+    }
+    statusPoll_.stop();
     widgets_.blink->stop();
     setColour(kIdleBlue);
-    widgets_.status->setText(QStringLiteral("Idle"));
+    widgets_.status->setText(
+        writeError == 0 ? QStringLiteral("Idle")
+                        : QStringLiteral("Stopped: %1 (%2)")
+                              .arg(writeErrorText(writeError), QString::fromLatin1(kSoundFolder)));
     setRecordingState(0);
     state_.paused = false;
     widgets_.meterPoll->stop();
     // The peak-hold timers keep running: they only release the hold marks.
     widgets_.monitor->setChecked(false);
     call(hooks_.clearLevelMeters);
+    if (setup_.inhibitor && !awakeForSchedule_) {
+        setup_.inhibitor->release();
+    }
+
+    const int parts = known && status.parts > 1 ? static_cast<int>(status.parts) : 1;
+    const std::int64_t seconds =
+        known && bytesPerSecond() > 0
+            ? static_cast<std::int64_t>(status.bytesWritten / bytesPerSecond())
+            : watch_.startedAt.secsTo(clock_());
+    QString files = state_.fileName;
+    if (parts > 1) {
+        files += QStringLiteral(" and %1 more parts").arg(parts - 1);
+    }
+    if (writeError != 0) {
+        notify(
+            QStringLiteral("Recording %1 stopped: %2").arg(showName(), writeErrorText(writeError)),
+            QStringLiteral("%1 kept, %2 recorded; no MP3 made.").arg(files, lengthText(seconds)));
+        return; // a file cut short by the disk is not handed to the encoder
+    }
+    notify(QStringLiteral("Recording %1 ended").arg(showName()),
+           QStringLiteral("%1, %2").arg(files, lengthText(seconds)));
     // The format captured at start decides, not what the list shows now.
     if (state_.outputFormat == formats::kMp3) {
-        handOffToEncoder();
+        handOffToEncoder(parts);
     }
 }
 
-void RecordingController::handOffToEncoder() {
+void RecordingController::handOffToEncoder(int parts) {
     state_.mp3Quality = QString::fromStdString(bitRateOf(state_.mp3Quality.toStdString()));
-    EncoderLauncher encoder(launcher_, QFile::encodeName(setup_.dataFolder).toStdString(),
-                            setup_.encoderFolders);
-    encoder.run(state_.mp3Quality.toStdString(), QFile::encodeName(state_.fileName).toStdString());
+    for (int part = 1; part <= parts; ++part) {
+        encoders_.add(state_.mp3Quality.toStdString(),
+                      QFile::encodeName(recordingPartName(state_.fileName, part)).toStdString());
+    }
+}
+
+void RecordingController::keepAwakeForSchedule(bool soon) {
+    if (soon == awakeForSchedule_ || !setup_.inhibitor) {
+        awakeForSchedule_ = soon;
+        return;
+    }
+    awakeForSchedule_ = soon;
+    if (isRecording()) {
+        return; // the recording holds its own
+    }
+    if (soon) {
+        setup_.inhibitor->hold(QStringLiteral("Recording ") + showName() + QStringLiteral(" soon"));
+    } else {
+        setup_.inhibitor->release();
+    }
+}
+
+void RecordingController::notify(const QString& summary, const QString& body) const {
+    if (setup_.notifier) {
+        setup_.notifier->notify(summary, body);
+    }
+}
+
+QString RecordingController::showName() const {
+    const QString name = hooks_.currentShowName ? hooks_.currentShowName() : QString();
+    return name.isEmpty() ? QString::fromLatin1(kDefaultShowName) : name;
 }
 
 void RecordingController::togglePause() {

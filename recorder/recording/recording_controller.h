@@ -1,5 +1,8 @@
 // The logic behind Rec, Stop and Pause: owns the recorder state, drives the capture engine,
 // writes and blinks the status line, names the file and hands MP3 recordings to the encoder.
+// While a recording runs it polls the engine's status once a second and tells the user,
+// in the status line and by desktop notification, about a lost device, its gap, a full
+// disk and a recording stopped by a write error; it holds off sleep until the stop.
 //
 // Everything runs on the window's thread (buttons, timers, the schedule), one handler after
 // another, so the state needs no lock. The controller acts on the widgets it is given and
@@ -8,9 +11,13 @@
 #pragma once
 
 #include "recorder/recording/capture_engine.h"
+#include "recorder/recording/desktop_notifier.h"
+#include "recorder/recording/encoder_queue.h"
 #include "recorder/recording/format_lists.h"
+#include "recorder/recording/free_space.h"
 #include "recorder/recording/process_launcher.h"
 #include "recorder/recording/recording_names.h"
+#include "recorder/recording/sleep_inhibitor.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,7 +26,10 @@
 #include <QString>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,10 +83,21 @@ using MessageSink = std::function<void(const QString& text)>;
 struct RecordingSetup {
     QString dataFolder;                      // holds soundfiles/; the encoder runs there
     std::vector<std::string> encoderFolders; // searched for encoder.bat before PATH
+    DesktopNotifier* notifier = nullptr;     // null: no notifications
+    SleepInhibitor* inhibitor = nullptr;     // null: sleep is not held off
+    FreeSpaceProbe freeSpace;                // empty: statvfs
 };
 
 class RecordingController {
 public:
+    // "Cannot create the recording file PATH: REASON"
+    static QString createFileMessage(const QString& path, int error);
+    // Why writing failed, in a few words: "disk full" for ENOSPC.
+    static QString writeErrorText(int error);
+    // "1.5 s" for a gap, "0:14:02" for a recording's length.
+    static QString gapText(std::uint64_t frames, int sampleRate);
+    static QString lengthText(std::int64_t seconds);
+
     static inline const QString kEngineMessage =
         QStringLiteral("KelvoInitializeMonitor: Audio Channel is in use by another Application");
 
@@ -84,8 +105,23 @@ public:
                         const RecordingWidgets& widgets, RecordingHooks hooks, MessageSink messages,
                         LocalClock clock, RecordingSetup setup);
 
+    static constexpr int kStatusPollMs = 1000;
+    // A recording by hand is expected to need this much room.
+    static constexpr int kHandRecordingSeconds = 3600;
+    // Less room than this while recording is warned about, once.
+    static constexpr int kLowSpaceSeconds = 300;
+
+    // The Rec button.
     void startRecording();
+    // The schedule's start: as Rec, and the user is notified, since nobody may be watching;
+    // room on the disk is judged for the seconds until the scheduled stop.
+    void startScheduledRecording(std::int64_t secondsUntilStop);
     void stopRecording();
+    // Holds off sleep while a scheduled start is near (soon), lets go when it no longer is.
+    // A running recording keeps its own hold either way.
+    void keepAwakeForSchedule(bool soon);
+    // One look at the engine's status: the device, a write error, the room left.
+    void pollStatus();
     void togglePause();
     void setRecordingState(int value);
     void blinkTick();
@@ -97,12 +133,32 @@ public:
     RecordingHooks& hooks() { return hooks_; }
 
 private:
+    // What a recording in progress has met, reset at every start.
+    struct Watch {
+        bool scheduled = false;
+        bool deviceAway = false;
+        bool lowSpaceWarned = false;
+        std::uint32_t gapsSeen = 0;
+        QString note; // shown in brackets after the source on the status line
+        QDateTime startedAt;
+    };
+
+    void start(bool scheduled, std::int64_t expectedSeconds);
     void readRecordingSettings();
     void prepareSourceAndMeters();
     bool startEngine();
+    void failStart(const QString& message);
     void enterRecording();
+    void showRecordingStatus();
+    void checkRoomAtStart(std::int64_t expectedSeconds);
+    void checkRoomWhileRecording();
+    std::optional<std::uint64_t> freeBytes() const;
+    std::uint64_t bytesPerSecond() const;
+    void stop(int writeError);
     void enableRecordingTimers();
-    void handOffToEncoder();
+    void handOffToEncoder(int parts);
+    void notify(const QString& summary, const QString& body = {}) const;
+    QString showName() const;
     void setColour(const QColor& colour);
     QString sourceName() const;
     void call(const std::function<void()>& hook) const;
@@ -116,6 +172,11 @@ private:
     RecordingSetup setup_;
     RecorderState state_;
     bool starting_ = false; // a start is waiting on a message box
+    Watch watch_;
+    QString statusPrefix_; // "Rec: " or "Rec WebCast: "
+    QTimer statusPoll_;
+    EncoderQueue encoders_;
+    bool awakeForSchedule_ = false;
 };
 
 } // namespace kelvo

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <thread>
@@ -70,6 +72,17 @@ void reapInBackground(pid_t pid) {
 
 int SpawnLauncher::start(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workingFolder) {
+    return spawn(program, args, workingFolder, nullptr);
+}
+
+int SpawnLauncher::startWatched(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& workingFolder, int& exitFd) {
+    exitFd = -1;
+    return spawn(program, args, workingFolder, &exitFd);
+}
+
+int SpawnLauncher::spawn(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& workingFolder, int* exitFd) {
     SpawnSetup setup;
     if (!setup.prepare(workingFolder)) {
         return -1;
@@ -87,6 +100,13 @@ int SpawnLauncher::start(const std::string& program, const std::vector<std::stri
     if (posix_spawnp(&pid, program.c_str(), setup.actions(), setup.attributes(), argv.data(),
                      environ) != 0) {
         return -1;
+    }
+    if (exitFd != nullptr) {
+        // The child cannot be reaped before the reaper starts, so the id is still its own.
+        *exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        if (*exitFd >= 0) {
+            fcntl(*exitFd, F_SETFD, FD_CLOEXEC);
+        }
     }
     reapInBackground(pid);
     return pid;

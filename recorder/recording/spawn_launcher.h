@@ -11,6 +11,13 @@ class SpawnLauncher : public ProcessLauncher {
 public:
     int start(const std::string& program, const std::vector<std::string>& args,
               const std::string& workingFolder) override;
+    // The exit descriptor is a pidfd, opened before the reaper can let the id go.
+    int startWatched(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& workingFolder, int& exitFd) override;
+
+private:
+    int spawn(const std::string& program, const std::vector<std::string>& args,
+              const std::string& workingFolder, int* exitFd);
 };
 
 } // namespace kelvo
