@@ -91,7 +91,8 @@ void LevelMeter::drawMeterRise(int levelPercent, int holdPercent) {
 void LevelMeter::drawMeterFall(int levelPercent, int holdPercent) {
     QPainter painter(&backing_);
     QRect changed;
-    const int u = kHeight - barPixels(clampPercent(levelPercent));
+    // Rounded as a whole, not per term: 75 - round(1.5) and round(73.5) differ by a row.
+    const int u = rowOfPercent(clampPercent(levelPercent));
     if (u > 1) {
         painter.drawImage(QPoint(0, 0), source_, QRect(kUnlitColumn, 0, kUnlitWidth, u));
         changed = QRect(0, 0, kUnlitWidth, u);

@@ -50,6 +50,18 @@ TEST(LevelMeter, FullLevelLightsTheWholeHeightAndAFallToZeroUnlightsItFromTheTop
     expectMeter(meter.image(), LevelMeter::kHeight, {30, 31}, kPaleGreen);
 }
 
+TEST(LevelMeter, AFallUnlightsDownToTheRoundedRowOfItsLevel) {
+    // round(75 - p * 0.75), halves to even: at 2, 6, 10 ... percent the row lies on a half.
+    for (auto [percent, litFrom] :
+         {std::pair{2, 74}, {6, 70}, {10, 68}, {50, 38}, {98, 2}, {1, 74}, {99, 1}}) {
+        LevelMeter meter(drawMeterImage());
+        meter.drawMeterRise(100, 0);
+        meter.drawMeterFall(percent, 0);
+        SCOPED_TRACE(percent);
+        expectMeter(meter.image(), litFrom, {}, kRed);
+    }
+}
+
 TEST(LevelMeter, MarkerSitsInTheRowAndColourOfItsBand) {
     for (auto [hold, row, colour] : {std::tuple{1, 74, kPaleGreen},
                                      {95, 4, kRed},
