@@ -5,6 +5,8 @@
 #include "recorder/app/twips.h"
 #include "recorder/meters/meter_image.h"
 #include "recorder/recording/format_lists.h"
+#include "recorder/recording/notifier_dbus.h"
+#include "recorder/recording/sleep_inhibitor_logind.h"
 #include "recorder/schedule/schedule_controls.h"
 #include "recorder/schedule/second_ticker.h"
 #include "recorder/shows/xdg_registry.h"
@@ -75,7 +77,7 @@ QTimeEdit* timePicker(const QTime& time, const QString& tip, QWidget* parent) {
 MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     : QWidget(parent), services_(std::move(services)),
       scheduleCheck_({[this] { return recording_->isRecording(); },
-                      [this] { recording_->startRecording(); },
+                      [this] { recording_->startScheduledRecording(secondsUntilStop()); },
                       [this] { recording_->stopRecording(); }}) {
     setObjectName(QStringLiteral("Form1"));
     // The show loader replaces this with the show's title once it exists.
@@ -83,6 +85,14 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     setAcceptDrops(true);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         dpi_ = screen->logicalDotsPerInch();
+    }
+    if (!services_.notifier) {
+        ownNotifier_ = std::make_unique<DbusNotifier>();
+        services_.notifier = ownNotifier_.get();
+    }
+    if (!services_.inhibitor) {
+        ownInhibitor_ = std::make_unique<LogindInhibitor>();
+        services_.inhibitor = ownInhibitor_.get();
     }
     buildControls();
     createRecordingController();
@@ -343,7 +353,8 @@ void MainWindow::createRecordingController() {
         *services_.engine, *services_.launcher, widgets, std::move(hooks),
         [this](const QString& text) { showMessage(text); },
         services_.clock ? services_.clock : systemClock(),
-        RecordingSetup{services_.dataFolder, std::move(encoderFolders)});
+        RecordingSetup{services_.dataFolder, std::move(encoderFolders), services_.notifier,
+                       services_.inhibitor, services_.freeSpace});
 }
 
 void MainWindow::createLevelMonitoring() {
@@ -471,6 +482,33 @@ void MainWindow::clockTick() {
     scheduleCheck_.tick(
         static_cast<std::time_t>(moment.toSecsSinceEpoch()),
         scheduleFromControls(*controls_.dtPicker1, *controls_.dtPicker3, controls_.weekdays));
+    recording_->keepAwakeForSchedule(scheduledStartIsNear(moment));
+}
+
+std::int64_t MainWindow::secondsUntilStop() const {
+    constexpr int kDay = 24 * 60 * 60;
+    const int stop = timeOfDay(controls_.dtPicker3->time()).secondsOfDay();
+    const int present = now().time().msecsSinceStartOfDay() / 1000;
+    const int seconds = ((stop - present) % kDay + kDay) % kDay;
+    return seconds == 0 ? kDay : seconds;
+}
+
+bool MainWindow::scheduledStartIsNear(const QDateTime& moment) const {
+    constexpr int kDay = 24 * 60 * 60;
+    constexpr int kAheadSeconds = 120; // long enough for any idle timer to be caught
+    const Schedule schedule =
+        scheduleFromControls(*controls_.dtPicker1, *controls_.dtPicker3, controls_.weekdays);
+    const int start = schedule.start.secondsOfDay();
+    if (start < 0) {
+        return false;
+    }
+    const int present = moment.time().msecsSinceStartOfDay() / 1000;
+    const int ahead = ((start - present) % kDay + kDay) % kDay;
+    if (ahead == 0 || ahead > kAheadSeconds) {
+        return false;
+    }
+    // QDate counts Monday as 1; the schedule counts Sunday as 1.
+    return weekdayChecked(schedule, moment.addSecs(ahead).date().dayOfWeek() % 7 + 1);
 }
 
 void MainWindow::updateFormatDependentLists() {

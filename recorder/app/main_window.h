@@ -14,9 +14,11 @@
 #include "recorder/mixer/mixer_startup.h"
 #include "recorder/mixer/recording_sources.h"
 #include "recorder/recording/capture_engine.h"
+#include "recorder/recording/desktop_notifier.h"
 #include "recorder/recording/process_launcher.h"
 #include "recorder/recording/recording_controller.h"
 #include "recorder/recording/recording_names.h"
+#include "recorder/recording/sleep_inhibitor.h"
 #include "recorder/schedule/schedule_check.h"
 #include "recorder/shows/file_association.h"
 
@@ -44,17 +46,20 @@ class ShowPanel;
 struct MainWindowServices {
     CaptureEngine* engine = nullptr;
     ProcessLauncher* launcher = nullptr;
-    MixerDevice* mixer = nullptr;       // the sound server's mixer
-    DesktopRegistry* desktop = nullptr; // where ".cia" is associated; null: the user's desktop
-    MessageSink messages;               // empty: a modal message box titled "KelvoRecorder"
-    CriticalMessage mixerErrors;        // empty: a modal critical message box
-    LocalClock clock;                   // empty: the system's local time
-    QString programFolder;              // holds the program, the engine library and encoder.bat
-    QString dataFolder;                 // holds configurations/ and soundfiles/
-    std::vector<std::string> arguments; // the command line after the program's name
+    MixerDevice* mixer = nullptr;        // the sound server's mixer
+    DesktopRegistry* desktop = nullptr;  // where ".cia" is associated; null: the user's desktop
+    MessageSink messages;                // empty: a modal message box titled "KelvoRecorder"
+    CriticalMessage mixerErrors;         // empty: a modal critical message box
+    LocalClock clock;                    // empty: the system's local time
+    QString programFolder;               // holds the program, the engine library and encoder.bat
+    QString dataFolder;                  // holds configurations/ and soundfiles/
+    std::vector<std::string> arguments;  // the command line after the program's name
+    DesktopNotifier* notifier = nullptr; // null: the desktop's notification service
+    SleepInhibitor* inhibitor = nullptr; // null: logind
+    FreeSpaceProbe freeSpace = {};       // empty: statvfs
     // Told each message while the session ends (endSession), after standard error: where a
-    // desktop notification plugs in. May be empty.
-    MessageSink endOfSessionNotices;
+    // desktop notification plugs in. Empty: the notifier.
+    MessageSink endOfSessionNotices = {};
 };
 
 // Typed access to the controls, named as on the window.
@@ -166,6 +171,8 @@ private:
     bool startMixer();
     void setOuterWidth(int twips);
     QDateTime now() const;
+    std::int64_t secondsUntilStop() const;
+    bool scheduledStartIsNear(const QDateTime& moment) const;
 
     QFrame* panel(const char* name, int left, int top, int width, int height);
     template <typename Widget>
@@ -173,6 +180,8 @@ private:
 
     MainWindowServices services_;
     MainWindowControls controls_{};
+    std::unique_ptr<DesktopNotifier> ownNotifier_;
+    std::unique_ptr<SleepInhibitor> ownInhibitor_;
     std::unique_ptr<RecordingController> recording_;
     MixerState mixer_;
     HeldMixerSettings held_;

@@ -43,7 +43,7 @@ QString recordingFileName(const QString& showName, const QDateTime& startedAt) {
     // Numeric fields only, so the stamp does not depend on the locale.
     const QString tail =
         QLatin1Char('-') + startedAt.toString(QStringLiteral("MM-dd-yy-HH-mm-ss")) + kWav;
-    const int room = kMaxFileNameBytes - kSuffixRoomBytes - static_cast<int>(tail.size());
+    const int room = kMaxRecordingNameBytes - kSuffixRoomBytes - static_cast<int>(tail.size());
     show = cutToBytes(show, room);
     return QStringLiteral("%1/%2%3").arg(kSoundFolder, show, tail);
 }

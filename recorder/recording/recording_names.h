@@ -18,14 +18,14 @@ inline constexpr const char* kSoundFolder = "soundfiles";
 // The show an empty show name stands for.
 inline constexpr char kDefaultShowName[] = "Default";
 // The longest file name the usual Linux file systems take, in bytes.
-inline constexpr int kMaxFileNameBytes = 255;
+inline constexpr int kMaxRecordingNameBytes = 255;
 // Kept free in every name for the "-N" a taken name or a split recording adds.
 inline constexpr int kSuffixRoomBytes = 8;
 
 // "soundfiles/SHOW-mm-dd-yy-hh-mm-ss.wav" with the hour 00..23. The show name is used
 // verbatim (an extension it carries stays); an empty one stands for the default show. A
 // show name too long for a file name is cut, at a character boundary, so the name and a
-// "-N" suffix fit in kMaxFileNameBytes.
+// "-N" suffix fit in kMaxRecordingNameBytes.
 QString recordingFileName(const QString& showName, const QDateTime& startedAt);
 
 // The path the engine writes to: the data folder, "/" and the relative name.

@@ -1,5 +1,6 @@
 // What the recorder reaches outside itself: the engine library and the encoder script.
 #include "recorder/recording/encoder_launcher.h"
+#include "recorder/recording/encoder_queue.h"
 #include "recorder/recording/engine_library.h"
 #include "recorder/recording/spawn_launcher.h"
 
@@ -22,6 +23,13 @@ TEST(EngineLibrary, LoadsFromTheProgramFolderAndReachesEveryExportOrSaysWhyNot) 
                                 engine.stopMonitor(), engine.togglePause(), engine.peakLeft(),
                                 engine.peakRight()}),
               (std::vector<int>{0, 1000000 + 200000 + 4400 + 3, -10, 7, 1234, 4321}));
+    KelvoStatus status{};
+    ASSERT_TRUE(engine.status(status));
+    EXPECT_EQ((std::vector<std::uint64_t>{
+                  std::uint64_t(status.deviceState), std::uint64_t(status.lastWriteError),
+                  status.framesCaptured, status.framesFilled, status.bytesWritten, status.gaps,
+                  status.parts, status.lastGapFrames}),
+              (std::vector<std::uint64_t>{2, 28, 11, 22, 33, 4, 5, 66}));
 
     const std::string missing[][3] = {
         {"/no-such-folder", "libkelvo-absent.so", "libkelvo-absent.so: cannot open"},
@@ -32,7 +40,17 @@ TEST(EngineLibrary, LoadsFromTheProgramFolderAndReachesEveryExportOrSaysWhyNot) 
                                     broken.peakLeft()}),
                   std::vector<int>(3, CaptureEngine::kEngineUnavailable));
         EXPECT_NE(broken.loadError().find(why), std::string::npos) << broken.loadError();
+        EXPECT_FALSE(broken.status(status));
     }
+}
+
+TEST(EngineLibrary, AnEngineWithoutTheStatusExportRecordsButTellsNothing) {
+    // The status export is optional: without it the six still work.
+    EngineLibrary engine(FAKE_ENGINE_WITHOUT_STATUS_DIR);
+    EXPECT_EQ(engine.initialize(), 0);
+    EXPECT_EQ(engine.peakRight(), 4321);
+    KelvoStatus status{};
+    EXPECT_FALSE(engine.status(status));
 }
 
 TEST(EncoderLauncher, ScriptGetsRateWavAndMp3NamesAsSeparateArgumentsInTheDataFolder) {
@@ -69,6 +87,30 @@ TEST(EncoderLauncher, ScriptGetsRateWavAndMp3NamesAsSeparateArgumentsInTheDataFo
     EXPECT_FALSE(QFile::exists(dataFolder.path() + "/pwned"));
     EXPECT_FALSE(QFile::exists(QDir::currentPath() + "/pwned"));
     EXPECT_EQ(spawner.start("kelvo-no-such-program-anywhere", {}, {}), -1);
+}
+
+TEST(EncoderQueue, PartsAreEncodedOneAfterAnotherInTheirOrder) {
+    QTemporaryDir folder;
+    QFile file(folder.path() + "/encoder.bat");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    // Long enough that a second encoder started early would overlap the first.
+    file.write("#!/bin/sh\necho \"start $2\" >>log; sleep 0.3; echo \"end $2\" >>log\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    SpawnLauncher spawner;
+    EncoderQueue queue(
+        EncoderLauncher(spawner, folder.path().toStdString(), {folder.path().toStdString()}));
+    for (const char* part : {"a.wav", "a-2.wav", "a-3.wav"}) {
+        queue.add("64", part);
+    }
+    EXPECT_TRUE(queue.busy());
+    EXPECT_EQ(queue.waiting(), 2u) << "the window goes on while the first one runs";
+    QFile log(folder.path() + "/log");
+    QTRY_VERIFY_WITH_TIMEOUT(!queue.busy(), 10000);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts),
+              QStringList({"start a.wav", "end a.wav", "start a-2.wav", "end a-2.wav",
+                           "start a-3.wav", "end a-3.wav"}));
 }
 
 } // namespace

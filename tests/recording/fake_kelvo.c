@@ -1,4 +1,5 @@
 /* A stand-in libkelvo.so: each export's answer proves the call reached it with its arguments. */
+#include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -20,3 +21,22 @@ int KelvoStartMonitorA(int writeFile, uint32_t channels, uint32_t sampleRate,
     return (int)(writeFile * 1000000 + channels * 100000 + sampleRate / 1000 * 100 +
                  strlen(fileName));
 }
+
+#ifndef FAKE_KELVO_WITHOUT_STATUS
+/* Mirrors the engine's struct: the size decides how much an older caller gets. */
+typedef struct {
+    int32_t deviceState, lastWriteError;
+    uint64_t framesCaptured, framesFilled, bytesWritten;
+    uint32_t gaps, parts;
+    uint64_t lastGapFrames;
+} FakeStatus;
+
+int KelvoGetStatus(FakeStatus* status, size_t size) {
+    if (status == NULL || size < 8) {
+        return -2;
+    }
+    const FakeStatus answer = {2, 28, 11, 22, 33, 4, 5, 66};
+    memcpy(status, &answer, size < sizeof answer ? size : sizeof answer);
+    return 0;
+}
+#endif

@@ -2,7 +2,14 @@
 #pragma once
 
 #include "recorder/recording/capture_engine.h"
+#include "recorder/recording/desktop_notifier.h"
 #include "recorder/recording/process_launcher.h"
+#include "recorder/recording/sleep_inhibitor.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
 
 namespace kelvo::testing {
 
@@ -14,15 +21,24 @@ public:
                      const std::string& fileName) override {
         starts.push_back(std::to_string(writeFile) + "," + std::to_string(channels) + "," +
                          std::to_string(sampleRate) + "," + fileName);
-        return log("startMonitor", startResult);
+        const int result = log("startMonitor", startResult);
+        errno = startErrno;
+        return result;
     }
     int stopMonitor() override { return log("stopMonitor", 0); }
     int togglePause() override { return log("togglePause", 0); }
     int peakLeft() override { return 0; }
     int peakRight() override { return 0; }
+    bool status(KelvoStatus& out) override {
+        if (statusValue) {
+            out = *statusValue;
+        }
+        return statusValue.has_value();
+    }
     std::string loadError() const override { return loadErrorText; }
 
-    int initializeResult = 0, startResult = 0;
+    int initializeResult = 0, startResult = 0, startErrno = 0;
+    std::optional<KelvoStatus> statusValue; // none: an engine from before the status export
     std::string loadErrorText;
     std::vector<std::string> calls, starts;
 
@@ -34,17 +50,72 @@ private:
 };
 
 // Each start is kept as the program, its arguments and the working folder, in one list.
+// A watched start "runs" until end() is called for it.
 class FakeProcessLauncher : public ProcessLauncher {
 public:
+    ~FakeProcessLauncher() override {
+        for (int fd : running) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
     int start(const std::string& program, const std::vector<std::string>& args,
               const std::string& workingFolder) override {
         launches.push_back({program});
         launches.back().insert(launches.back().end(), args.begin(), args.end());
         launches.back().push_back(workingFolder);
+        running.push_back(-1);
         return 4242;
+    }
+    int startWatched(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& workingFolder, int& exitFd) override {
+        const int pid = start(program, args, workingFolder);
+        int ends[2];
+        if (pipe(ends) != 0) {
+            exitFd = -1;
+            return pid;
+        }
+        exitFd = ends[0];
+        running.back() = ends[1];
+        return pid;
+    }
+    // The program of launch `index` ends: its exit descriptor turns readable.
+    void end(std::size_t index) {
+        close(running.at(index));
+        running.at(index) = -1;
     }
 
     std::vector<std::vector<std::string>> launches;
+    std::vector<int> running; // per launch: the write end that keeps it "running"
+};
+
+class FakeNotifier : public DesktopNotifier {
+public:
+    void notify(const QString& summary, const QString& body) override {
+        sent.push_back((summary + " | " + body).toStdString());
+    }
+    std::vector<std::string> sent;
+};
+
+class FakeInhibitor : public SleepInhibitor {
+public:
+    void hold(const QString& why) override {
+        if (!held) {
+            log.push_back("hold " + why.toStdString());
+        }
+        held = true;
+    }
+    void release() override {
+        if (held) {
+            log.push_back("release");
+        }
+        held = false;
+    }
+    bool holding() const override { return held; }
+
+    bool held = false;
+    std::vector<std::string> log;
 };
 
 } // namespace kelvo::testing

@@ -1,8 +1,13 @@
 #include "recorder/recording/recording_controller.h"
 #include "tests/recording/fakes.h"
 
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <utility>
 
 namespace kelvo {
@@ -13,6 +18,7 @@ using Texts = std::vector<std::string>;
 class RecordingControllerTest : public ::testing::Test {
 protected:
     RecordingControllerTest() {
+        QDir(data).mkdir("soundfiles");
         sampleRate.addItems(sampleRateEntries());
         outputFormat.addItems(outputFormatEntries());
         channels.addItems(channelEntries());
@@ -22,6 +28,7 @@ protected:
         controller.hooks().clearLevelMeters = [this] { engine.calls.push_back("hook:meters"); };
         controller.hooks().sourceName = [] { return QStringLiteral("Microphone"); };
     }
+    std::string statusText() const { return status.text().toStdString(); }
     // The status line and its colour, which the clock shares.
     std::string shown() const {
         const QColor colour = status.palette().color(QPalette::WindowText);
@@ -30,7 +37,13 @@ protected:
             .toStdString();
     }
 
+    QTemporaryDir folder;
+    const QString data = folder.path();
+    const std::string dataText = data.toStdString();
     testing::FakeCaptureEngine engine;
+    testing::FakeNotifier notifier;
+    testing::FakeInhibitor inhibitor;
+    std::optional<std::uint64_t> freeBytes; // none: the disk cannot tell
     testing::FakeProcessLauncher launcher;
     QLabel status, clock;
     QComboBox sampleRate, outputFormat, channels, mp3Quality;
@@ -48,7 +61,8 @@ protected:
             messages << text;
             controller.startRecording();
         },
-        [this] { return now; }, {"/data", {}});
+        [this] { return now; },
+        {data, {}, &notifier, &inhibitor, [this](const QString&) { return freeBytes; }});
 };
 
 TEST_F(RecordingControllerTest, ARecordingFromIdleThroughPauseToStopAndTheNextOne) {
@@ -63,7 +77,8 @@ TEST_F(RecordingControllerTest, ARecordingFromIdleThroughPauseToStopAndTheNextOn
     monitor.setChecked(false);
     webcast.setText("http://radio.example/live");
     controller.startRecording();
-    EXPECT_EQ(engine.starts, Texts{"1,1,8000,/data/soundfiles/Default-03-05-04-21-07-09.wav"});
+    EXPECT_EQ(engine.starts,
+              Texts{"1,1,8000," + dataText + "/soundfiles/Default-03-05-04-21-07-09.wav"});
     EXPECT_EQ(engine.calls, (Texts{"hook:source", "hook:meters", "initialize", "startMonitor"}));
     EXPECT_TRUE(blink.isActive() && meterPoll.isActive() && !monitor.isEnabled());
     EXPECT_EQ(shown(), "Rec WebCast: Microphone #ff0000");
@@ -123,33 +138,247 @@ TEST_F(RecordingControllerTest, StartReadsTheListsAndNameAndOnlyMp3GoesToTheEnco
     controller.stopRecording();
     const std::string wav = "soundfiles/Night.cia-12-31-23-00-00-05.wav";
     EXPECT_EQ(launcher.launches,
-              (std::vector<Texts>{{"encoder.bat", "320", wav, wav + ".mp3", "/data"}}))
+              (std::vector<Texts>{{"encoder.bat", "320", wav, wav + ".mp3", dataText}}))
         << "WAV recordings start no process";
 }
 
-TEST_F(RecordingControllerTest, FailedStartShowsOneMessageAndStaysIdle) {
+TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothingTicked) {
     outputFormat.setCurrentText(formats::kMp3);
     webcast.setText("http://radio.example/live");
     engine.loadErrorText = "libkelvo.so: cannot open shared object file";
-    const std::tuple<int, int, QString> failures[] = {
-        {-1, 0, RecordingController::kEngineMessage},
-        {0, -3, RecordingController::kEngineMessage},
-        {CaptureEngine::kEngineUnavailable, 0,
+    const QString path = data + "/soundfiles/Default-03-05-04-21-07-09.wav";
+    const std::tuple<int, int, int, QString> failures[] = {
+        {-1, 0, 0, RecordingController::kEngineMessage},
+        {0, -3, 0, RecordingController::kEngineMessage},
+        {0, KELVO_ERR_CREATE_FILE, ENOSPC,
+         "Cannot create the recording file " + path + ": No space left on device"},
+        {CaptureEngine::kEngineUnavailable, 0, 0,
          "The capture engine libkelvo.so could not be loaded, so nothing can be recorded.\n\n"
          "libkelvo.so: cannot open shared object file"}};
-    for (const auto& [initialize, start, message] : failures) {
-        std::tie(engine.initializeResult, engine.startResult) = std::tie(initialize, start);
+    for (const auto& [initialize, start, error, message] : failures) {
+        std::tie(engine.initializeResult, engine.startResult, engine.startErrno) =
+            std::tie(initialize, start, error);
+        monitor.setChecked(true); // monitoring ran: the start stops it
         controller.startRecording();
         controller.stopRecording();
         EXPECT_EQ(std::exchange(messages, {}), QStringList{message});
+        EXPECT_EQ(notifier.sent,
+                  Texts{"Recording Default did not start | " + message.toStdString()});
+        notifier.sent.clear();
         EXPECT_EQ(shown(), "Idle #0000ff");
-        EXPECT_TRUE(!controller.isRecording() && monitor.isEnabled() && !blink.isActive() &&
-                    !meterPoll.isActive());
+        EXPECT_TRUE(!controller.isRecording() && monitor.isEnabled() && !monitor.isChecked() &&
+                    !blink.isActive() && !meterPoll.isActive());
         Texts calls{"hook:source", "hook:meters", "initialize", "startMonitor"};
         calls.resize(initialize == 0 ? 4 : 3); // and never stopMonitor
         EXPECT_EQ(std::exchange(engine.calls, {}), calls);
         EXPECT_TRUE(launcher.launches.empty()) << "no encoder, no webcast for nothing";
+        EXPECT_TRUE(QDir(data + "/soundfiles").isEmpty()) << "no empty file left behind";
+        EXPECT_TRUE(inhibitor.log.empty());
     }
+
+    // The folder itself is gone: the engine is not even asked.
+    engine.initializeResult = engine.startResult = 0;
+    QDir(data + "/soundfiles").removeRecursively();
+    controller.startRecording();
+    EXPECT_EQ(messages, QStringList{"Cannot create the recording file " + path +
+                                    ": No such file or directory"});
+    EXPECT_EQ(engine.calls, (Texts{"hook:source", "hook:meters", "initialize"}));
+    EXPECT_FALSE(controller.isRecording());
+}
+
+TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndAStopOnAWriteError) {
+    sampleRate.setCurrentText("44.1 kHz (CD)");
+    channels.setCurrentText("2");
+    outputFormat.setCurrentText(formats::kMp3);
+    const auto status = [this](int device, std::uint32_t gaps, std::uint64_t gapFrames,
+                               int writeError = 0) {
+        KelvoStatus s{};
+        s.deviceState = device;
+        s.gaps = gaps;
+        s.lastGapFrames = gapFrames;
+        s.lastWriteError = writeError;
+        s.parts = 1;
+        s.bytesWritten = 176400 * 75;
+        engine.statusValue = s;
+        controller.pollStatus();
+    };
+    const std::string file = "soundfiles/Default-03-05-04-21-07-09.wav";
+    engine.statusValue = KelvoStatus{};
+    controller.startScheduledRecording(3600);
+    EXPECT_EQ(inhibitor.log, Texts{"hold Recording Default"});
+    engine.calls.clear();
+
+    // The device's story, poll by poll: the line, and what the user was sent.
+    const std::tuple<int, std::uint32_t, std::uint64_t, const char*, Texts> polls[] = {
+        {KELVO_DEVICE_CAPTURING,
+         0,
+         0,
+         "Rec: Microphone",
+         {"Recording Default | From Microphone into " + file}},
+        {KELVO_DEVICE_RECONNECTING,
+         1,
+         22050,
+         "Rec: Microphone (reconnecting)",
+         {"Recording Default: sound device lost | Silence is recorded until it is back."}},
+        {KELVO_DEVICE_RECONNECTING, 1, 44100, "Rec: Microphone (reconnecting)", {}},
+        {KELVO_DEVICE_CAPTURING,
+         1,
+         66150,
+         "Rec: Microphone (gap 1.5 s)",
+         {"Recording Default: sound device back | Gap of 1.5 s filled with silence."}},
+        {KELVO_DEVICE_CAPTURING, 1, 66150, "Rec: Microphone (gap 1.5 s)", {}},
+        // A gap that opened and closed between two polls is still told.
+        {KELVO_DEVICE_CAPTURING,
+         2,
+         4410,
+         "Rec: Microphone (gap 0.1 s)",
+         {"Recording Default: sound device back | Gap of 0.1 s filled with silence."}},
+    };
+    for (const auto& [device, gaps, frames, line, sent] : polls) {
+        status(device, gaps, frames);
+        EXPECT_EQ(statusText(), line);
+        EXPECT_EQ(std::exchange(notifier.sent, {}), sent) << line;
+    }
+    EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "hook:source"), 2)
+        << "the chosen source is applied again after each gap";
+
+    controller.togglePause();
+    status(KELVO_DEVICE_RECONNECTING, 3, 100);
+    EXPECT_EQ(statusText(), "Paused: Microphone");
+    controller.togglePause();
+    EXPECT_EQ(statusText(), "Rec: Microphone (reconnecting)");
+    EXPECT_EQ(std::exchange(notifier.sent, {}),
+              Texts{"Recording Default: sound device lost | Silence is recorded until it is back."})
+        << "a second loss is told as well";
+
+    status(KELVO_DEVICE_RECONNECTING, 3, 100, ENOSPC);
+    EXPECT_FALSE(controller.isRecording());
+    EXPECT_EQ(shown(), "Stopped: disk full (soundfiles) #0000ff");
+    EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "stopMonitor"), 1);
+    EXPECT_EQ(notifier.sent, Texts{"Recording Default stopped: disk full | " + file +
+                                   " kept, 0:01:15 recorded; no MP3 made."});
+    EXPECT_TRUE(launcher.launches.empty()) << "a file cut short is not encoded";
+    EXPECT_EQ(inhibitor.log, (Texts{"hold Recording Default", "release"}));
+}
+
+TEST_F(RecordingControllerTest, TwoStartsInOneSecondKeepBothFilesAndEveryPartIsEncodedInTurn) {
+    outputFormat.setCurrentText(formats::kMp3);
+    QFile earlier(data + "/soundfiles/Default-03-05-04-21-07-09.wav");
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+    earlier.write("RIFF of an earlier recording");
+    earlier.close();
+
+    // No status from this engine: one part, its length from the clock.
+    controller.startRecording();
+    now = now.addSecs(30);
+    controller.stopRecording();
+    // The second recording reports three parts.
+    KelvoStatus split{};
+    split.parts = 3;
+    engine.statusValue = split;
+    now = now.addSecs(-30);
+    controller.startRecording();
+    controller.stopRecording();
+
+    const std::string base = dataText + "/soundfiles/Default-03-05-04-21-07-09";
+    EXPECT_EQ(engine.starts, (Texts{"1,1,8000," + base + "-2.wav", "1,1,8000," + base + "-3.wav"}));
+    earlier.open(QIODevice::ReadOnly);
+    EXPECT_EQ(earlier.readAll(), "RIFF of an earlier recording");
+    EXPECT_EQ(notifier.sent.front(),
+              "Recording Default ended | soundfiles/Default-03-05-04-21-07-09-2.wav, 0:00:30");
+    EXPECT_EQ(notifier.sent.back(),
+              "Recording Default ended | soundfiles/Default-03-05-04-21-07-09-3.wav"
+              " and 2 more parts, 0:00:00");
+
+    const auto encoded = [this] {
+        Texts wavs;
+        for (const Texts& launch : launcher.launches) {
+            wavs.push_back(launch.at(2));
+        }
+        return wavs;
+    };
+    const std::string rel = "soundfiles/Default-03-05-04-21-07-09";
+    Texts expected{rel + "-2.wav"};
+    EXPECT_EQ(encoded(), expected) << "one encoder at a time";
+    for (const char* next : {"-3.wav", "-3-2.wav", "-3-3.wav"}) {
+        launcher.end(launcher.launches.size() - 1);
+        expected.push_back(rel + next);
+        QTRY_COMPARE(encoded().size(), expected.size());
+        EXPECT_EQ(encoded(), expected);
+    }
+}
+
+TEST_F(RecordingControllerTest, RoomOnTheDiskIsJudgedAtStartAndWarnedOnceWhileRecording) {
+    sampleRate.setCurrentText("44.1 kHz (CD)");
+    channels.setCurrentText("2");
+    constexpr std::uint64_t perMinute = 176400 * 60;
+    struct Case {
+        bool scheduled;
+        std::int64_t seconds;
+        std::optional<std::uint64_t> free;
+        const char* line;
+        Texts sent;
+    };
+    const Case cases[] = {
+        {false,
+         0,
+         perMinute * 12 + 5,
+         "Rec: Microphone (only 12 min of space left)",
+         {"Only 12 min of space left for Default | Recording goes on into soundfiles/x.wav"}},
+        {false, 0, perMinute * 60, "Rec: Microphone", {}},  // an hour by hand fits
+        {true, 600, perMinute * 12, "Rec: Microphone", {}}, // up to the scheduled stop
+        {true,
+         7200,
+         perMinute * 90,
+         "Rec: Microphone (only 90 min of space left)",
+         {"Only 90 min of space left for Default | Recording goes on into soundfiles/x.wav"}},
+        {false, 0, std::nullopt, "Rec: Microphone", {}}, // unknown: nothing to say
+    };
+    controller.hooks().currentShowName = [] { return QStringLiteral("x"); };
+    for (const Case& c : cases) {
+        freeBytes = c.free;
+        // Named "x" so the file name is short; the show name in the texts is "x" too.
+        c.scheduled ? controller.startScheduledRecording(c.seconds) : controller.startRecording();
+        notifier.sent.erase(
+            std::remove_if(notifier.sent.begin(), notifier.sent.end(),
+                           [](const std::string& n) { return n.starts_with("Recording x |"); }),
+            notifier.sent.end());
+        Texts want;
+        for (std::string text : c.sent) {
+            text.replace(text.find("Default"), 7, "x");
+            text.replace(text.find("soundfiles/x.wav"), 16,
+                         controller.state().fileName.toStdString());
+            want.push_back(text);
+        }
+        EXPECT_EQ(statusText(), c.line);
+        EXPECT_EQ(std::exchange(notifier.sent, {}), want) << c.line;
+        controller.stopRecording();
+        notifier.sent.clear();
+        now = now.addSecs(1);
+    }
+
+    // While recording: one warning when less than five minutes are left, not one a second.
+    freeBytes = perMinute * 60;
+    controller.startRecording();
+    freeBytes = perMinute * 4 + 7;
+    controller.pollStatus();
+    controller.pollStatus();
+    EXPECT_EQ(statusText(), "Rec: Microphone (only 4 min of space left)");
+    EXPECT_EQ(notifier.sent.size(), 1u);
+}
+
+TEST_F(RecordingControllerTest, SleepIsHeldFromJustBeforeAScheduledStartUntilItsStop) {
+    controller.keepAwakeForSchedule(true);
+    controller.keepAwakeForSchedule(true);
+    EXPECT_EQ(inhibitor.log, Texts{"hold Recording Default soon"});
+    controller.keepAwakeForSchedule(false);
+    controller.keepAwakeForSchedule(true);
+    controller.startScheduledRecording(60); // the start keeps the hold already taken
+    controller.keepAwakeForSchedule(false);
+    EXPECT_TRUE(inhibitor.held) << "the recording holds its own";
+    controller.stopRecording();
+    EXPECT_EQ(inhibitor.log, (Texts{"hold Recording Default soon", "release",
+                                    "hold Recording Default soon", "release"}));
 }
 
 TEST_F(RecordingControllerTest, LowSampleRateForcesWavAndLocksTheFormatLists) {
