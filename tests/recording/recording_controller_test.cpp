@@ -381,6 +381,28 @@ TEST_F(RecordingControllerTest, SleepIsHeldFromJustBeforeAScheduledStartUntilIts
                                     "hold Recording Default soon", "release"}));
 }
 
+TEST_F(RecordingControllerTest, AShowNameTooLongForAFileNameIsCutAndStillRecords) {
+    // 2-byte and 4-byte characters, so a cut in the middle of one would show.
+    const QString longNames[] = {QString(300, QChar(0xe9)),
+                                 QString(200, 'a') +
+                                     QString::fromUtf8("\xF0\x9F\x8E\xB5").repeated(20)};
+    for (const QString& show : longNames) {
+        controller.hooks().currentShowName = [show] { return show; };
+        controller.startRecording();
+        controller.startRecording();
+        ASSERT_TRUE(controller.isRecording());
+        const QString name = controller.state().fileName.section('/', 1);
+        const QByteArray bytes = QFile::encodeName(name);
+        EXPECT_LE(bytes.size(), kMaxRecordingNameBytes - kSuffixRoomBytes);
+        EXPECT_GT(bytes.size(), kMaxRecordingNameBytes - kSuffixRoomBytes - 4);
+        EXPECT_TRUE(show.startsWith(name.section('-', 0, 0))) << "cut only at a whole character";
+        EXPECT_TRUE(name.endsWith("-03-05-04-21-07-09.wav"));
+        EXPECT_TRUE(QFile::exists(controller.state().filePath));
+        controller.stopRecording();
+    }
+    EXPECT_TRUE(messages.isEmpty());
+}
+
 TEST_F(RecordingControllerTest, LowSampleRateForcesWavAndLocksTheFormatLists) {
     QComboBox wmaQuality;
     outputFormat.addItem(formats::kWma);

@@ -1,0 +1,222 @@
+// The notifier and the sleep inhibitor against real D-Bus daemons: a private session bus and
+// a private "system" bus, started for this process, with stand-ins for the notification
+// server and logind written here. Also: buses without either service cost a recording
+// nothing.
+#include "recorder/recording/notifier_dbus.h"
+#include "recorder/recording/recording_controller.h"
+#include "recorder/recording/sleep_inhibitor_logind.h"
+#include "tests/recording/fakes.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusUnixFileDescriptor>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace kelvo {
+namespace {
+
+// The notification server's one call that matters; records every Notify.
+class FakeNotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QStringList calls;
+
+public slots:
+    uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary,
+                const QString& body, const QStringList& actions, const QVariantMap& hints,
+                int timeout) {
+        Q_UNUSED(replaces);
+        Q_UNUSED(icon);
+        Q_UNUSED(actions);
+        Q_UNUSED(hints);
+        Q_UNUSED(timeout);
+        calls << app + " | " + summary + " | " + body;
+        return static_cast<uint>(calls.size());
+    }
+};
+
+// logind's Inhibit: hands out the write end of a pipe and keeps the read end, which reports
+// a hang-up once every copy of the write end is closed.
+class FakeLogind : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+
+public:
+    ~FakeLogind() override {
+        if (readEnd >= 0) {
+            close(readEnd);
+        }
+    }
+    QStringList calls;
+    int readEnd = -1;
+
+    bool released() const {
+        pollfd p{readEnd, POLLIN, 0};
+        return poll(&p, 1, 0) == 1 && (p.revents & POLLHUP) != 0;
+    }
+
+public slots:
+    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
+                                    const QString& mode) {
+        calls << what + " | " + who + " | " + why + " | " + mode;
+        int ends[2];
+        if (pipe(ends) != 0) {
+            return {};
+        }
+        readEnd = ends[0];
+        QDBusUnixFileDescriptor handed(ends[1]); // keeps a duplicate
+        close(ends[1]);
+        return handed;
+    }
+};
+
+// Puts a stand-in on the bus under its well-known name, for the test's life.
+template <typename Service> class OnBus {
+public:
+    OnBus(QDBusConnection::BusType type, const char* name, const char* path, const char* id)
+        : connection_(QDBusConnection::connectToBus(type, id)) {
+        ok = connection_.isConnected() &&
+             connection_.registerObject(path, &service, QDBusConnection::ExportAllSlots) &&
+             connection_.registerService(name);
+    }
+    ~OnBus() { QDBusConnection::disconnectFromBus(connection_.name()); }
+    Service service;
+    bool ok = false;
+
+private:
+    QDBusConnection connection_;
+};
+
+class DbusServicesTest : public ::testing::Test {
+protected:
+    DbusServicesTest() {
+        QDir(folder.path()).mkdir("soundfiles");
+        controller.hooks().sourceName = [] { return QStringLiteral("Microphone"); };
+    }
+
+    QTemporaryDir folder;
+    testing::FakeCaptureEngine engine;
+    testing::FakeProcessLauncher launcher;
+    DbusNotifier notifier;
+    LogindInhibitor inhibitor;
+    QLabel status, clock;
+    QComboBox sampleRate, outputFormat, channels, mp3Quality;
+    QLineEdit webcast;
+    QCheckBox monitor;
+    QTimer meterPoll, rightHold, leftHold, blink;
+    QStringList messages;
+    RecordingController controller{
+        engine,
+        launcher,
+        {&status, &clock, &sampleRate, &outputFormat, &channels, &mp3Quality, &webcast, &monitor,
+         &meterPoll, &rightHold, &leftHold, &blink},
+        {},
+        [this](const QString& text) { messages << text; },
+        [] { return QDateTime(QDate(2004, 3, 5), QTime(21, 7, 9)); },
+        {folder.path(), {}, &notifier, &inhibitor, [](const QString&) { return std::nullopt; }}};
+};
+
+TEST_F(DbusServicesTest, AScheduledRecordingIsNotifiedAndHoldsLogindsDescriptorUntilStop) {
+    OnBus<FakeNotificationServer> notifications(QDBusConnection::SessionBus,
+                                                "org.freedesktop.Notifications",
+                                                "/org/freedesktop/Notifications", "notifications");
+    OnBus<FakeLogind> logind(QDBusConnection::SystemBus, "org.freedesktop.login1",
+                             "/org/freedesktop/login1", "logind");
+    ASSERT_TRUE(notifications.ok && logind.ok);
+
+    controller.startScheduledRecording(60);
+    ASSERT_TRUE(controller.isRecording());
+    QTRY_VERIFY(inhibitor.granted());
+    EXPECT_EQ(logind.service.calls,
+              QStringList{"sleep:idle | KelvoRecorder | Recording Default | block"});
+    EXPECT_FALSE(logind.service.released());
+    QTRY_COMPARE(notifications.service.calls.size(), 1);
+    EXPECT_EQ(notifications.service.calls[0],
+              "KelvoRecorder | Recording Default | From Microphone into "
+              "soundfiles/Default-03-05-04-21-07-09.wav");
+
+    controller.stopRecording();
+    EXPECT_TRUE(logind.service.released()) << "closed at Stop, not later";
+    QTRY_COMPARE(notifications.service.calls.size(), 2);
+    EXPECT_EQ(notifications.service.calls[1], "KelvoRecorder | Recording Default ended | "
+                                              "soundfiles/Default-03-05-04-21-07-09.wav, 0:00:00");
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(DbusServicesTest, AHoldReleasedBeforeLogindAnsweredDoesNotKeepItsDescriptor) {
+    OnBus<FakeLogind> logind(QDBusConnection::SystemBus, "org.freedesktop.login1",
+                             "/org/freedesktop/login1", "logind");
+    ASSERT_TRUE(logind.ok);
+    inhibitor.hold("Recording Default soon");
+    inhibitor.release(); // before the event loop delivered the answer
+    QTRY_COMPARE(logind.service.calls.size(), 1);
+    QTRY_VERIFY(logind.service.released());
+    EXPECT_FALSE(inhibitor.granted());
+}
+
+TEST_F(DbusServicesTest, BusesWithoutEitherServiceCostTheRecordingNothing) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    controller.startScheduledRecording(60);
+    EXPECT_TRUE(controller.isRecording());
+    controller.stopRecording();
+    EXPECT_LT(elapsed.elapsed(), 500) << "no waiting on a missing service";
+    QTest::qWait(200); // let any error reply arrive: it must change nothing
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(status.text(), "Idle");
+    EXPECT_EQ(engine.starts.size(), 1u);
+    EXPECT_FALSE(inhibitor.holding() || inhibitor.granted());
+}
+
+// A dbus-daemon of this process's own, ended with it.
+class PrivateBus {
+public:
+    explicit PrivateBus(const QString& folder, const char* name) {
+        address_ = "unix:path=" + folder + "/" + name;
+        daemon_.start("dbus-daemon", {"--session", "--nofork", "--nopidfile",
+                                      "--address=" + address_, "--print-address"});
+        ok = daemon_.waitForStarted(5000) && daemon_.waitForReadyRead(5000);
+    }
+    ~PrivateBus() {
+        daemon_.terminate();
+        daemon_.waitForFinished(5000);
+    }
+    const QString& address() const { return address_; }
+    bool ok = false;
+
+private:
+    QString address_;
+    QProcess daemon_;
+};
+
+} // namespace
+} // namespace kelvo
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir folder;
+    kelvo::PrivateBus session(folder.path(), "session"), system(folder.path(), "system");
+    if (!session.ok || !system.ok) {
+        fprintf(stderr, "dbus-daemon did not start\n");
+        return 1;
+    }
+    // Read when each bus is first used, which is after this.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", session.address().toUtf8());
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", system.address().toUtf8());
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
+
+#include "dbus_services_test.moc"
