@@ -115,6 +115,9 @@ protected:
         };
         services.clock = [this] { return now; };
         services.programFolder = services.dataFolder = folder.path();
+        services.notifier = &notifier;
+        services.inhibitor = &inhibitor;
+        services.freeSpace = [](const QString&) { return std::nullopt; };
     }
     MainWindow& window() {
         if (!window_) {
@@ -153,6 +156,8 @@ protected:
     QTemporaryDir folder, xdgDataHome;
     testing::FakeCaptureEngine engine;
     testing::FakeProcessLauncher launcher;
+    testing::FakeNotifier notifier;
+    testing::FakeInhibitor inhibitor;
     FakeMixer fakeMixer = FakeMixer::withSources({"Microphone", "Line In", "Monitor of Speakers"});
     struct : DesktopRegistry {
         bool install(const std::vector<DataFile>&) override { return ++installs > 0; }
@@ -323,6 +328,40 @@ TEST_F(WindowTest, MonitoringABusyDeviceSaysSoOnceAndRecordingTakesTheEngineOver
     EXPECT_TRUE(!controls().check1->isChecked() && controls().check1->isEnabled());
     EXPECT_FALSE(window().monitoring().isMonitoring());
     EXPECT_EQ(messages.size(), 1);
+}
+
+TEST_F(WindowTest, AScheduledShowKeepsTheMachineAwakeFromTwoMinutesBeforeAndIsNotified) {
+    open();
+    controls().combo5->setCurrentText("Line In");
+    controls().dtPicker1->setTime(now.time().addSecs(150));
+    controls().dtPicker3->setTime(now.time().addSecs(210));
+    const auto tickAt = [this](int seconds) {
+        now = now.addSecs(seconds);
+        window().clockTick();
+    };
+    tickAt(1);
+    EXPECT_TRUE(inhibitor.log.empty()) << "two and a half minutes ahead: not yet";
+    tickAt(30);
+    EXPECT_EQ(inhibitor.log, Calls{"hold Recording Default soon"});
+    tickAt(119);
+    ASSERT_TRUE(window().recording().isRecording());
+    EXPECT_EQ(notifier.sent, Calls{"Recording Default | From Line In into "
+                                   "soundfiles/Default-03-05-04-21-07-33.wav"});
+    tickAt(60);
+    EXPECT_FALSE(window().recording().isRecording());
+    EXPECT_EQ(notifier.sent.back(),
+              "Recording Default ended | soundfiles/Default-03-05-04-21-07-33.wav, 0:01:00");
+    EXPECT_EQ(inhibitor.log, (Calls{"hold Recording Default soon", "release"}));
+    EXPECT_FALSE(inhibitor.held);
+
+    // A failed start while monitoring: the box does not stay ticked over nothing.
+    controls().check1->setChecked(true);
+    ASSERT_TRUE(window().monitoring().isMonitoring());
+    engine.startResult = -3;
+    controls().command1->click();
+    EXPECT_FALSE(window().recording().isRecording() || window().monitoring().isMonitoring());
+    EXPECT_FALSE(controls().check1->isChecked());
+    EXPECT_EQ(messages, QStringList{RecordingController::kEngineMessage});
 }
 
 TEST_F(WindowTest, AssociationOpensShowFilesWithTheProgramInAFolderWithBlanks) {
