@@ -5,6 +5,8 @@
 #include "recorder/recording/engine_library.h"
 #include "recorder/recording/spawn_launcher.h"
 
+#include "tests/recording/fakes.h"
+
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -73,9 +75,23 @@ TEST(RecordingSound, ButtonsAndScheduleRecordTheToneFromTheChosenSourceMadeTheSe
     QStringList messages;
     const auto tell = [&](const QString& text) { messages << text; };
     const auto critical = [&](auto&, auto& text) { tell(QString::fromStdString(text)); };
-    const MainWindowServices services{
-        &engine,           &launcher, &mixer, nullptr, tell, critical, {}, KELVO_PROGRAM_FOLDER,
-        dataFolder.path(), {},        {}};
+    // The desktop's services are doubles here; their D-Bus backends have tests of their own.
+    testing::FakeNotifier notifier;
+    testing::FakeInhibitor inhibitor;
+    const MainWindowServices services{&engine,
+                                      &launcher,
+                                      &mixer,
+                                      nullptr,
+                                      tell,
+                                      critical,
+                                      {},
+                                      KELVO_PROGRAM_FOLDER,
+                                      dataFolder.path(),
+                                      {},
+                                      &notifier,
+                                      &inhibitor,
+                                      {},
+                                      {}};
     MainWindow window(services);
     ASSERT_TRUE(window.startUp());
     const MainWindowControls& controls = window.controls();

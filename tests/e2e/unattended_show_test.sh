@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The unattended recorder, driven from outside: a scheduled 14 s show; 4 s in, the sound
+# server is killed, and 1.5 s later started again (with its own default source). A tone
+# plays into the sink whose monitor the show records, again after the restart. Checks the
+# file keeps the show's timeline (14 s), holds the tone in its last 4 s (so the chosen
+# source was applied again), and that the start, the lost and returned device and the end
+# were notified on the desktop's (private) notification service.
+#   unattended_show_test.sh BUILD_BIN_FOLDER FAKE_NOTIFICATION_SERVER
+set -euo pipefail
+bin=$(cd "$1" && pwd)
+notifier_server=$2
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+fail() { echo "FAIL: $*" >&2; exit 1; }
+pactl info >/dev/null 2>&1 || fail "no sound server reachable (scripts/test starts one)"
+[ -n "${KELVO_PULSE_DIR:-}" ] || fail "KELVO_PULSE_DIR unset: the server must be one of scripts/sound-server"
+
+work=$(mktemp -d /tmp/kelvo-unattended.XXXXXX)
+program="" tone="" xvfb="" bus="" sysbus="" server=""
+cleanup() {
+    for pid in $program $tone $server $xvfb $bus $sysbus; do kill "$pid" 2>/dev/null || true; done
+    # A failed run must not leave the shared server dead for the tests after this one.
+    pactl info >/dev/null 2>&1 || eval "$("$repo/scripts/sound-server" revive)" >/dev/null 2>&1 || true
+    pactl set-default-source microphone >/dev/null 2>&1 || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+app="$work/Kelvo Recorder"
+mkdir -p "$app/configurations" "$work/home"
+cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/encoder.bat" "$app/"
+
+# Private session and "system" buses: notifications go to the stand-in, and no inhibitor
+# reaches the machine's own logind.
+dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/session-bus" &
+bus=$!
+dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/system-bus" &
+sysbus=$!
+for _ in $(seq 50); do [ -S "$work/session-bus" ] && [ -S "$work/system-bus" ] && break; sleep 0.1; done
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/session-bus"
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system-bus"
+notified="$work/notified.txt"
+"$notifier_server" "$notified" >"$work/server.out" &
+server=$!
+for _ in $(seq 50); do grep -q ready "$work/server.out" 2>/dev/null && break; sleep 0.1; done
+grep -q ready "$work/server.out" || fail "the notification stand-in did not start"
+
+at() { date -d "@$1" '+%-I:%M:%S %p'; }
+start=$(($(date +%s) + 8))
+stop=$((start + 14))
+show="$app/configurations/Night Watch.cia"
+printf '"%s","%s","Windows Wave (WAV)","44.1 kHz (CD)","128 Kb/sec","2",1200,900,"Monitor of Speakers",0,"","",1,1,1,1,1,1,1\r\n' \
+    "$(at $start)" "$(at $stop)" >"$show"
+
+tone_file="$work/tone.wav"
+sox -q -n -r 44100 -c 2 "$tone_file" synth 40 sine 1000 vol 0.5
+paplay -d speakers "$tone_file" &
+tone=$!
+
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+
+DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb HOME="$work/home" \
+    XDG_DATA_HOME="$work/home/share" "$app/KelvoRecorder" "$show" >"$work/program.log" 2>&1 &
+program=$!
+
+# 4 s into the show the server dies; 1.5 s later it is back, with its own defaults.
+while [ "$(date +%s)" -lt $((start + 4)) ]; do sleep 0.05; done
+"$repo/scripts/sound-server" kill
+sleep 1.5
+eval "$("$repo/scripts/sound-server" revive)"
+kill "$tone" 2>/dev/null || true
+paplay -d speakers "$tone_file" &
+tone=$!
+
+while [ "$(date +%s)" -lt $((stop + 3)) ]; do sleep 0.2; done
+wavs=("$app/soundfiles/"*.wav)
+[ -f "${wavs[0]}" ] || { cat "$work/program.log"; fail "no recording in soundfiles"; }
+[ ${#wavs[@]} -eq 1 ] || fail "expected one recording, found ${#wavs[@]}"
+wav=${wavs[0]}
+duration=$(soxi -D "$wav")
+awk -v d="$duration" 'BEGIN { exit !(d >= 13.5 && d <= 14.5) }' ||
+    fail "recorded ${duration}s, expected 14 +- 0.5: the timeline was not kept"
+
+sox "$wav" "$work/last4.wav" trim -4
+rms=$(sox "$work/last4.wav" -n stat 2>&1 | awk '/RMS     amplitude/ { print $3 }')
+awk -v r="$rms" 'BEGIN { exit !(r > 0.25 && r < 0.45) }' ||
+    fail "the last 4 s do not hold the tone (RMS $rms): recording went on from another source"
+
+for expected in "^Recording Night Watch.cia | From Monitor of Speakers" \
+    "^Recording Night Watch.cia: sound device back | Gap of" \
+    "^Recording Night Watch.cia ended | soundfiles/"; do
+    grep -q "$expected" "$notified" || { cat "$notified"; fail "not notified: $expected"; }
+done
+echo "unattended show: ${duration}s with the tone after the restart; notified: $(wc -l <"$notified") times"
