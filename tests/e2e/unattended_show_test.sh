@@ -10,7 +10,13 @@ set -euo pipefail
 bin=$(cd "$1" && pwd)
 notifier_server=$2
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() {
+    echo "FAIL: $*" >&2
+    for log in "${notified:-}" "${work:-}/program.log"; do
+        [ -s "$log" ] && { echo "--- $log" >&2; cat "$log" >&2; }
+    done
+    exit 1
+}
 pactl info >/dev/null 2>&1 || fail "no sound server reachable (scripts/test starts one)"
 [ -n "${KELVO_PULSE_DIR:-}" ] || fail "KELVO_PULSE_DIR unset: the server must be one of scripts/sound-server"
 
@@ -91,6 +97,6 @@ awk -v r="$rms" 'BEGIN { exit !(r > 0.25 && r < 0.45) }' ||
 for expected in "^Recording Night Watch.cia | From Monitor of Speakers" \
     "^Recording Night Watch.cia: sound device back | Gap of" \
     "^Recording Night Watch.cia ended | soundfiles/"; do
-    grep -q "$expected" "$notified" || { cat "$notified"; fail "not notified: $expected"; }
+    grep -q "$expected" "$notified" || fail "not notified: $expected"
 done
 echo "unattended show: ${duration}s with the tone after the restart; notified: $(wc -l <"$notified") times"
