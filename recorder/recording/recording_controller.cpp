@@ -220,7 +220,7 @@ void RecordingController::enterRecording() {
     statusPrefix_ =
         state_.webcastAddress.isEmpty() ? QStringLiteral("Rec: ") : QStringLiteral("Rec WebCast: ");
     showRecordingStatus();
-    statusPoll_.start();
+    statusPoll_.start(kStatusPollMs);
     if (state_.webcastAddress.isEmpty()) {
         return;
     }
@@ -298,6 +298,10 @@ void RecordingController::pollStatus() {
         }
         if (status.deviceState == KELVO_DEVICE_RECONNECTING) {
             watch_.note = QStringLiteral("reconnecting");
+            // The chosen source made the server's default as soon as the server answers,
+            // so the engine reopens on it: moving a running stream later loses audio.
+            call(hooks_.applySourceSelection);
+            statusPoll_.setInterval(kReconnectPollMs);
             if (!watch_.deviceAway) {
                 watch_.deviceAway = true;
                 notify(QStringLiteral("Recording %1: sound device lost").arg(showName()),
@@ -309,9 +313,10 @@ void RecordingController::pollStatus() {
             // A gap shorter than a poll is only seen by its count.
             if (watch_.deviceAway || status.gaps != watch_.gapsSeen) {
                 watch_.deviceAway = false;
+                statusPoll_.setInterval(kStatusPollMs);
                 watch_.gapsSeen = status.gaps;
                 // A restarted sound server picks a default source of its own; the recording
-                // must go on from the one the user chose.
+                // must go on from the one the user chose (a no-op when it already does).
                 call(hooks_.applySourceSelection);
                 notify(QStringLiteral("Recording %1: sound device back").arg(showName()),
                        QStringLiteral("Gap of %1 filled with silence.").arg(gap));

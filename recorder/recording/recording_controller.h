@@ -106,6 +106,8 @@ public:
                         LocalClock clock, RecordingSetup setup);
 
     static constexpr int kStatusPollMs = 1000;
+    // While the device is away: the engine retries every 250 ms, the source must be set first.
+    static constexpr int kReconnectPollMs = 100;
     // A recording by hand is expected to need this much room.
     static constexpr int kHandRecordingSeconds = 3600;
     // Less room than this while recording is warned about, once.

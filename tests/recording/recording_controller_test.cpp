@@ -239,8 +239,8 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
         EXPECT_EQ(statusText(), line);
         EXPECT_EQ(std::exchange(notifier.sent, {}), sent) << line;
     }
-    EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "hook:source"), 2)
-        << "the chosen source is applied again after each gap";
+    EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "hook:source"), 4)
+        << "the chosen source is applied while the device is away and again after each gap";
 
     controller.togglePause();
     status(KELVO_DEVICE_RECONNECTING, 3, 100);
