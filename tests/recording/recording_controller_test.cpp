@@ -190,7 +190,7 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
     sampleRate.setCurrentText("44.1 kHz (CD)");
     channels.setCurrentText("2");
     outputFormat.setCurrentText(formats::kMp3);
-    const auto status = [this](int device, std::uint32_t gaps, std::uint64_t gapFrames,
+    const auto poll = [this](int device, std::uint32_t gaps, std::uint64_t gapFrames,
                                int writeError = 0) {
         KelvoStatus s{};
         s.deviceState = device;
@@ -235,7 +235,7 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
          {"Recording Default: sound device back | Gap of 0.1 s filled with silence."}},
     };
     for (const auto& [device, gaps, frames, line, sent] : polls) {
-        status(device, gaps, frames);
+        poll(device, gaps, frames);
         EXPECT_EQ(statusText(), line);
         EXPECT_EQ(std::exchange(notifier.sent, {}), sent) << line;
     }
@@ -243,7 +243,7 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
         << "the chosen source is applied while the device is away and again after each gap";
 
     controller.togglePause();
-    status(KELVO_DEVICE_RECONNECTING, 3, 100);
+    poll(KELVO_DEVICE_RECONNECTING, 3, 100);
     EXPECT_EQ(statusText(), "Paused: Microphone");
     controller.togglePause();
     EXPECT_EQ(statusText(), "Rec: Microphone (reconnecting)");
@@ -251,7 +251,7 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
               Texts{"Recording Default: sound device lost | Silence is recorded until it is back."})
         << "a second loss is told as well";
 
-    status(KELVO_DEVICE_RECONNECTING, 3, 100, ENOSPC);
+    poll(KELVO_DEVICE_RECONNECTING, 3, 100, ENOSPC);
     EXPECT_FALSE(controller.isRecording());
     EXPECT_EQ(shown(), "Stopped: disk full (soundfiles) #0000ff");
     EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "stopMonitor"), 1);
