@@ -16,6 +16,11 @@ EncoderQueue::~EncoderQueue() {
     if (runningFd_ >= 0) {
         close(runningFd_);
     }
+    // The program is ending: parts still waiting are started now, side by side, rather than
+    // never; encoders outlive the recorder anyway.
+    for (const Job& job : queue_) {
+        launcher_.run(job.bitRate, job.wavName);
+    }
 }
 
 void EncoderQueue::add(const std::string& bitRate, const std::string& wavName) {

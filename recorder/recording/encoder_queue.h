@@ -3,7 +3,8 @@
 // files does not start several encoders at once, and the window never waits for any.
 //
 // Window thread only: an encoder's end is seen through its exit descriptor by the event
-// loop. Where the launcher cannot watch a program, the next part starts at once.
+// loop. Where the launcher cannot watch a program, the next part starts at once; parts still
+// waiting when the queue is destroyed (the program ends) are all started then.
 #pragma once
 
 #include "recorder/recording/encoder_launcher.h"

@@ -3,6 +3,7 @@
 #include "recorder/recording/encoder_queue.h"
 #include "recorder/recording/engine_library.h"
 #include "recorder/recording/spawn_launcher.h"
+#include "tests/recording/fakes.h"
 
 #include <gtest/gtest.h>
 
@@ -111,6 +112,17 @@ TEST(EncoderQueue, PartsAreEncodedOneAfterAnotherInTheirOrder) {
     EXPECT_EQ(QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts),
               QStringList({"start a.wav", "end a.wav", "start a-2.wav", "end a-2.wav",
                            "start a-3.wav", "end a-3.wav"}));
+
+    // The program ends while parts wait: none is left unencoded.
+    testing::FakeProcessLauncher fake;
+    {
+        EncoderQueue ending(EncoderLauncher(fake, "/data", {}));
+        ending.add("64", "b.wav");
+        ending.add("64", "b-2.wav");
+        EXPECT_EQ(fake.launches.size(), 1u);
+    }
+    ASSERT_EQ(fake.launches.size(), 2u);
+    EXPECT_EQ(fake.launches[1][2], "b-2.wav");
 }
 
 } // namespace
