@@ -90,6 +90,11 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
         ownNotifier_ = std::make_unique<DbusNotifier>();
         services_.notifier = ownNotifier_.get();
     }
+    if (!services_.endOfSessionNotices) {
+        services_.endOfSessionNotices = [notifier = services_.notifier](const QString& text) {
+            notifier->notify(QString::fromLatin1(kProgramTitle), text);
+        };
+    }
     if (!services_.inhibitor) {
         ownInhibitor_ = std::make_unique<LogindInhibitor>();
         services_.inhibitor = ownInhibitor_.get();

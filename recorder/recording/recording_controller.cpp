@@ -123,6 +123,8 @@ void RecordingController::start(bool scheduled, std::int64_t expectedSeconds) {
                    QStringLiteral("From %1 into %2").arg(sourceName(), state_.fileName));
         }
         checkRoomAtStart(expectedSeconds);
+        // Last: a refused address shows a box, which must not hold up the above.
+        openWebcast();
     }
     enableRecordingTimers();
 }
@@ -221,6 +223,9 @@ void RecordingController::enterRecording() {
         state_.webcastAddress.isEmpty() ? QStringLiteral("Rec: ") : QStringLiteral("Rec WebCast: ");
     showRecordingStatus();
     statusPoll_.start(kStatusPollMs);
+}
+
+void RecordingController::openWebcast() {
     if (state_.webcastAddress.isEmpty()) {
         return;
     }

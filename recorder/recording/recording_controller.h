@@ -151,6 +151,7 @@ private:
     bool startEngine();
     void failStart(const QString& message);
     void enterRecording();
+    void openWebcast();
     void showRecordingStatus();
     void checkRoomAtStart(std::int64_t expectedSeconds);
     void checkRoomWhileRecording();
