@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace kelvo {
 
@@ -59,7 +60,9 @@ QImage meterHighSource(const QImage& meterImage) {
 
 LevelMeter::LevelMeter(const QImage& meterImage, QWidget* parent)
     : QWidget(parent), source_(meterHighSource(meterImage)),
-      backing_(kWidth, kHeight, QImage::Format_RGB32) {
+      backing_(kWidth, kHeight, QImage::Format_RGB32),
+      requested_(kWidth, kHeight, QImage::Format_RGB32) {
+    requested_.fill(Qt::white); // unlike any meter, so the first clear asks for all of it
     setFixedSize(kWidth, kHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
     clearMeter();
@@ -69,51 +72,61 @@ void LevelMeter::clearMeter() {
     QPainter painter(&backing_);
     painter.drawImage(QPoint(0, 0), source_, QRect(kUnlitColumn, 0, kUnlitWidth, kHeight));
     painter.end();
-    update();
+    updateChangedRows();
 }
 
 void LevelMeter::drawMeterRise(int levelPercent, int holdPercent) {
     QPainter painter(&backing_);
-    QRect changed;
     const int h = barPixels(clampPercent(levelPercent));
     if (h > 1) {
         const int top = kHeight - h;
         painter.drawImage(QPoint(0, top), source_, QRect(kLitColumn, top, kLitWidth, h));
-        changed = QRect(0, top, kLitWidth, h);
     }
-    changed |= drawHoldMarker(painter, holdPercent);
+    drawHoldMarker(painter, holdPercent);
     painter.end();
-    if (!changed.isEmpty()) {
-        update(changed);
-    }
+    updateChangedRows();
 }
 
 void LevelMeter::drawMeterFall(int levelPercent, int holdPercent) {
     QPainter painter(&backing_);
-    QRect changed;
     // Rounded as a whole, not per term: 75 - round(1.5) and round(73.5) differ by a row.
     const int u = rowOfPercent(clampPercent(levelPercent));
     if (u > 1) {
         painter.drawImage(QPoint(0, 0), source_, QRect(kUnlitColumn, 0, kUnlitWidth, u));
-        changed = QRect(0, 0, kUnlitWidth, u);
     }
-    changed |= drawHoldMarker(painter, holdPercent);
+    drawHoldMarker(painter, holdPercent);
     painter.end();
-    if (!changed.isEmpty()) {
-        update(changed);
-    }
+    updateChangedRows();
 }
 
-QRect LevelMeter::drawHoldMarker(QPainter& painter, int holdPercent) {
+void LevelMeter::drawHoldMarker(QPainter& painter, int holdPercent) {
     holdPercent = clampPercent(holdPercent);
     if (holdPercent == 0) {
-        return {};
+        return;
     }
     const int y = rowOfPercent(holdPercent);
     // Two lines, at y and y + 1; the second falls off the meter when y is its bottom row.
-    const QRect marker = QRect(0, y, kMarkerWidth, 2) & backing_.rect();
-    painter.fillRect(marker, markerColour(y));
-    return marker;
+    painter.fillRect(QRect(0, y, kMarkerWidth, 2) & backing_.rect(), markerColour(y));
+}
+
+// A draw repaints the whole bar below the level, though mostly it was lit already. Asking
+// only for the rows that changed keeps a poll that moves nothing from repainting at all, and
+// keeps a rise from reaching the black base, where whatever overlaps the meter's lower edge
+// would be repainted with it at every poll.
+void LevelMeter::updateChangedRows() {
+    constexpr std::size_t rowBytes = kWidth * sizeof(QRgb);
+    int first = kHeight;
+    int last = -1;
+    for (int y = 0; y < kHeight; ++y) {
+        if (std::memcmp(backing_.constScanLine(y), requested_.constScanLine(y), rowBytes) != 0) {
+            std::memcpy(requested_.scanLine(y), backing_.constScanLine(y), rowBytes);
+            first = std::min(first, y);
+            last = y;
+        }
+    }
+    if (last >= 0) {
+        update(0, first, kWidth, last - first + 1);
+    }
 }
 
 void LevelMeter::paintEvent(QPaintEvent* event) {

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QImage>
-#include <QRect>
 #include <QWidget>
 
 class QPainter;
@@ -41,10 +40,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QRect drawHoldMarker(QPainter& painter, int holdPercent);
+    void drawHoldMarker(QPainter& painter, int holdPercent);
+    // Asks for a repaint of the rows that differ from the backing image at the last request.
+    void updateChangedRows();
 
     QImage source_;
     QImage backing_;
+    QImage requested_; // the backing image as of the last repaint request
 };
 
 } // namespace kelvo

@@ -5,13 +5,17 @@
 #include "recorder/recording/capture_engine.h"
 
 #include <QCheckBox>
+#include <QPaintEvent>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 namespace kelvo {
 namespace {
@@ -71,6 +75,49 @@ TEST(LevelMeter, MarkerSitsInTheRowAndColourOfItsBand) {
         LevelMeter meter(drawMeterImage());
         meter.drawMeterRise(1, hold); // a level of 1 lights no row
         expectMeter(meter.image(), LevelMeter::kHeight, {row, row + 1}, colour);
+    }
+}
+
+// The rows of each paint event a widget gets.
+struct PaintedRows : QObject {
+    std::vector<std::pair<int, int>> rows; // first, last
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            const QRect r = static_cast<QPaintEvent*>(event)->rect();
+            rows.emplace_back(r.top(), r.bottom());
+        }
+        return false;
+    }
+};
+
+TEST(LevelMeter, RepaintsOnlyTheRowsADrawChangedAndNeverTheUnchangingBase) {
+    LevelMeter meter(drawMeterImage());
+    meter.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&meter));
+    PaintedRows painted;
+    meter.installEventFilter(&painted);
+    using Rows = std::vector<std::pair<int, int>>;
+    const std::function<void()> draws[] = {
+        // Row 37 is a dark divider, alike lit and unlit; rows 73 and 74 are the black base.
+        [&] { meter.drawMeterRise(50, 50); }, // bar from row 37, marker at 38..39
+        [&] { meter.drawMeterRise(50, 50); }, // the same again
+        [&] { meter.drawMeterRise(60, 60); }, // bar from 30 over the old marker; marker 30..31
+        [&] { meter.drawMeterFall(40, 60); }, // unlit down to row 44, marker kept
+        [&] { meter.drawMeterFall(0, 0); },   // unlit down to the base
+        [&] { meter.clearMeter(); },          // unlit already
+    };
+    const Rows expected[] = {{{38, 72}}, {}, {{30, 39}}, {{32, 44}}, {{30, 72}}, {}};
+    for (std::size_t i = 0; i < std::size(draws); ++i) {
+        painted.rows.clear();
+        draws[i]();
+        if (expected[i].empty()) {
+            QTest::qWait(50);
+        } else {
+            QTRY_VERIFY(!painted.rows.empty());
+        }
+        EXPECT_EQ(painted.rows, expected[i]) << "draw " << i;
+        EXPECT_EQ(meter.grab().toImage().convertToFormat(QImage::Format_RGB32), meter.image())
+            << "draw " << i;
     }
 }
 
