@@ -2,6 +2,8 @@
 // exports, for headless use (cron, systemd timers) and for measuring the engine alone.
 #include "kelvo/kelvo.h"
 
+#include <alsa/asoundlib.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -21,6 +23,10 @@ std::atomic<bool> g_stop{false};
 void onSignal(int) {
     g_stop = true;
 }
+
+// ALSA's plugins print every failed attempt to reach a sound server; while the engine
+// reconnects that would be four lines a second. The gaps are reported here instead.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 void usage(FILE* out) {
     std::fprintf(out, "usage: kelvo-rec [--rate HZ] [--channels 1|2] [--seconds N] FILE.wav\n"
@@ -175,6 +181,7 @@ int main(int argc, char** argv) {
     // Past a file size limit a write should fail (EFBIG, reported) rather than kill us.
     std::signal(SIGXFSZ, SIG_IGN);
 
+    snd_lib_error_set_handler(quietAlsa);
     KelvoInitialize();
     int rc =
         KelvoStartMonitorA(1, static_cast<uint32_t>(channels), static_cast<uint32_t>(rate), file);
