@@ -66,21 +66,27 @@ public:
 
     void update(const KelvoStatus& s, bool live) {
         const std::uint64_t at = s.framesCaptured + s.framesFilled;
+        // After the stop the state is idle: a gap that ended just before it ended too.
+        const bool capturing =
+            s.deviceState == KELVO_DEVICE_CAPTURING || s.deviceState == KELVO_DEVICE_IDLE;
         if (s.gaps != gaps_ && s.deviceState == KELVO_DEVICE_RECONNECTING && !open_) {
             gapStart_ = at;
             open_ = true;
             say(live, "kelvo-rec: capture device lost at %s, reconnecting\n",
                 position(at, rate_).c_str());
-        } else if (open_ && s.deviceState == KELVO_DEVICE_CAPTURING) {
+        } else if (open_ && capturing) {
             open_ = false;
             say(live, "kelvo-rec: capture device lost at %s, silence written until %s\n",
                 position(gapStart_, rate_).c_str(),
                 position(gapStart_ + s.lastGapFrames, rate_).c_str());
-        } else if (s.gaps != gaps_ && !open_ && s.deviceState == KELVO_DEVICE_CAPTURING) {
-            // A gap that opened and closed between two looks: the worker fell behind.
-            const std::uint64_t end = at > s.framesCaptured ? at : 0;
-            say(live, "kelvo-rec: %s of audio lost, silence written in its place (by %s)\n",
-                position(s.lastGapFrames, rate_).c_str(), position(end, rate_).c_str());
+        } else if (s.gaps != gaps_ && capturing) {
+            // A gap that opened and closed between two looks: a short loss, or the
+            // recording itself fell behind.
+            say(live,
+                "kelvo-rec: capture interrupted for %.1f s, silence written in its place "
+                "before %s\n",
+                static_cast<double>(s.lastGapFrames) / static_cast<double>(rate_),
+                position(at, rate_).c_str());
         }
         gaps_ = s.gaps;
     }
