@@ -121,7 +121,14 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
     state_.startedAt = state_.clock();
     st.deviceState = KELVO_DEVICE_CAPTURING;
     state_.requeue.store(1, std::memory_order_release);
-    if (state_.device->start() != 0) {
+    int startError;
+    {
+        // The reconnect thread may retire this device as soon as it runs: it must see the
+        // device fully started.
+        std::lock_guard lock(state_.deviceMutex);
+        startError = state_.device->start();
+    }
+    if (startError != 0) {
         releaseFailedStart(true, true);
         st.deviceState = KELVO_DEVICE_IDLE;
         return KELVO_ERR_START_CAPTURE;
