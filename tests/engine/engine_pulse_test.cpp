@@ -49,7 +49,7 @@ double secondsSince(Clock::time_point t) {
 
 // Plays a tone into the sink "speakers" and records from its monitor for as long as it lives.
 struct Tone {
-    explicit Tone(double amplitude = kToneAmplitude) : amplitude(amplitude) {}
+    explicit Tone(double level = kToneAmplitude) : amplitude(level) {}
     // Starts it again, as after a restart of the server.
     int play() const {
         return std::system(("pactl set-default-source speakers.monitor && pactl set-sink-volume "
