@@ -92,6 +92,7 @@ int AlsaCaptureDevice::open(const CaptureFormat& format, NotificationQueue& targ
     frameBytes_ = format.blockAlign;
     ring_.allocate(static_cast<std::size_t>(format.sampleRate) * kRingSeconds,
                    downmix_ ? 2 : frameBytes_);
+    scratch_.assign(static_cast<std::size_t>(format.sampleRate) / 10 * ring_.frameBytes(), 0);
     target_ = &target;
     {
         std::lock_guard lock(mutex_);
@@ -174,17 +175,22 @@ void AlsaCaptureDevice::readAvailable() {
         std::size_t frames = 0;
         std::uint8_t* space = ring_.writable(frames);
         if (frames == 0) {
+            // The ring is full: read on, into the scratch buffer, and count what is dropped.
+            // Not reading (or skipping ahead) would let the server drop audio uncounted.
             overruns_.fetch_add(1, std::memory_order_relaxed);
-            snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
-            if (avail < 0) {
-                recoverFrom(static_cast<int>(avail));
-            } else if (avail > 0) {
-                snd_pcm_sframes_t skipped =
-                    snd_pcm_forward(pcm_, static_cast<snd_pcm_uframes_t>(avail));
-                if (skipped > 0)
-                    ring_.drop(static_cast<std::uint64_t>(skipped));
+            const auto room = static_cast<snd_pcm_uframes_t>(scratch_.size() / ring_.frameBytes());
+            for (;;) {
+                snd_pcm_sframes_t n = snd_pcm_readi(pcm_, scratch_.data(), room);
+                if (n == -EAGAIN || n == 0)
+                    return;
+                if (n < 0) {
+                    recoverFrom(static_cast<int>(n));
+                    return;
+                }
+                ring_.drop(static_cast<std::uint64_t>(n));
+                if (static_cast<snd_pcm_uframes_t>(n) < room)
+                    return;
             }
-            return;
         }
         snd_pcm_sframes_t n = snd_pcm_readi(pcm_, space, frames);
         if (n == -EAGAIN || n == 0)

@@ -69,7 +69,8 @@ private:
     std::atomic<bool> quit_{false};
     std::atomic<std::uint64_t> overruns_{0};
 
-    CaptureRing ring_; // the device thread's alone while it runs
+    CaptureRing ring_;                  // the device thread's alone while it runs
+    std::vector<std::uint8_t> scratch_; // where audio that does not fit the ring is read to
 
     std::mutex mutex_; // guards accepting_, queue_, queued_, filled_
     bool accepting_ = false;

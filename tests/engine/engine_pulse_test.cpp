@@ -3,6 +3,8 @@
 // from that sink's monitor; also across a crash of the server, and onto a full disk.
 #include "wav_reader.h"
 
+#include "kelvo/kelvo.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -39,8 +41,9 @@ struct Library {
     int (*stop)() = symbol<int()>("KelvoStopMonitor");
     int (*left)() = symbol<int()>("KelvoPeakGetValueLeft");
     int (*right)() = symbol<int()>("KelvoPeakGetValueRight");
+    int (*status)(KelvoStatus*, size_t) = symbol<int(KelvoStatus*, size_t)>("KelvoGetStatus");
     void (*stall)(int) = symbol<void(int)>("KelvoTestStallWorkerOnce");
-    bool complete() const { return initialize && start && stop && left && right; }
+    bool complete() const { return initialize && start && stop && left && right && status; }
 };
 
 double secondsSince(Clock::time_point t) {
@@ -120,7 +123,17 @@ void record(Library& lib, unsigned channels, unsigned rate, std::chrono::millise
     }
     EXPECT_NEAR(peak, amplitude, 0.05);
     EXPECT_EQ(clipped, 0u);
-    const double seconds = static_cast<double>(w.frames() - from) / rate;
+    // A stall longer than the device's 3 s ring is a gap, filled; anything else is none.
+    KelvoStatus st{};
+    ASSERT_EQ(lib.status(&st, sizeof st), KELVO_OK);
+    EXPECT_EQ(st.deviceState, KELVO_DEVICE_IDLE);
+    EXPECT_EQ(st.bytesWritten, w.dataSize());
+    EXPECT_EQ(st.framesCaptured + st.framesFilled, w.frames());
+    EXPECT_EQ(st.gaps, stallMs > 3000 ? 1u : 0u);
+    if (stallMs > 3000) {
+        EXPECT_NEAR(static_cast<double>(st.framesFilled) / rate, stallMs / 1000.0 - 3.0, 0.3);
+    }
+    const double seconds = static_cast<double>(w.frames() - from - st.framesFilled) / rate;
     EXPECT_NEAR(crossings / 2.0 / seconds, kToneHz, kToneHz * 0.03);
 }
 
@@ -141,6 +154,8 @@ TEST(EnginePulse, RecordsTheToneInEveryFormatForTheWallClocksDurationEvenPastASt
     }
     SCOPED_TRACE("a worker stall of 1.5 s, in the test build of the library");
     record(hooks, 2, 44100, 3000ms, 1500);
+    SCOPED_TRACE("a stall of 4.5 s, longer than the device's ring");
+    record(hooks, 2, 44100, 6000ms, 4500);
 }
 
 // A server asked for one channel may sum both (PipeWire does, +3 dB); mono is mixed down
