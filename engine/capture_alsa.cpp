@@ -298,8 +298,10 @@ int AlsaCaptureDevice::reset() {
     if (pcm_ == nullptr)
         return EINVAL;
     stopThread();
+    // Hand back every queued buffer with what it, the ring and ALSA hold: a stop need not
+    // wait for the buffers to fill to keep the last moments.
+    readAvailable();
     snd_pcm_drop(pcm_);
-    // Hand back every queued buffer with what it and the ring hold.
     while (fillFront())
         returnFront();
     while (returnFront()) {

@@ -67,8 +67,9 @@ private:
 
     EngineState state_;
     DeviceFactory makeDevice_;
-    // Buffers hold 50 ms each; a stop never waits much longer than that for them.
-    std::chrono::milliseconds drainLimit_{100};
+    // A buffer holds 50 ms; a stop waits at most that long for one, then takes what the
+    // device holds with reset.
+    std::chrono::milliseconds drainLimit_{50};
     std::uint64_t maxDataBytes_ = WavFile::kMaxDataBytes;
     double maxFillSeconds_ = WavFile::kMaxFillSeconds;
     EngineClock clock_;

@@ -3,7 +3,7 @@
 // One capture at a time, held in process-wide state; there is no handle. Every export is
 // called from one thread (the caller's); the engine adds a device thread and a capture
 // worker of its own per running capture, and a thread that reopens a lost device. No export
-// blocks for long; KelvoStopMonitor waits for the capture buffers at most about 100 ms and
+// blocks for long; KelvoStopMonitor waits for the capture buffers at most about 50 ms and
 // never for a device that is gone. Failures are only ever reported as the negative codes
 // below (kelvo_strerror names them); the engine prints and logs nothing.
 #ifndef KELVO_KELVO_H
