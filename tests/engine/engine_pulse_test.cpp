@@ -82,7 +82,7 @@ void record(Library& lib, unsigned channels, unsigned rate, std::chrono::millise
     int left = 0, right = 0;
     lib.initialize();
     auto began = Clock::now();
-    EXPECT_EQ(lib.start(1, channels, rate, path.c_str()), 0);
+    EXPECT_EQ(lib.start(1, channels, rate, path.c_str()), KELVO_OK);
     const double startSeconds = secondsSince(began);
     if (stallMs > 0) {
         std::this_thread::sleep_for(300ms);
@@ -98,7 +98,7 @@ void record(Library& lib, unsigned channels, unsigned rate, std::chrono::millise
         right = std::max(right, lib.right());
     }
     auto stopping = Clock::now();
-    EXPECT_EQ(lib.stop(), 0);
+    EXPECT_EQ(lib.stop(), KELVO_OK);
     const double stopSeconds = secondsSince(stopping), wallSeconds = secondsSince(began);
     // Generous bounds only; the figures themselves are printed for the record.
     EXPECT_TRUE(startSeconds < 1.0 && stopSeconds < 1.0);
