@@ -6,6 +6,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <time.h>
 
 namespace kelvo::engine {
 
@@ -56,10 +57,12 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
     st.framesCaptured = st.framesFilled = st.bytesWritten = st.lastGapFrames = 0;
     st.gaps = st.parts = 0;
     state_.timeline = Timeline{};
+    // The boot-time clock, unlike the steady one, goes on while the machine sleeps: a
+    // recording that slept through part of a show has a gap there, not a shifted timeline.
     state_.clock = clock_ ? clock_ : [] {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
+        timespec t{};
+        ::clock_gettime(CLOCK_BOOTTIME, &t);
+        return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
     };
     state_.maxFillFrames = static_cast<std::uint64_t>(maxFillSeconds_ * sampleRate);
     {

@@ -48,7 +48,7 @@ public:
     void setMaxDataBytes(std::uint64_t bytes) { maxDataBytes_ = bytes; }
     // The worker sleeps once for this long before its next buffer (tests only).
     void stallWorkerOnce(int milliseconds) { state_.stallMs.store(milliseconds); }
-    // The clock the timeline follows (tests only; the default is the steady clock).
+    // The clock the timeline follows (tests only; the default is CLOCK_BOOTTIME).
     void setClock(EngineClock clock) { clock_ = std::move(clock); }
     // Lowers the most silence one gap may write (tests only).
     void setMaxFillSeconds(double seconds) { maxFillSeconds_ = seconds; }

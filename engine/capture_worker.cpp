@@ -11,6 +11,10 @@ namespace {
 
 // While the device is away the worker wakes this often to bring the silence up to the clock.
 constexpr auto kFillStep = std::chrono::milliseconds(100);
+// A device may run this far behind the clock without a gap being assumed: more than its ring
+// can hold. Beyond it the device went quiet without failing (the machine slept, the server
+// was suspended) and the time is filled like any other gap.
+constexpr std::uint64_t kLagLimitSeconds = 5;
 
 std::uint64_t framesByClock(const EngineState& s) {
     const std::int64_t ns = s.clock() - s.startedAt.load(std::memory_order_relaxed);
@@ -85,6 +89,9 @@ void handleBuffer(EngineState& s, CaptureBuffer& b) {
             fillGap(s, b.gapFrames);
             closeGap(s);
         }
+        if (!s.timeline.gapOpen && fromLiveDevice && frames > 0 &&
+            framesByClock(s) > s.timeline.frames + frames + kLagLimitSeconds * s.format.sampleRate)
+            openGap(s);
         if (s.timeline.gapOpen && fromLiveDevice && frames > 0) {
             // The first audio of a reopened device: silence up to where it belongs.
             fillToClock(s, frames);

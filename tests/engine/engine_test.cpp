@@ -358,32 +358,47 @@ TEST_F(EngineTest, AStallLongerThanTheRingIsFilledAndEveryLaterFrameKeepsItsPlac
     EXPECT_EQ(i, w.frames()) << "frame " << i << " is out of place";
 }
 
-// The machine slept ten minutes while the device was away: no more silence than the bound
-// is written, and the recording goes on in the next part.
+// The machine slept ten minutes, with the device failing on waking or simply delivering
+// on as if nothing happened: no more silence than the bound is written, and the recording
+// goes on in the next part.
 TEST_F(EngineTest, AGapLongerThanTheFillBoundEndsThePartInsteadOfFillingItAll) {
-    auto offset = std::make_shared<std::atomic<std::int64_t>>(0);
-    engine.setClock([offset] { return steadyNs() + offset->load(); });
-    engine.setMaxFillSeconds(0.5);
-    control->lostAfter = 4;
-    ASSERT_EQ(start(2, 8000, "show.wav"), KELVO_OK);
-    control->failOpens = 3;
-    ASSERT_TRUE(waitForState(KELVO_DEVICE_RECONNECTING));
-    *offset = std::chrono::nanoseconds(600s).count();
-    ASSERT_TRUE(waitForState(KELVO_DEVICE_CAPTURING));
-    std::this_thread::sleep_for(300ms);
-    ASSERT_EQ(engine.stop(), KELVO_OK);
+    for (bool deviceFails : {true, false}) {
+        SCOPED_TRACE(deviceFails ? "the device fails" : "the device delivers on");
+        auto offset = std::make_shared<std::atomic<std::int64_t>>(0);
+        engine.setClock([offset] { return steadyNs() + offset->load(); });
+        engine.setMaxFillSeconds(0.5);
+        control->lostAfter = deviceFails ? control->delivered + 4 : -1;
+        control->failOpens = 0;
+        ASSERT_EQ(start(2, 8000, "show.wav"), KELVO_OK);
+        if (deviceFails) {
+            control->failOpens = 3;
+            ASSERT_TRUE(waitForState(KELVO_DEVICE_RECONNECTING));
+        } else {
+            std::this_thread::sleep_for(220ms);
+        }
+        *offset = std::chrono::nanoseconds(600s).count();
+        std::this_thread::sleep_for(deviceFails ? 0ms : 100ms);
+        ASSERT_TRUE(waitForState(KELVO_DEVICE_CAPTURING));
+        std::this_thread::sleep_for(300ms);
+        ASSERT_EQ(engine.stop(), KELVO_OK);
 
-    const KelvoStatus st = status();
-    EXPECT_EQ(st.parts, 2u);
-    EXPECT_EQ(st.gaps, 1u);
-    EXPECT_EQ(st.framesFilled, 4000u);
-    EXPECT_GE(st.lastGapFrames, 600u * 8000);
-    Wav first = take("show.wav"), second = take("show-2.wav");
-    EXPECT_EQ(first.frames(), 4u * 400 + 4000);
-    EXPECT_EQ(firstBreak(first), 4u * 400);
-    EXPECT_GT(second.frames(), 0u);
-    EXPECT_NE(second.u32(44), 0u) << "the next part starts with the audio, not silence";
-    EXPECT_EQ(st.bytesWritten, first.dataSize() + second.dataSize());
+        const KelvoStatus st = status();
+        EXPECT_EQ(st.parts, 2u);
+        EXPECT_EQ(st.gaps, 1u);
+        EXPECT_EQ(st.framesFilled, 4000u);
+        EXPECT_GE(st.lastGapFrames, 600u * 8000 - 8000);
+        Wav first = take("show.wav"), second = take("show-2.wav");
+        const std::size_t before = first.frames() - 4000;
+        EXPECT_EQ(firstBreak(first, first.u16(44)), before);
+        EXPECT_EQ(before % 400, 0u);
+        EXPECT_GT(second.frames(), 0u);
+        EXPECT_NE(second.u32(44), 0u) << "the next part starts with the audio, not silence";
+        if (deviceFails)
+            EXPECT_EQ(before, 4u * 400);
+        else
+            EXPECT_EQ(second.u16(44), (first.u16(44) + before) & 0xFFFF) << "no audio is lost";
+        EXPECT_EQ(st.bytesWritten, first.dataSize() + second.dataSize());
+    }
 }
 
 TEST_F(EngineTest, TheStatusIsVersionedBySizeAndEveryCodeHasAName) {
