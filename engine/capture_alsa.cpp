@@ -18,7 +18,7 @@ constexpr unsigned kBufferMicros = 500'000;
 constexpr unsigned kPeriodMicros = 50'000;
 constexpr std::size_t kRingSeconds = 3; // rides out a 2 s worker stall
 
-int configure(snd_pcm_t* pcm, const CaptureFormat& f) {
+int configure(snd_pcm_t* pcm, const CaptureFormat& f, unsigned channels) {
     snd_pcm_hw_params_t* hw;
     snd_pcm_hw_params_alloca(&hw);
     int err = snd_pcm_hw_params_any(pcm, hw);
@@ -28,7 +28,7 @@ int configure(snd_pcm_t* pcm, const CaptureFormat& f) {
         err = snd_pcm_hw_params_set_format(
             pcm, hw, f.bitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE);
     if (err >= 0)
-        err = snd_pcm_hw_params_set_channels(pcm, hw, f.channels);
+        err = snd_pcm_hw_params_set_channels(pcm, hw, channels);
     if (err >= 0)
         err = snd_pcm_hw_params_set_rate(pcm, hw, f.sampleRate, 0);
     if (err < 0)
@@ -71,7 +71,11 @@ int AlsaCaptureDevice::open(const CaptureFormat& format, NotificationQueue& targ
         pcm_ = nullptr;
         return -err;
     }
-    if ((err = configure(pcm_, format)) < 0) {
+    // Mono is mixed down from two channels where the device has two (see the header).
+    downmix_ = format.channels == 1;
+    if (downmix_ && configure(pcm_, format, 2) < 0)
+        downmix_ = false;
+    if (!downmix_ && (err = configure(pcm_, format, format.channels)) < 0) {
         snd_pcm_close(pcm_);
         pcm_ = nullptr;
         return -err;
@@ -86,8 +90,9 @@ int AlsaCaptureDevice::open(const CaptureFormat& format, NotificationQueue& targ
     snd_pcm_poll_descriptors(pcm_, fds_.data(), static_cast<unsigned>(count));
     fds_.back() = pollfd{wakeFd_, POLLIN, 0};
     frameBytes_ = format.blockAlign;
-    ring_.assign(static_cast<std::size_t>(format.avgBytesPerSec) * kRingSeconds, 0);
-    ringRead_ = ringFill_ = 0;
+    ring_.allocate(static_cast<std::size_t>(format.sampleRate) * kRingSeconds,
+                   downmix_ ? 2 : frameBytes_);
+    scratch_.assign(static_cast<std::size_t>(format.sampleRate) / 10 * ring_.frameBytes(), 0);
     target_ = &target;
     {
         std::lock_guard lock(mutex_);
@@ -111,6 +116,7 @@ int AlsaCaptureDevice::addBuffer(CaptureBuffer& buffer) {
         if (!accepting_ || !buffer.prepared || queued_ == queue_.size())
             return EINVAL;
         buffer.bytesRecorded = 0;
+        buffer.gapFrames = 0;
         queue_[(head_ + queued_) % queue_.size()] = &buffer;
         // Only a thread that had no buffer needs waking, to fill this one from the ring
         // at once; otherwise the next audio wakes it anyway.
@@ -129,7 +135,7 @@ int AlsaCaptureDevice::start() {
         err = snd_pcm_start(pcm_);
     if (err < 0)
         return -err;
-    ringRead_ = ringFill_ = 0;
+    ring_.clear();
     quit_ = false;
     try {
         thread_ = std::thread(&AlsaCaptureDevice::run, this);
@@ -161,58 +167,73 @@ bool AlsaCaptureDevice::isQueued(const CaptureBuffer& buffer) {
 }
 
 // Moves everything ALSA has into the ring. When the ring is full (the worker stalled for
-// longer than it holds) the newest audio is what is lost, and counted.
+// longer than it holds) the newest audio is dropped and becomes a gap the engine fills.
 void AlsaCaptureDevice::readAvailable() {
     // One read for all the ring can take (two where it wraps): every call into a plugin
     // costs, so there is no separate question of how much is there.
     for (int part = 0; part < 2; ++part) {
-        std::size_t space = (ring_.size() - ringFill_) / frameBytes_ * frameBytes_;
-        if (space == 0) {
-            // The worker stalled longer than the ring holds: the newest audio is lost.
+        std::size_t frames = 0;
+        std::uint8_t* space = ring_.writable(frames);
+        if (frames == 0) {
+            // The ring is full: read on, into the scratch buffer, and count what is dropped.
+            // Not reading (or skipping ahead) would let the server drop audio uncounted.
             overruns_.fetch_add(1, std::memory_order_relaxed);
-            snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
-            if (avail > 0)
-                snd_pcm_forward(pcm_, static_cast<snd_pcm_uframes_t>(avail));
-            return;
+            const auto room = static_cast<snd_pcm_uframes_t>(scratch_.size() / ring_.frameBytes());
+            for (;;) {
+                snd_pcm_sframes_t n = snd_pcm_readi(pcm_, scratch_.data(), room);
+                if (n == -EAGAIN || n == 0)
+                    return;
+                if (n < 0) {
+                    recoverFrom(static_cast<int>(n));
+                    return;
+                }
+                ring_.drop(static_cast<std::uint64_t>(n));
+                if (static_cast<snd_pcm_uframes_t>(n) < room)
+                    return;
+            }
         }
-        std::size_t write = (ringRead_ + ringFill_) % ring_.size();
-        std::size_t chunk = std::min(space, ring_.size() - write);
-        auto frames = static_cast<snd_pcm_uframes_t>(chunk / frameBytes_);
-        snd_pcm_sframes_t n = snd_pcm_readi(pcm_, ring_.data() + write, frames);
+        snd_pcm_sframes_t n = snd_pcm_readi(pcm_, space, frames);
         if (n == -EAGAIN || n == 0)
             return;
         if (n < 0) {
             recoverFrom(static_cast<int>(n));
             return;
         }
-        ringFill_ += static_cast<std::size_t>(n) * frameBytes_;
-        if (static_cast<snd_pcm_uframes_t>(n) < frames)
+        ring_.commit(static_cast<std::size_t>(n));
+        if (static_cast<std::size_t>(n) < frames)
             return;
     }
 }
 
-// An overrun or a suspend: recover and go on; the audio of the gap is lost and counted.
+// An overrun or a suspend is recovered from in place (the audio of the moment is lost and
+// counted); anything else, or a failed recovery, means the device is gone.
 void AlsaCaptureDevice::recoverFrom(int error) {
     overruns_.fetch_add(1, std::memory_order_relaxed);
-    if (snd_pcm_recover(pcm_, error, 1) < 0)
-        quit_ = true; // the device is gone; the engine's stop stops waiting for it
+    if ((error == -EPIPE || error == -ESTRPIPE) && snd_pcm_recover(pcm_, error, 1) >= 0)
+        return;
+    lose();
 }
 
-// Copies from the ring into the front buffer; true when that buffer is full.
+void AlsaCaptureDevice::lose() {
+    if (quit_.exchange(true))
+        return;
+    target_->post({Notification::Lost, nullptr});
+}
+
+// Copies from the ring into the front buffer; true when that buffer is ready to go back:
+// full, or holding the audio up to a gap, which then leads the next buffer.
 bool AlsaCaptureDevice::fillFront() {
     std::lock_guard lock(mutex_);
     if (queued_ == 0)
         return false;
     CaptureBuffer& buffer = *queue_[head_];
-    const std::size_t capacity = buffer.capacity - buffer.capacity % frameBytes_;
-    while (filled_ < capacity && ringFill_ > 0) {
-        std::size_t chunk = std::min({capacity - filled_, ringFill_, ring_.size() - ringRead_});
-        std::memcpy(buffer.data + filled_, ring_.data() + ringRead_, chunk);
-        filled_ += chunk;
-        ringRead_ = (ringRead_ + chunk) % ring_.size();
-        ringFill_ -= chunk;
-    }
-    return filled_ >= capacity;
+    const std::size_t capacity = buffer.capacity / frameBytes_;
+    std::size_t frames = filled_ / frameBytes_;
+    if (frames == 0 && buffer.gapFrames == 0)
+        buffer.gapFrames = ring_.takeGap();
+    frames += ring_.take(buffer.data + filled_, capacity - frames, downmix_);
+    filled_ = frames * frameBytes_;
+    return frames >= capacity || (frames > 0 && ring_.atGap());
 }
 
 // Hands the front buffer, with what it holds, to the worker; false when none is queued.
@@ -237,11 +258,22 @@ void AlsaCaptureDevice::run() {
         readAvailable();
         while (fillFront())
             returnFront();
+        if (quit_.load(std::memory_order_relaxed))
+            break;
         if (::poll(fds_.data(), fds_.size(), 200) <= 0)
             continue;
         unsigned short events = 0;
-        snd_pcm_poll_descriptors_revents(pcm_, fds_.data(), static_cast<unsigned>(fds_.size() - 1),
-                                         &events);
+        int err = snd_pcm_poll_descriptors_revents(pcm_, fds_.data(),
+                                                   static_cast<unsigned>(fds_.size() - 1), &events);
+        if (err < 0 || (events & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            // The read that follows tells an overrun from a device that is gone.
+            snd_pcm_state_t st = snd_pcm_state(pcm_);
+            if (err < 0 || st == SND_PCM_STATE_DISCONNECTED ||
+                (events & (POLLHUP | POLLNVAL)) != 0) {
+                lose();
+                break;
+            }
+        }
         if (fds_.back().revents & POLLIN) {
             std::uint64_t drained;
             (void)!::read(wakeFd_, &drained, sizeof drained);
@@ -266,8 +298,12 @@ int AlsaCaptureDevice::reset() {
     if (pcm_ == nullptr)
         return EINVAL;
     stopThread();
+    // Hand back every queued buffer with what it, the ring and ALSA hold: a stop need not
+    // wait for the buffers to fill to keep the last moments.
+    readAvailable();
     snd_pcm_drop(pcm_);
-    // Hand back every queued buffer with what it holds, as the device is done with them.
+    while (fillFront())
+        returnFront();
     while (returnFront()) {
     }
     return 0;

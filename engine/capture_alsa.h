@@ -3,13 +3,20 @@
 //
 // A device thread of our own keeps reading ALSA into a ring of three seconds and fills the
 // queued buffers from it, so a worker that stalls two seconds (a slow disk) loses no audio
-// whatever buffering the device behind "default" offers. The thread waits in poll() on the
-// PCM's descriptors and an eventfd, and never allocates after open().
+// whatever buffering the device behind "default" offers; a longer stall becomes a gap the
+// engine fills. The thread waits in poll() on the PCM's descriptors and an eventfd, and
+// never allocates after open(). When reading fails for good (the sound server is gone) it
+// posts Lost and ends; the engine opens a new device.
+//
+// 8-bit mono is captured as two channels and mixed down here to their mean: a server asked
+// for one channel may sum the two without scaling them (+3 dB, clipping). A device that
+// offers only one channel is taken as it is.
 // addBuffer may be called from the worker while the caller's thread runs the rest; a
 // short mutex guards the queue of buffers.
 #pragma once
 
 #include "engine/capture_device.h"
+#include "engine/capture_ring.h"
 
 #include <array>
 #include <atomic>
@@ -44,6 +51,7 @@ private:
     void run();
     void readAvailable();
     void recoverFrom(int error);
+    void lose();
     bool fillFront();
     bool returnFront();
     void wake();
@@ -53,17 +61,16 @@ private:
 
     _snd_pcm* pcm_ = nullptr;
     NotificationQueue* target_ = nullptr;
-    std::size_t frameBytes_ = 0;
+    std::size_t frameBytes_ = 0; // as the engine receives them
+    bool downmix_ = false;       // the PCM delivers two 8-bit channels for one
     int wakeFd_ = -1;
     std::vector<pollfd> fds_; // the PCM's descriptors, then the eventfd
     std::thread thread_;
     std::atomic<bool> quit_{false};
     std::atomic<std::uint64_t> overruns_{0};
 
-    // Owned by the device thread alone.
-    std::vector<std::uint8_t> ring_;
-    std::size_t ringRead_ = 0;
-    std::size_t ringFill_ = 0;
+    CaptureRing ring_;                  // the device thread's alone while it runs
+    std::vector<std::uint8_t> scratch_; // where audio that does not fit the ring is read to
 
     std::mutex mutex_; // guards accepting_, queue_, queued_, filled_
     bool accepting_ = false;

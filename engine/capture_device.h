@@ -5,6 +5,10 @@
 // Implementations post notifications to the queue given at open, in order: Open once,
 // Data for every buffer they are done with (full, or partial after reset), Close once.
 // A buffer belongs to the device from addBuffer until its Data notification is posted.
+// A device that can no longer capture (the sound server went away, the card was pulled)
+// posts Lost once and delivers nothing more; reset still hands back what it holds. The
+// engine then retires it and opens a new one. After open, the engine's reconnect thread
+// may make these calls instead of the caller's thread, never both at once.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +33,9 @@ struct CaptureBuffer {
     std::uint32_t capacity = 0;
     std::uint32_t bytesRecorded = 0;
     bool prepared = false;
+    // Frames the device had to drop just before this buffer's first frame (its ring was
+    // full); the engine writes as much silence there.
+    std::uint64_t gapFrames = 0;
 };
 
 // Error numbers of unprepare, as the engine maps them to its stop codes.

@@ -1,8 +1,12 @@
 #include "engine/capture_engine.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <new>
 #include <system_error>
 #include <thread>
+#include <time.h>
 
 namespace kelvo::engine {
 
@@ -37,20 +41,41 @@ int Engine::initialize() {
 int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRate,
                   const char* fileName) {
     if (running())
-        return -999;
+        return KELVO_ERR_ALREADY_RUNNING;
     // Formats no device can take are refused before anything is acquired.
     if ((channels != 1 && channels != 2) || sampleRate < 1000 || sampleRate > 384000)
-        return -3;
+        return KELVO_ERR_OPEN_DEVICE;
     if (writeFile != 0 && (fileName == nullptr || fileName[0] == '\0'))
-        return -99;
+        return KELVO_ERR_CREATE_FILE;
 
     state_.queue.clear();
     state_.returned = 0;
     state_.requeue = 0;
+    StatusCounters& st = state_.status;
+    st.deviceState = KELVO_DEVICE_IDLE;
+    st.lastWriteError = 0;
+    st.framesCaptured = st.framesFilled = st.bytesWritten = st.lastGapFrames = 0;
+    st.gaps = st.parts = 0;
+    state_.timeline = Timeline{};
+    // The boot-time clock, unlike the steady one, goes on while the machine sleeps: a
+    // recording that slept through part of a show has a gap there, not a shifted timeline.
+    state_.clock = clock_ ? clock_ : [] {
+        timespec t{};
+        ::clock_gettime(CLOCK_BOOTTIME, &t);
+        return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    };
+    state_.maxFillFrames = static_cast<std::uint64_t>(maxFillSeconds_ * sampleRate);
+    {
+        std::lock_guard lock(state_.reconnectMutex);
+        state_.deviceLost = false;
+        state_.quitReconnect = false;
+    }
     try {
         state_.worker = std::thread(runCaptureWorker, std::ref(state_));
+        reconnect_ = std::thread(&Engine::reconnectLoop, this);
     } catch (const std::system_error&) {
-        return -1;
+        endWorker();
+        return KELVO_ERR_WORKER;
     }
 
     state_.format = CaptureFormat::fromChannels(channels, sampleRate);
@@ -58,11 +83,11 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
     const std::uint32_t bytes = state_.format.avgBytesPerSec / 20; // 50 ms
     for (PoolEntry& e : state_.pool) {
         e.memory.reset(new (std::nothrow) std::uint8_t[bytes]);
-        e.buffer = CaptureBuffer{e.memory.get(), bytes, 0, false};
+        e.buffer = CaptureBuffer{e.memory.get(), bytes, 0, false, 0};
     }
     if (!state_.pool[0].memory || !state_.pool[1].memory) {
         releaseFailedStart(false, false);
-        return -4;
+        return KELVO_ERR_PREPARE_BUFFER;
     }
 
     try {
@@ -73,31 +98,43 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
     if (!state_.device || state_.device->open(state_.format, state_.queue) != 0) {
         state_.device.reset();
         releaseFailedStart(false, false);
-        return -3;
+        return KELVO_ERR_OPEN_DEVICE;
     }
     for (PoolEntry& e : state_.pool) {
         if (state_.device->prepare(e.buffer) != 0) {
             releaseFailedStart(true, false);
-            return -4;
+            return KELVO_ERR_PREPARE_BUFFER;
         }
     }
     for (PoolEntry& e : state_.pool) {
         if (state_.device->addBuffer(e.buffer) != 0) {
             releaseFailedStart(true, true);
-            return -5;
+            return KELVO_ERR_QUEUE_BUFFER;
         }
     }
     if (writeFile != 0) {
         state_.paused = 0;
         if (!state_.file.create(fileName, state_.format, maxDataBytes_)) {
+            st.lastWriteError = state_.file.lastError();
             releaseFailedStart(true, true);
-            return -99;
+            return KELVO_ERR_CREATE_FILE;
         }
+        st.parts = 1;
     }
+    state_.startedAt = state_.clock();
+    st.deviceState = KELVO_DEVICE_CAPTURING;
     state_.requeue.store(1, std::memory_order_release);
-    if (state_.device->start() != 0) {
+    int startError;
+    {
+        // The reconnect thread may retire this device as soon as it runs: it must see the
+        // device fully started.
+        std::lock_guard lock(state_.deviceMutex);
+        startError = state_.device->start();
+    }
+    if (startError != 0) {
         releaseFailedStart(true, true);
-        return -6;
+        st.deviceState = KELVO_DEVICE_IDLE;
+        return KELVO_ERR_START_CAPTURE;
     }
     state_.running = 1;
     return 0;
@@ -105,6 +142,7 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
 
 void Engine::releaseFailedStart(bool deviceOpen, bool queued) {
     state_.requeue = 0;
+    endReconnect();
     if (deviceOpen) {
         if (queued)
             state_.device->reset();
@@ -128,6 +166,105 @@ void Engine::endWorker() {
     state_.worker.join();
 }
 
+void Engine::endReconnect() {
+    if (!reconnect_.joinable())
+        return;
+    {
+        std::lock_guard lock(state_.reconnectMutex);
+        state_.quitReconnect = true;
+    }
+    state_.reconnectWake.notify_all();
+    reconnect_.join();
+}
+
+// The reconnect thread: idle until the worker reports the device lost, then retires it and
+// opens the default device again every kReconnectInterval until one starts or the capture
+// is stopped. The worker meanwhile fills the time with silence.
+void Engine::reconnectLoop() {
+    std::unique_lock lock(state_.reconnectMutex);
+    for (;;) {
+        state_.reconnectWake.wait(lock,
+                                  [this] { return state_.quitReconnect || state_.deviceLost; });
+        if (state_.quitReconnect)
+            return;
+        state_.deviceLost = false;
+        lock.unlock();
+        retireDevice();
+        for (;;) {
+            std::unique_ptr<CaptureDevice> device;
+            try {
+                device = makeDevice_();
+            } catch (...) {
+            }
+            if (device && device->open(state_.format, state_.queue) == 0 &&
+                installDevice(std::move(device)))
+                break;
+            lock.lock();
+            if (state_.reconnectWake.wait_for(lock, kReconnectInterval,
+                                              [this] { return state_.quitReconnect; }))
+                return;
+            lock.unlock();
+        }
+        lock.lock();
+    }
+}
+
+void Engine::retireDevice() {
+    std::lock_guard lock(state_.deviceMutex);
+    state_.requeue.store(0, std::memory_order_release);
+    if (!state_.device)
+        return;
+    // Hands back what the buffers hold: the audio up to the failure is kept.
+    state_.device->reset();
+    for (PoolEntry& e : state_.pool)
+        state_.device->unprepare(e.buffer);
+    state_.device->close();
+    state_.device.reset();
+}
+
+// Gives the pool to a freshly opened device and starts it; false (device closed) when that
+// fails or the capture is being stopped.
+bool Engine::installDevice(std::unique_ptr<CaptureDevice> device) {
+    // The retired device's buffers are back once the worker has written what they held.
+    for (int i = 0; state_.returned.load(std::memory_order_acquire) < 2; ++i) {
+        std::unique_lock lock(state_.reconnectMutex);
+        if (state_.quitReconnect || i == 200) {
+            lock.unlock();
+            device->close();
+            return false;
+        }
+        state_.reconnectWake.wait_for(lock, std::chrono::milliseconds(5));
+    }
+    std::lock_guard lock(state_.deviceMutex);
+    int added = 0;
+    bool ok = true;
+    for (PoolEntry& e : state_.pool)
+        ok = ok && device->prepare(e.buffer) == 0;
+    if (ok) {
+        state_.returned.store(0, std::memory_order_release);
+        state_.requeue.store(1, std::memory_order_release);
+        state_.device = std::move(device);
+        for (PoolEntry& e : state_.pool) {
+            if (state_.device->addBuffer(e.buffer) != 0)
+                break;
+            ++added;
+        }
+        ok = added == 2 && state_.device->start() == 0;
+        if (!ok) {
+            state_.requeue.store(0, std::memory_order_release);
+            state_.device->reset(); // the buffers it took come back, and are counted
+            state_.returned.fetch_add(2 - added, std::memory_order_release);
+            device = std::move(state_.device);
+        }
+    }
+    if (!ok) {
+        for (PoolEntry& e : state_.pool)
+            device->unprepare(e.buffer);
+        device->close();
+    }
+    return ok;
+}
+
 bool Engine::waitForReturnedBuffers() {
     // Short steps rather than long sleeps: a stop blocks the window, and the buffers are
     // usually back within 100 ms.
@@ -145,15 +282,15 @@ namespace {
 int releaseCode(int deviceError) {
     switch (deviceError) {
     case kDeviceInvalidHandle:
-        return -50;
+        return KELVO_ERR_RELEASE_INVALID_HANDLE;
     case kDeviceNoDriver:
-        return -51;
+        return KELVO_ERR_RELEASE_NO_DRIVER;
     case kDeviceNoMemory:
-        return -52;
+        return KELVO_ERR_RELEASE_NO_MEMORY;
     case kDeviceStillQueued:
-        return -53;
+        return KELVO_ERR_RELEASE_STILL_QUEUED;
     default:
-        return -666;
+        return KELVO_ERR_RELEASE_OTHER;
     }
 }
 
@@ -163,6 +300,8 @@ int Engine::stop() {
     if (!running())
         return 0;
     state_.running = 0;
+    // From here on only this thread touches the device.
+    endReconnect();
     state_.requeue.store(0, std::memory_order_release);
 
     // Whatever fails, everything is released; the first failure is what the caller sees.
@@ -172,24 +311,54 @@ int Engine::stop() {
             rc = code;
     };
 
-    waitForReturnedBuffers();
-    if (state_.device->reset() != 0)
-        fail(-10);
-    for (PoolEntry& e : state_.pool) {
-        if (int err = state_.device->unprepare(e.buffer); err != 0)
-            fail(releaseCode(err));
+    std::unique_ptr<CaptureDevice> device;
+    {
+        std::lock_guard lock(state_.deviceMutex);
+        device = std::move(state_.device);
     }
-    if (state_.device->close() != 0)
-        fail(-11);
+    if (device) {
+        // A device that is away is never waited for.
+        if (state_.status.deviceState.load() == KELVO_DEVICE_CAPTURING)
+            waitForReturnedBuffers();
+        if (device->reset() != 0)
+            fail(KELVO_ERR_RESET_DEVICE);
+        for (PoolEntry& e : state_.pool) {
+            if (int err = device->unprepare(e.buffer); err != 0)
+                fail(releaseCode(err));
+        }
+        if (device->close() != 0)
+            fail(KELVO_ERR_CLOSE_DEVICE);
+    }
     // The worker handles everything the device posted before it quits, so the file is
     // complete and no longer touched once it has been joined.
     endWorker();
-    state_.device.reset();
+    device.reset();
+    int expected = KELVO_DEVICE_CAPTURING;
+    state_.status.deviceState.compare_exchange_strong(expected, KELVO_DEVICE_IDLE);
+    expected = KELVO_DEVICE_RECONNECTING;
+    state_.status.deviceState.compare_exchange_strong(expected, KELVO_DEVICE_LOST);
     if (int fileRc = state_.file.finish(); fileRc != 0)
         fail(fileRc);
     for (PoolEntry& e : state_.pool)
         e = PoolEntry{};
     return rc;
+}
+
+bool Engine::status(KelvoStatus* out, std::size_t size) const {
+    if (out == nullptr || size < offsetof(KelvoStatus, framesCaptured))
+        return false;
+    const StatusCounters& c = state_.status;
+    KelvoStatus s{};
+    s.deviceState = c.deviceState.load(std::memory_order_relaxed);
+    s.lastWriteError = c.lastWriteError.load(std::memory_order_relaxed);
+    s.framesCaptured = c.framesCaptured.load(std::memory_order_relaxed);
+    s.framesFilled = c.framesFilled.load(std::memory_order_relaxed);
+    s.bytesWritten = c.bytesWritten.load(std::memory_order_relaxed);
+    s.gaps = c.gaps.load(std::memory_order_relaxed);
+    s.parts = c.parts.load(std::memory_order_relaxed);
+    s.lastGapFrames = c.lastGapFrames.load(std::memory_order_relaxed);
+    std::memcpy(out, &s, std::min(size, sizeof s));
+    return true;
 }
 
 int Engine::togglePause() {

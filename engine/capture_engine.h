@@ -3,10 +3,13 @@
 // device of their choosing.
 //
 // Threading: every member is called from one thread (the caller's); the engine adds the
-// capture worker (and the device adds its own thread) while a capture runs.
+// capture worker and the reconnect thread (and the device adds its own) while a capture
+// runs. status() may be called from any thread.
 #pragma once
 
 #include "engine/engine_state.h"
+
+#include "kelvo/kelvo.h"
 
 #include <chrono>
 #include <cstdint>
@@ -35,6 +38,8 @@ public:
     bool running() const { return state_.running.load() != 0; }
     bool paused() const { return state_.paused.load() != 0; }
     std::uint32_t dataBytes() const { return state_.file.dataBytes(); }
+    // The first `size` bytes of the status; false for a null pointer or a size too small.
+    bool status(KelvoStatus* out, std::size_t size) const;
 
     // How long a stop waits for the device to return its buffers before it gives up on
     // them (a removed device, a driver that stopped delivering).
@@ -43,16 +48,32 @@ public:
     void setMaxDataBytes(std::uint64_t bytes) { maxDataBytes_ = bytes; }
     // The worker sleeps once for this long before its next buffer (tests only).
     void stallWorkerOnce(int milliseconds) { state_.stallMs.store(milliseconds); }
+    // The clock the timeline follows (tests only; the default is CLOCK_BOOTTIME).
+    void setClock(EngineClock clock) { clock_ = std::move(clock); }
+    // Lowers the most silence one gap may write (tests only).
+    void setMaxFillSeconds(double seconds) { maxFillSeconds_ = seconds; }
+
+    // How often a lost device is tried again.
+    static constexpr std::chrono::milliseconds kReconnectInterval{250};
 
 private:
     void releaseFailedStart(bool deviceOpen, bool queued);
+    void reconnectLoop();
+    void retireDevice();
+    bool installDevice(std::unique_ptr<CaptureDevice> device);
+    void endReconnect();
     void endWorker();
     bool waitForReturnedBuffers();
 
     EngineState state_;
     DeviceFactory makeDevice_;
-    std::chrono::milliseconds drainLimit_{3000};
+    // A buffer holds 50 ms; a stop waits at most that long for one, then takes what the
+    // device holds with reset.
+    std::chrono::milliseconds drainLimit_{50};
     std::uint64_t maxDataBytes_ = WavFile::kMaxDataBytes;
+    double maxFillSeconds_ = WavFile::kMaxFillSeconds;
+    EngineClock clock_;
+    std::thread reconnect_;
 };
 
 } // namespace kelvo::engine

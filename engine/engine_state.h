@@ -1,9 +1,12 @@
-// The engine's process-wide state, shared by the caller's thread and the capture worker.
+// The engine's process-wide state, shared by the caller's thread, the reconnect thread and
+// the capture worker.
 //
-// Ownership: the caller's thread (the exports) owns everything here and changes the
-// device, pool, file and worker only while no worker runs or after it has drained. The
-// worker writes the peaks, the returned-buffer count and the file; it reads the flags.
-// Flags and counters crossing threads are atomics; the file is handed over by the order
+// Ownership: the caller's thread (the exports) owns everything here and changes the pool,
+// file and worker only while no worker runs or after it has drained. The device is swapped
+// by the reconnect thread while a capture runs, always under deviceMutex, which the worker
+// also takes to hand a buffer back. The worker writes the peaks, the returned-buffer count,
+// the file, the timeline and the status counters; it reads the flags. Flags and counters
+// crossing threads are atomics; the file is handed over by the order
 // start -> worker -> (drain, close, join) -> stop.
 #pragma once
 
@@ -13,8 +16,11 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace kelvo::engine {
@@ -22,6 +28,31 @@ namespace kelvo::engine {
 struct PoolEntry {
     std::unique_ptr<std::uint8_t[]> memory;
     CaptureBuffer buffer;
+};
+
+// Nanoseconds on a steady clock; the engine's timeline follows it.
+using EngineClock = std::function<std::int64_t()>;
+
+// What KelvoGetStatus reports; written by the worker (and the state by the reconnect thread),
+// read from anywhere.
+struct StatusCounters {
+    std::atomic<int> deviceState{0};
+    std::atomic<int> lastWriteError{0};
+    std::atomic<std::uint64_t> framesCaptured{0};
+    std::atomic<std::uint64_t> framesFilled{0};
+    std::atomic<std::uint64_t> bytesWritten{0};
+    std::atomic<std::uint32_t> gaps{0};
+    std::atomic<std::uint32_t> parts{0};
+    std::atomic<std::uint64_t> lastGapFrames{0};
+};
+
+// The worker's own account of the recording's timeline, in frames since the start.
+struct Timeline {
+    std::uint64_t frames = 0;     // captured and filled, written or not (paused)
+    bool gapOpen = false;         // the device is away and silence is being filled
+    std::uint64_t gapFrames = 0;  // length of the open gap so far
+    std::uint64_t gapWritten = 0; // silence of the open gap that went into the file
+    bool nextPart = false;        // the gap outgrew the fill bound: new audio starts a new part
 };
 
 struct EngineState {
@@ -32,13 +63,27 @@ struct EngineState {
     std::atomic<std::uint16_t> peakLeft{0};
     std::atomic<std::uint16_t> peakRight{0};
     std::atomic<std::uint16_t> widthSelector{0};
+    StatusCounters status;
 
     CaptureFormat format{};
+    std::mutex deviceMutex;
     std::unique_ptr<CaptureDevice> device;
     std::array<PoolEntry, 2> pool{};
     WavFile file;
     NotificationQueue queue;
     std::thread worker;
+
+    // Set before the worker sees the capture's first notification.
+    EngineClock clock;
+    std::atomic<std::int64_t> startedAt{0};
+    std::uint64_t maxFillFrames = 0;
+    Timeline timeline; // the worker's alone
+
+    // The worker tells the reconnect thread that the device is lost.
+    std::mutex reconnectMutex;
+    std::condition_variable reconnectWake;
+    bool deviceLost = false;    // guarded by reconnectMutex
+    bool quitReconnect = false; // guarded by reconnectMutex
 
     // Test hook: the worker sleeps this long once before handling its next buffer.
     std::atomic<int> stallMs{0};

@@ -1,4 +1,4 @@
-// The six exports over the one process-wide engine. Nothing may throw across the C
+// The exports over the one process-wide engine. Nothing may throw across the C
 // boundary, so every entry point catches whatever the C++ beneath might raise.
 #include "kelvo/kelvo.h"
 
@@ -50,6 +50,10 @@ KELVO_EXPORT int KelvoPeakGetValueLeft(void) {
 
 KELVO_EXPORT int KelvoPeakGetValueRight(void) {
     return engine().peakRight();
+}
+
+KELVO_EXPORT int KelvoGetStatus(KelvoStatus* status, size_t size) {
+    return engine().status(status, size) ? KELVO_OK : KELVO_ERR_STATUS_ARGUMENT;
 }
 
 #if defined(KELVO_TEST_HOOKS)

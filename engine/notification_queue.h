@@ -13,7 +13,7 @@ namespace kelvo::engine {
 struct CaptureBuffer;
 
 struct Notification {
-    enum Kind : unsigned { Open = 958, Close = 959, Data = 960, Quit = 18 };
+    enum Kind : unsigned { Open = 958, Close = 959, Data = 960, Lost = 961, Quit = 18 };
     Kind kind = Quit;
     CaptureBuffer* buffer = nullptr;
 };
@@ -40,6 +40,17 @@ public:
         head_ = (head_ + 1) % items_.size();
         --count_;
         return n;
+    }
+
+    // As wait, but gives up after `timeout`; false then.
+    template <typename Duration> bool waitFor(Notification& out, Duration timeout) {
+        std::unique_lock lock(mutex_);
+        if (!ready_.wait_for(lock, timeout, [this] { return count_ > 0; }))
+            return false;
+        out = items_[head_];
+        head_ = (head_ + 1) % items_.size();
+        --count_;
+        return true;
     }
 
     void clear() {

@@ -1,6 +1,9 @@
 #include "engine/wav_file.h"
 
+#include "kelvo/kelvo.h"
+
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +37,15 @@ bool pwriteAll(int fd, const std::uint8_t* data, std::size_t bytes, off_t offset
     return true;
 }
 
+// Digital silence of each sample width: 0 for signed 16-bit, the midpoint for unsigned 8-bit.
+constexpr std::size_t kSilenceBytes = 16384;
+const std::array<std::uint8_t, kSilenceBytes> kZero{};
+const std::array<std::uint8_t, kSilenceBytes> kMidpoint = [] {
+    std::array<std::uint8_t, kSilenceBytes> a{};
+    a.fill(0x80);
+    return a;
+}();
+
 } // namespace
 
 WavFile::~WavFile() {
@@ -50,13 +62,16 @@ bool WavFile::create(const char* path, const CaptureFormat& format, std::uint64_
     maxDataBytes_ =
         std::max<std::uint64_t>(align, std::min(maxDataBytes, kMaxDataBytes) / align * align);
     part_ = 1;
+    lastError_ = 0;
     return openPart(basePath_);
 }
 
 bool WavFile::openPart(const char* path) {
     fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0)
+    if (fd_ < 0) {
+        lastError_ = errno;
         return false;
+    }
     dataBytes_ = 0;
     bytesSinceSizes_ = 0;
 
@@ -84,50 +99,81 @@ std::size_t WavFile::writeAll(const std::uint8_t* data, std::size_t bytes) {
         ssize_t n = ::write(fd_, data + done, bytes - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            lastError_ = n < 0 ? errno : EIO;
             break;
+        }
         done += static_cast<std::size_t>(n);
     }
     return done;
 }
 
-void WavFile::append(const std::uint8_t* data, std::size_t bytes) {
+bool WavFile::startNextPart() {
+    // The name is built in a fixed buffer, so this path allocates nothing either.
+    if (fd_ < 0 || finish() != 0)
+        return false;
+    ++part_;
+    const char* dot = std::strrchr(basePath_, '.');
+    const char* slash = std::strrchr(basePath_, '/');
+    int stem = (dot != nullptr && (slash == nullptr || dot > slash))
+                   ? static_cast<int>(dot - basePath_)
+                   : static_cast<int>(std::strlen(basePath_));
+    std::snprintf(partPath_, sizeof partPath_, "%.*s-%d%s", stem, basePath_, part_,
+                  basePath_ + stem);
+    return openPart(partPath_);
+}
+
+std::size_t WavFile::append(const std::uint8_t* data, std::size_t bytes) {
+    std::size_t total = 0;
     while (fd_ >= 0 && bytes > 0) {
-        if (dataBytes_ >= maxDataBytes_) {
-            // This file is full: complete it and carry on in the next part. The name is
-            // built in a fixed buffer, so this path allocates nothing either.
-            if (finish() != 0)
-                return;
-            ++part_;
-            const char* dot = std::strrchr(basePath_, '.');
-            const char* slash = std::strrchr(basePath_, '/');
-            int stem = (dot != nullptr && (slash == nullptr || dot > slash))
-                           ? static_cast<int>(dot - basePath_)
-                           : static_cast<int>(std::strlen(basePath_));
-            std::snprintf(partPath_, sizeof partPath_, "%.*s-%d%s", stem, basePath_, part_,
-                          basePath_ + stem);
-            if (!openPart(partPath_))
-                return;
-        }
+        if (dataBytes_ >= maxDataBytes_ && !startNextPart())
+            break;
         std::size_t chunk = std::min<std::uint64_t>(bytes, maxDataBytes_ - dataBytes_);
-        std::size_t written = writeAll(data, chunk);
-        if (written < chunk) {
-            // Keep the data frame-aligned: drop the partial frame that did reach the disk.
-            const std::size_t align = std::max<std::uint16_t>(format_.blockAlign, 1);
-            written -= written % align;
-            if (::ftruncate(fd_, static_cast<off_t>(44 + dataBytes_ + written)) == 0)
-                (void)::lseek(fd_, 0, SEEK_END);
-            dataBytes_ += static_cast<std::uint32_t>(written);
-            writeSizes();
-            return;
-        }
-        dataBytes_ += static_cast<std::uint32_t>(written);
-        bytesSinceSizes_ += static_cast<std::uint32_t>(written);
+        std::size_t written = appendPart(data, chunk);
+        total += written;
+        if (written < chunk)
+            break;
         data += written;
         bytes -= written;
-        if (bytesSinceSizes_ >= format_.avgBytesPerSec)
-            writeSizes();
     }
+    return total;
+}
+
+std::size_t WavFile::appendSilence(std::uint64_t frames) {
+    const auto& silence = format_.bitsPerSample == 8 ? kMidpoint : kZero;
+    const std::size_t align = std::max<std::uint16_t>(format_.blockAlign, 1);
+    const std::size_t step = kSilenceBytes / align * align;
+    std::uint64_t bytes = frames * align;
+    std::size_t total = 0;
+    while (bytes > 0) {
+        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, step));
+        const std::size_t written = append(silence.data(), chunk);
+        total += written;
+        if (written < chunk)
+            break;
+        bytes -= chunk;
+    }
+    return total;
+}
+
+// Writes within the current part; returns the bytes that reached it.
+std::size_t WavFile::appendPart(const std::uint8_t* data, std::size_t bytes) {
+    std::size_t written = writeAll(data, bytes);
+    if (written < bytes) {
+        // Keep the data frame-aligned: drop the partial frame that did reach the disk.
+        const std::size_t align = std::max<std::uint16_t>(format_.blockAlign, 1);
+        written -= written % align;
+        if (::ftruncate(fd_, static_cast<off_t>(44 + dataBytes_ + written)) == 0)
+            (void)::lseek(fd_, 0, SEEK_END);
+        dataBytes_ += static_cast<std::uint32_t>(written);
+        writeSizes();
+        return written;
+    }
+    dataBytes_ += static_cast<std::uint32_t>(written);
+    bytesSinceSizes_ += static_cast<std::uint32_t>(written);
+    if (bytesSinceSizes_ >= format_.avgBytesPerSec)
+        writeSizes();
+    return written;
 }
 
 void WavFile::writeSizes() {
@@ -148,21 +194,21 @@ int WavFile::finish() {
     std::uint8_t v[4];
     off_t length = ::lseek(fd, 0, SEEK_END);
     if (length < 8 || ::lseek(fd, 4, SEEK_SET) != 4) {
-        rc = -6;
+        rc = KELVO_ERR_FILE_SEEK;
     } else {
         put32(v, static_cast<std::uint32_t>(length - 8));
         if (::write(fd, v, 4) != 4) {
-            rc = -7;
+            rc = KELVO_ERR_FILE_WRITE;
         } else if (::lseek(fd, 40, SEEK_SET) != 40) {
-            rc = -6;
+            rc = KELVO_ERR_FILE_SEEK;
         } else {
             put32(v, dataBytes_);
             if (::write(fd, v, 4) != 4)
-                rc = -7;
+                rc = KELVO_ERR_FILE_WRITE;
         }
     }
     if (::close(fd) != 0 && rc == 0)
-        rc = -4;
+        rc = KELVO_ERR_FILE_CLOSE;
     return rc;
 }
 

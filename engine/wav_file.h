@@ -5,6 +5,11 @@
 // killed process leaves a valid file that lacks at most the last second. A recording that
 // would outgrow the 32-bit sizes continues in a new file beside the first (NAME-2.wav,
 // NAME-3.wav, ...), each one complete in itself.
+//
+// Time the capture device was away is written as digital silence, but at most
+// kMaxFillSeconds of it per gap: a longer gap (a machine that slept an hour) ends the file
+// after that much silence and the recording continues in the next part, so the break is
+// a file boundary rather than hundreds of megabytes of nothing.
 #pragma once
 
 #include "engine/capture_device.h"
@@ -19,6 +24,8 @@ class WavFile {
 public:
     // Largest data chunk one file may hold; whole frames, RIFF size still fits 32 bits.
     static constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFull - 36;
+    // Most silence one gap may write before the recording moves on to the next part.
+    static constexpr std::uint32_t kMaxFillSeconds = 60;
 
     WavFile() = default;
     WavFile(const WavFile&) = delete;
@@ -32,9 +39,14 @@ public:
 
     // Appends captured bytes. Only bytes that reached the file are counted; a short write
     // (a full disk) is cut back to whole frames so later audio stays frame-aligned.
-    void append(const std::uint8_t* data, std::size_t bytes);
+    // Returns the bytes written; a failed write leaves its errno in lastError().
+    std::size_t append(const std::uint8_t* data, std::size_t bytes);
+    // Appends `frames` frames of digital silence, in chunks from a static buffer.
+    std::size_t appendSilence(std::uint64_t frames);
+    // Completes this file and continues in the next part; false when that cannot be created.
+    bool startNextPart();
 
-    // Completes the sizes and closes: 0, or -6 (seek), -7 (size write), -4 (close).
+    // Completes the sizes and closes: 0, or KELVO_ERR_FILE_SEEK, _WRITE or _CLOSE.
     int finish();
 
     // Closes without the final sizes (they are already up to date to the last second).
@@ -43,11 +55,14 @@ public:
     std::uint32_t dataBytes() const { return dataBytes_; }
     // How many files this recording has used so far (1 unless it outgrew one file).
     int part() const { return part_; }
+    // errno of the last write that failed, 0 while every write succeeded.
+    int lastError() const { return lastError_; }
 
 private:
     bool openPart(const char* path);
     void writeSizes();
     std::size_t writeAll(const std::uint8_t* data, std::size_t bytes);
+    std::size_t appendPart(const std::uint8_t* data, std::size_t bytes);
 
     int fd_ = -1;
     CaptureFormat format_{};
@@ -55,6 +70,7 @@ private:
     std::uint32_t dataBytes_ = 0;
     std::uint32_t bytesSinceSizes_ = 0;
     int part_ = 1;
+    int lastError_ = 0;
     char basePath_[PATH_MAX] = {};
     char partPath_[PATH_MAX + 16] = {};
 };

@@ -2,6 +2,8 @@
 // exports, for headless use (cron, systemd timers) and for measuring the engine alone.
 #include "kelvo/kelvo.h"
 
+#include <alsa/asoundlib.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -22,32 +24,96 @@ void onSignal(int) {
     g_stop = true;
 }
 
-const char* describe(int code) {
-    switch (code) {
-    case KELVO_ERR_ALREADY_RUNNING:
-        return "a capture is already running";
-    case KELVO_ERR_WORKER:
-        return "the capture worker could not be started";
-    case KELVO_ERR_OPEN_DEVICE:
-        return "the capture device could not be opened (busy, missing, or the format is "
-               "not supported)";
-    case KELVO_ERR_PREPARE_BUFFER:
-        return "a capture buffer could not be prepared";
-    case KELVO_ERR_QUEUE_BUFFER:
-        return "a capture buffer could not be queued";
-    case KELVO_ERR_CREATE_FILE:
-        return "the output file could not be created";
-    default:
-        return "the engine failed";
-    }
-}
+// ALSA's plugins print every failed attempt to reach a sound server; while the engine
+// reconnects that would be four lines a second. The gaps are reported here instead.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 void usage(FILE* out) {
     std::fprintf(out, "usage: kelvo-rec [--rate HZ] [--channels 1|2] [--seconds N] FILE.wav\n"
                       "Records the default capture source until N seconds have passed or\n"
                       "Ctrl-C is pressed. --channels 1 records 8-bit mono, 2 (the default)\n"
-                      "16-bit stereo; the default rate is 44100 Hz.\n");
+                      "16-bit stereo; the default rate is 44100 Hz.\n"
+                      "If the capture device goes away (a sound server restart), the\n"
+                      "recording goes on: silence is written until it is back, and each gap\n"
+                      "is reported on standard error.\n"
+                      "Exit status: 0 recorded whole, gaps filled and reported; 1 the\n"
+                      "recording could not start or stop; 2 bad arguments; 3 the capture\n"
+                      "device was lost and never came back; 4 writing the file failed (disk\n"
+                      "full, file too large, I/O error).\n");
 }
+
+// m:ss.d (h:mm:ss.d from an hour on), the position in the recording.
+std::string position(std::uint64_t frames, unsigned long rate) {
+    const std::uint64_t tenths = frames * 10 / rate;
+    const std::uint64_t s = tenths / 10;
+    char text[48];
+    if (s >= 3600)
+        std::snprintf(
+            text, sizeof text, "%llu:%02llu:%02llu.%llu", static_cast<unsigned long long>(s / 3600),
+            static_cast<unsigned long long>(s / 60 % 60), static_cast<unsigned long long>(s % 60),
+            static_cast<unsigned long long>(tenths % 10));
+    else
+        std::snprintf(
+            text, sizeof text, "%llu:%02llu.%llu", static_cast<unsigned long long>(s / 60),
+            static_cast<unsigned long long>(s % 60), static_cast<unsigned long long>(tenths % 10));
+    return text;
+}
+
+// Reports each gap as it starts and ends, from what the engine counts.
+class GapReporter {
+public:
+    explicit GapReporter(unsigned long rate) : rate_(rate) {}
+
+    void update(const KelvoStatus& s, bool live) {
+        const std::uint64_t at = s.framesCaptured + s.framesFilled;
+        // After the stop the state is idle: a gap that ended just before it ended too.
+        const bool capturing =
+            s.deviceState == KELVO_DEVICE_CAPTURING || s.deviceState == KELVO_DEVICE_IDLE;
+        if (s.gaps != gaps_ && s.deviceState == KELVO_DEVICE_RECONNECTING && !open_) {
+            gapStart_ = at;
+            open_ = true;
+            say(live, "kelvo-rec: capture device lost at %s, reconnecting\n",
+                position(at, rate_).c_str());
+        } else if (open_ && capturing) {
+            open_ = false;
+            say(live, "kelvo-rec: capture device lost at %s, silence written until %s\n",
+                position(gapStart_, rate_).c_str(),
+                position(gapStart_ + s.lastGapFrames, rate_).c_str());
+        } else if (s.gaps != gaps_ && capturing) {
+            // A gap that opened and closed between two looks: a short loss, or the
+            // recording itself fell behind.
+            say(live,
+                "kelvo-rec: capture interrupted for %.1f s, silence written in its place "
+                "before %s\n",
+                static_cast<double>(s.lastGapFrames) / static_cast<double>(rate_),
+                position(at, rate_).c_str());
+        }
+        gaps_ = s.gaps;
+    }
+    // At the end: a gap still open means the device never came back.
+    bool finish(const KelvoStatus& s, bool live) {
+        if (s.deviceState != KELVO_DEVICE_LOST)
+            return true;
+        say(live,
+            "kelvo-rec: capture device lost at %s and not back when the recording ended; "
+            "silence written until %s\n",
+            position(open_ ? gapStart_ : s.framesCaptured, rate_).c_str(),
+            position(s.framesCaptured + s.framesFilled, rate_).c_str());
+        return false;
+    }
+
+private:
+    template <typename... A> static void say(bool live, const char* format, A... args) {
+        if (live)
+            std::fputc('\n', stderr); // off the meter line
+        std::fprintf(stderr, format, args...);
+    }
+
+    unsigned long rate_;
+    std::uint32_t gaps_ = 0;
+    bool open_ = false;
+    std::uint64_t gapStart_ = 0;
+};
 
 bool parseNumber(const char* text, unsigned long max, unsigned long& out) {
     char* end = nullptr;
@@ -118,13 +184,16 @@ int main(int argc, char** argv) {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // Past a file size limit a write should fail (EFBIG, reported) rather than kill us.
+    std::signal(SIGXFSZ, SIG_IGN);
 
+    snd_lib_error_set_handler(quietAlsa);
     KelvoInitialize();
     int rc =
         KelvoStartMonitorA(1, static_cast<uint32_t>(channels), static_cast<uint32_t>(rate), file);
     if (rc != 0) {
-        std::fprintf(stderr, "kelvo-rec: cannot record into %s: %s (code %d)\n", file, describe(rc),
-                     rc);
+        std::fprintf(stderr, "kelvo-rec: cannot record into %s: %s (code %d)\n", file,
+                     kelvo_strerror(rc), rc);
         return 1;
     }
 
@@ -133,7 +202,10 @@ int main(int argc, char** argv) {
     auto elapsed = [&] { return std::chrono::steady_clock::now() - began; };
     // Without a terminal there is nothing to draw: wake rarely. A signal cuts the sleep
     // short (nanosleep returns on EINTR), so Ctrl-C still stops at once.
-    const long stepMs = live ? 100 : 1000;
+    const long stepMs = live ? 100 : 200;
+    GapReporter gaps(rate);
+    KelvoStatus status{};
+    int writeError = 0;
     while (!g_stop && (seconds == 0 || elapsed() < std::chrono::seconds(seconds))) {
         auto left = std::chrono::seconds(seconds) - elapsed();
         long ms =
@@ -145,6 +217,19 @@ int main(int argc, char** argv) {
                       1, stepMs);
         timespec pause{ms / 1000, (ms % 1000) * 1'000'000};
         ::nanosleep(&pause, nullptr);
+        KelvoGetStatus(&status, sizeof status);
+        gaps.update(status, live);
+        if (status.lastWriteError != 0 && writeError == 0) {
+            writeError = status.lastWriteError;
+            if (live)
+                std::fputc('\n', stderr);
+            std::fprintf(stderr,
+                         "kelvo-rec: writing %s failed: %s; the file holds what was "
+                         "written before\n",
+                         file, std::strerror(writeError));
+            // Nothing more will fit; the file is completed now.
+            break;
+        }
         if (live) {
             long s = std::chrono::duration_cast<std::chrono::seconds>(elapsed()).count();
             std::fprintf(stderr, "\r%02ld:%02ld:%02ld  L %s  R %s", s / 3600, s / 60 % 60, s % 60,
@@ -156,14 +241,31 @@ int main(int argc, char** argv) {
         std::fputc('\n', stderr);
 
     rc = KelvoStopMonitor();
+    KelvoGetStatus(&status, sizeof status);
     if (rc != 0) {
         std::fprintf(stderr,
-                     "kelvo-rec: the recording in %s may be incomplete: stopping failed "
+                     "kelvo-rec: the recording in %s may be incomplete: stopping failed: %s "
                      "(code %d)\n",
-                     file, rc);
+                     file, kelvo_strerror(rc), rc);
         return 1;
     }
-    double secs = std::chrono::duration<double>(elapsed()).count();
-    std::fprintf(stderr, "kelvo-rec: recorded %.1f s into %s\n", secs, file);
-    return 0;
+    gaps.update(status, false);
+    const bool deviceBack = gaps.finish(status, false);
+    const double secs = static_cast<double>(status.bytesWritten) /
+                        (static_cast<double>(rate) * static_cast<double>(channels * channels));
+    const double filled = static_cast<double>(status.framesFilled) / static_cast<double>(rate);
+    std::fprintf(stderr, "kelvo-rec: recorded %.1f s into %s", secs, file);
+    if (status.parts > 1)
+        std::fprintf(stderr, " and %u more part%s", status.parts - 1, status.parts > 2 ? "s" : "");
+    if (status.gaps > 0)
+        std::fprintf(stderr, ", %.1f s of it silence filled in for %u gap%s", filled, status.gaps,
+                     status.gaps > 1 ? "s" : "");
+    std::fputc('\n', stderr);
+    if (status.lastWriteError != 0) {
+        if (writeError == 0)
+            std::fprintf(stderr, "kelvo-rec: writing %s failed: %s\n", file,
+                         std::strerror(status.lastWriteError));
+        return 4;
+    }
+    return deviceBack ? 0 : 3;
 }

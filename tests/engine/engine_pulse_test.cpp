@@ -1,6 +1,9 @@
-// The engine library, loaded by name as the recorder loads it, recording a tone played
-// into a sink of the private PulseAudio server and captured from that sink's monitor.
+// The engine library, loaded by name as the recorder loads it, and kelvo-rec, recording a
+// tone played into a sink of the private sound server (PulseAudio or PipeWire) and captured
+// from that sink's monitor; also across a crash of the server, and onto a full disk.
 #include "wav_reader.h"
+
+#include "kelvo/kelvo.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -20,6 +27,7 @@ namespace {
 
 constexpr double kToneHz = 440;
 constexpr double kToneAmplitude = 0.5; // of full scale
+const std::string kSoundServer = KELVO_SOURCE_DIR "/scripts/sound-server";
 
 struct Library {
     explicit Library(const char* path) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
@@ -33,8 +41,9 @@ struct Library {
     int (*stop)() = symbol<int()>("KelvoStopMonitor");
     int (*left)() = symbol<int()>("KelvoPeakGetValueLeft");
     int (*right)() = symbol<int()>("KelvoPeakGetValueRight");
+    int (*status)(KelvoStatus*, size_t) = symbol<int(KelvoStatus*, size_t)>("KelvoGetStatus");
     void (*stall)(int) = symbol<void(int)>("KelvoTestStallWorkerOnce");
-    bool complete() const { return initialize && start && stop && left && right; }
+    bool complete() const { return initialize && start && stop && left && right && status; }
 };
 
 double secondsSince(Clock::time_point t) {
@@ -43,14 +52,22 @@ double secondsSince(Clock::time_point t) {
 
 // Plays a tone into the sink "speakers" and records from its monitor for as long as it lives.
 struct Tone {
+    explicit Tone(double level = kToneAmplitude) : amplitude(level) {}
+    // Starts it again, as after a restart of the server.
+    int play() const {
+        return std::system(("pactl set-default-source speakers.monitor && pactl set-sink-volume "
+                            "speakers 100% && pactl set-source-volume speakers.monitor 100% && (" +
+                            player + " &)")
+                               .c_str());
+    }
+    const double amplitude;
     const std::string file = "/tmp/kelvo-tone-" + std::to_string(getpid()) + ".wav";
     const std::string player = "paplay -d speakers " + file;
-    const int rc = std::system(
-        ("pactl set-default-source speakers.monitor && pactl set-sink-volume speakers 100% && "
-         "pactl set-source-volume speakers.monitor 100% && sox -q -n -r 48000 -c 2 " +
-         file + " synth 30 sine " + std::to_string(kToneHz) + " vol " +
-         std::to_string(kToneAmplitude) + " && (" + player + " &)")
-            .c_str());
+    const int rc = std::system(("sox -q -n -r 48000 -c 2 " + file + " synth 30 sine " +
+                                std::to_string(kToneHz) + " vol " + std::to_string(amplitude))
+                                   .c_str()) == 0
+                       ? play()
+                       : 1;
     ~Tone() {
         std::system(("pkill -f '" + player + "'; pactl set-default-source microphone").c_str());
         std::remove(file.c_str());
@@ -60,12 +77,12 @@ struct Tone {
 // Records for `length` and checks the file, its duration against the wall clock, the
 // tone in it and the peaks read meanwhile.
 void record(Library& lib, unsigned channels, unsigned rate, std::chrono::milliseconds length,
-            int stallMs = 0) {
+            int stallMs = 0, double amplitude = kToneAmplitude) {
     const std::string path = "/tmp/kelvo-pulse-" + std::to_string(getpid()) + ".wav";
     int left = 0, right = 0;
     lib.initialize();
     auto began = Clock::now();
-    EXPECT_EQ(lib.start(1, channels, rate, path.c_str()), 0);
+    EXPECT_EQ(lib.start(1, channels, rate, path.c_str()), KELVO_OK);
     const double startSeconds = secondsSince(began);
     if (stallMs > 0) {
         std::this_thread::sleep_for(300ms);
@@ -73,17 +90,21 @@ void record(Library& lib, unsigned channels, unsigned rate, std::chrono::millise
     }
     while (Clock::now() - began < length) {
         std::this_thread::sleep_for(50ms);
+        // A monitor may deliver a few hundred milliseconds of silence first, and the
+        // server's resampler rings where the tone then sets in: the meters are read after.
+        if (Clock::now() - began < 600ms)
+            continue;
         left = std::max(left, lib.left());
         right = std::max(right, lib.right());
     }
     auto stopping = Clock::now();
-    EXPECT_EQ(lib.stop(), 0);
+    EXPECT_EQ(lib.stop(), KELVO_OK);
     const double stopSeconds = secondsSince(stopping), wallSeconds = secondsSince(began);
     // Generous bounds only; the figures themselves are printed for the record.
     EXPECT_TRUE(startSeconds < 1.0 && stopSeconds < 1.0);
     std::printf("start took %.1f ms, stop took %.1f ms\n", startSeconds * 1000, stopSeconds * 1000);
     // The meters read the tone's level, in 16-bit units.
-    const int expected = static_cast<int>(kToneAmplitude * 32767);
+    const int expected = static_cast<int>(amplitude * 32767);
     EXPECT_NEAR(left, expected, expected * 0.08);
     EXPECT_NEAR(right, expected, expected * 0.08);
 
@@ -92,19 +113,41 @@ void record(Library& lib, unsigned channels, unsigned rate, std::chrono::millise
     expectComplete(w, channels, rate);
     EXPECT_NEAR(static_cast<double>(w.dataSize()) / w.u32(28), wallSeconds, 0.150);
     ASSERT_GT(w.frames(), rate) << "less than a second of audio";
-    // The first channel, from 200 ms on: the tone may still be on its way before that.
+    // The first channel, from 50 ms after the tone sets in (and 200 ms at the earliest).
     auto sample = [&w](std::size_t i) {
         return w.blockAlign() == 1 ? (w.b[44 + i] - 128) / 128.0
                                    : static_cast<std::int16_t>(w.u16(44 + 4 * i)) / 32768.0;
     };
-    std::size_t from = rate / 5, crossings = 0;
+    std::size_t from = 0, crossings = 0, clipped = 0;
+    while (from < w.frames() && std::abs(sample(from)) < amplitude / 2)
+        ++from;
+    from = std::max<std::size_t>(from + rate / 20, rate / 5);
+    ASSERT_LT(from, w.frames() - rate / 2) << "the tone is missing";
+    // The frequency is measured over the tone alone: digital silence (filled in, or a
+    // server that had nothing to give for a block) has no crossings to count.
     double peak = 0;
+    std::size_t silent = 0, zeros = 0;
     for (std::size_t i = from + 1; i < w.frames(); ++i) {
         peak = std::max(peak, std::abs(sample(i)));
         crossings += (sample(i - 1) < 0) != (sample(i) < 0);
+        clipped += sample(i) <= -1.0 || sample(i) >= 127 / 128.0;
+        zeros = sample(i) == 0 ? zeros + 1 : 0;
+        silent += zeros == 64 ? 64 : zeros > 64;
     }
-    EXPECT_NEAR(peak, kToneAmplitude, 0.05);
-    const double seconds = static_cast<double>(w.frames() - from) / rate;
+    EXPECT_NEAR(peak, amplitude, 0.05);
+    EXPECT_EQ(clipped, 0u);
+    // A stall longer than the device's 3 s ring is a gap, filled; anything else is none.
+    KelvoStatus st{};
+    ASSERT_EQ(lib.status(&st, sizeof st), KELVO_OK);
+    EXPECT_EQ(st.deviceState, KELVO_DEVICE_IDLE);
+    EXPECT_EQ(st.bytesWritten, w.dataSize());
+    EXPECT_EQ(st.framesCaptured + st.framesFilled, w.frames());
+    EXPECT_EQ(st.gaps, stallMs > 3000 ? 1u : 0u);
+    if (stallMs > 3000) {
+        EXPECT_NEAR(static_cast<double>(st.framesFilled) / rate, stallMs / 1000.0 - 3.0, 0.3);
+    }
+    EXPECT_LE(st.framesFilled, silent);
+    const double seconds = static_cast<double>(w.frames() - from - silent) / rate;
     EXPECT_NEAR(crossings / 2.0 / seconds, kToneHz, kToneHz * 0.03);
 }
 
@@ -125,4 +168,138 @@ TEST(EnginePulse, RecordsTheToneInEveryFormatForTheWallClocksDurationEvenPastASt
     }
     SCOPED_TRACE("a worker stall of 1.5 s, in the test build of the library");
     record(hooks, 2, 44100, 3000ms, 1500);
+    SCOPED_TRACE("a stall of 4.5 s, longer than the device's ring");
+    record(hooks, 2, 44100, 6000ms, 4500);
+}
+
+// A server asked for one channel may sum both (PipeWire does, +3 dB); mono is mixed down
+// by the engine instead, so a loud tone keeps its level and never clips.
+TEST(EnginePulse, MonoKeepsTheLevelOfALoudTone) {
+    Tone tone(0.9);
+    ASSERT_EQ(tone.rc, 0) << "no sound server reachable";
+    std::this_thread::sleep_for(2200ms);
+    Library lib(KELVO_LIBRARY);
+    ASSERT_TRUE(lib.complete()) << dlerror();
+    for (unsigned rate : {44100u, 22050u}) {
+        SCOPED_TRACE(rate);
+        record(lib, 1, rate, 1500ms, 0, 0.9);
+    }
+}
+
+namespace {
+
+struct RecRun {
+    int status = -1;
+    std::string err;
+};
+
+// Runs kelvo-rec with `args` under `sh -c` (for ulimit), its standard error kept; `during`
+// runs meanwhile, from the moment it was started.
+template <typename F>
+RecRun kelvoRec(const std::string& shellPrefix, const std::string& args, F&& during) {
+    const std::string errFile = "/tmp/kelvo-rec-err-" + std::to_string(getpid());
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 2);
+        ::setenv("PULSE_SOURCE", "speakers.monitor", 1); // also once the server is back
+        const std::string cmd = shellPrefix + "exec " KELVO_REC " " + args;
+        ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    during();
+    RecRun r;
+    ::waitpid(pid, &r.status, 0);
+    std::ifstream in(errFile);
+    r.err.assign(std::istreambuf_iterator<char>(in), {});
+    std::remove(errFile.c_str());
+    return r;
+}
+
+// The running server's new exports after a revive (its process id changes).
+void applyExports(const std::string& text) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("export ", 0) != 0 || line.find('=') == std::string::npos)
+            continue;
+        const std::size_t eq = line.find('=');
+        ::setenv(line.substr(7, eq - 7).c_str(), line.substr(eq + 1).c_str(), 1);
+    }
+}
+
+std::string output(const std::string& cmd) {
+    std::string text;
+    if (FILE* p = ::popen(cmd.c_str(), "r")) {
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, p))
+            text += buf;
+        ::pclose(p);
+    }
+    return text;
+}
+
+} // namespace
+
+// The server is killed 3 s into a 12 s recording and started again 1.5 s later: the file
+// keeps all 12 s, the tone is back in it, and kelvo-rec says what happened but succeeds.
+TEST(EnginePulse, ARecordingOutlivesAServerCrash) {
+    ASSERT_NE(std::getenv("KELVO_PULSE_DIR"), nullptr) << "needs scripts/sound-server";
+    auto tone = std::make_unique<Tone>();
+    ASSERT_EQ(tone->rc, 0) << "no sound server reachable";
+    std::this_thread::sleep_for(2200ms);
+    const std::string path = "/tmp/kelvo-crash-" + std::to_string(getpid()) + ".wav";
+    double revivedAt = 0;
+    RecRun r = kelvoRec("", "--seconds 12 " + path, [&] {
+        const auto began = Clock::now();
+        std::this_thread::sleep_until(began + 3s);
+        EXPECT_EQ(std::system((kSoundServer + " kill").c_str()), 0);
+        std::this_thread::sleep_until(began + 4500ms);
+        applyExports(output(kSoundServer + " revive"));
+        revivedAt = secondsSince(began);
+        EXPECT_EQ(tone->play(), 0);
+    });
+    tone.reset();
+    std::printf("%s", r.err.c_str());
+    EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.status;
+    EXPECT_NE(r.err.find("capture device lost at 0:0"), std::string::npos);
+    const std::size_t until = r.err.find("silence written until 0:");
+    ASSERT_NE(until, std::string::npos);
+    const std::string stamp = r.err.substr(until + 22); // m:ss.d
+    const double back = std::stoi(stamp) * 60 + std::stod(stamp.substr(stamp.find(':') + 1));
+    std::printf("server back at %.2f s, audio again from %.2f s: %.0f ms\n", revivedAt, back,
+                (back - revivedAt) * 1000);
+
+    Wav w = readWav(path);
+    std::remove(path.c_str());
+    expectComplete(w, 2, 44100);
+    EXPECT_NEAR(w.frames() / 44100.0, 12.0, 0.3);
+    double peak = 0;
+    std::size_t crossings = 0;
+    const std::size_t from = w.frames() - 4 * 44100;
+    auto sample = [&w](std::size_t i) { return static_cast<std::int16_t>(w.u16(44 + 4 * i)); };
+    for (std::size_t i = from + 1; i < w.frames(); ++i) {
+        peak = std::max(peak, std::abs(sample(i)) / 32768.0);
+        crossings += (sample(i - 1) < 0) != (sample(i) < 0);
+    }
+    EXPECT_NEAR(peak, kToneAmplitude, 0.05) << "the tone is in the last 4 s";
+    EXPECT_NEAR(crossings / 2.0 / 4, kToneHz, kToneHz * 0.05);
+}
+
+// A file size limit stands in for a full disk: kelvo-rec stops, names the error, exits 4,
+// and leaves a valid file.
+TEST(EnginePulse, KelvoRecReportsAFullDiskAndLeavesAValidFile) {
+    Tone tone;
+    ASSERT_EQ(tone.rc, 0) << "no sound server reachable";
+    const std::string path = "/tmp/kelvo-full-" + std::to_string(getpid()) + ".wav";
+    // 200 blocks of 512 bytes: about 0.6 s of 44.1 kHz stereo.
+    RecRun r = kelvoRec("ulimit -f 200; ", "--seconds 5 " + path, [] {});
+    std::printf("%s", r.err.c_str());
+    EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 4) << r.status;
+    EXPECT_NE(r.err.find("File too large"), std::string::npos);
+    Wav w = readWav(path);
+    std::remove(path.c_str());
+    expectComplete(w, 2, 44100);
+    EXPECT_GT(w.frames(), 44100u / 2);
+    EXPECT_NE(r.err.find("recorded " + std::to_string(w.frames() / 44100) + "."), std::string::npos)
+        << "the length reported is the file's";
 }

@@ -1,5 +1,6 @@
 // The engine against the test device: starting, stopping, the files it leaves, its peaks.
 #include "engine/capture_engine.h"
+#include "engine/capture_ring.h"
 #include "engine/peak_meter.h"
 #include "fake_capture_device.h"
 #include "wav_reader.h"
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -20,6 +22,7 @@ namespace fs = std::filesystem;
 using namespace kelvo::engine;
 using namespace kelvo::engine::testing;
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 class EngineTest : public ::testing::Test {
 protected:
@@ -63,10 +66,29 @@ protected:
             std::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
             rlimit limit{fileLimit, fileLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
-            ::_exit(record(length, 2, 8000, name) == 0 ? 0 : 1);
+            // The write failure shows in the status; the capture itself goes on to the stop.
+            const int rc = record(length, 2, 8000, name);
+            const KelvoStatus st = status();
+            const bool errorShown =
+                fileLimit == RLIM_INFINITY ? st.lastWriteError == 0 : st.lastWriteError == EFBIG;
+            ::_exit(rc == 0 && errorShown && st.bytesWritten == engine.dataBytes() ? 0 : 1);
         }
         return pid;
     }
+
+    KelvoStatus status() const {
+        KelvoStatus s{};
+        EXPECT_TRUE(engine.status(&s, sizeof s));
+        return s;
+    }
+    // Polls the status until the device reaches `state`; false after `limit`.
+    bool waitForState(int state, std::chrono::milliseconds limit = 3s) const {
+        for (auto end = Clock::now() + limit; Clock::now() < end; std::this_thread::sleep_for(5ms))
+            if (status().deviceState == state)
+                return true;
+        return false;
+    }
+    static double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
     fs::path dir = fs::temp_directory_path() / ("kelvo-engine-" + std::to_string(::getpid()));
     std::shared_ptr<FakeDeviceControl> control = std::make_shared<FakeDeviceControl>();
@@ -76,14 +98,14 @@ protected:
 };
 
 TEST_F(EngineTest, IdleCallsTouchNothingAndAStartWhileRunningLeavesTheCaptureAlone) {
-    EXPECT_EQ(engine.stop(), 0);
+    EXPECT_EQ(engine.stop(), KELVO_OK);
     EXPECT_EQ(engine.togglePause(), 0);
     EXPECT_TRUE(engine.paused());
-    ASSERT_EQ(start(), 0);
+    ASSERT_EQ(start(), KELVO_OK);
     EXPECT_FALSE(engine.paused()) << "a recording starts unpaused";
-    EXPECT_EQ(engine.start(1, 1, 44100, file("other.wav").c_str()), -999);
+    EXPECT_EQ(engine.start(1, 1, 44100, file("other.wav").c_str()), KELVO_ERR_ALREADY_RUNNING);
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(engine.stop(), 0);
+    EXPECT_EQ(engine.stop(), KELVO_OK);
     EXPECT_FALSE(fs::exists(file("other.wav")));
     EXPECT_EQ(control->opens, 1);
     Wav w = readWav(file());
@@ -95,12 +117,12 @@ TEST_F(EngineTest, IdleCallsTouchNothingAndAStartWhileRunningLeavesTheCaptureAlo
 TEST_F(EngineTest, CaptureWithoutFileWritesNothingButMovesThePeaks) {
     control->stopAfter = 1; // one buffer: frames 0..399
     engine.setDrainLimit(100ms);
-    ASSERT_EQ(engine.start(0, 2, 8000, ""), 0);
+    ASSERT_EQ(engine.start(0, 2, 8000, ""), KELVO_OK);
     for (int i = 0; i < 200 && (engine.peakLeft() == 0 || engine.peakRight() == 0); ++i)
         std::this_thread::sleep_for(5ms);
     EXPECT_EQ(engine.peakLeft(), 399);
     EXPECT_EQ(engine.peakRight(), 399);
-    EXPECT_EQ(engine.stop(), 0);
+    EXPECT_EQ(engine.stop(), KELVO_OK);
     EXPECT_TRUE(fs::is_empty(dir));
     engine.initialize();
     EXPECT_EQ(engine.peakLeft(), 0);
@@ -110,48 +132,48 @@ TEST_F(EngineTest, BuffersHoldFiftyMillisecondsAndAStopReturnsWhenTheDeviceKeeps
     std::ofstream(file()) << std::string(100000, 'x');
     control->stopAfter = 3;
     engine.setDrainLimit(300ms);
-    ASSERT_EQ(record(400ms, 1, 44100), 0);
+    ASSERT_EQ(record(400ms, 1, 44100), KELVO_OK);
     Wav w = take(); // the old file emptied, and no pad byte after the odd data size
     EXPECT_EQ(w.dataSize(), 3u * 2205);
     EXPECT_EQ(firstBreak(w), w.frames());
     control->delivered = 0;
     auto began = std::chrono::steady_clock::now();
-    EXPECT_EQ(record(400ms), 0);
+    EXPECT_EQ(record(400ms), KELVO_OK);
     EXPECT_LT(std::chrono::steady_clock::now() - began, 5s);
     EXPECT_EQ(take().dataSize(), 3u * 1600);
 }
 
 TEST_F(EngineTest, EveryFailingStartStepHasItsCodeAndLeavesTheDeviceFree) {
-    for (auto [step, path, code] : {std::tuple{Step::Open, "take.wav", -3},
-                                    {Step::Prepare, "take.wav", -4},
-                                    {Step::Queue, "take.wav", -5},
-                                    {Step::None, "missing/take.wav", -99},
-                                    {Step::Start, "refused.wav", -6}}) {
+    for (auto [step, path, code] : {std::tuple{Step::Open, "take.wav", KELVO_ERR_OPEN_DEVICE},
+                                    {Step::Prepare, "take.wav", KELVO_ERR_PREPARE_BUFFER},
+                                    {Step::Queue, "take.wav", KELVO_ERR_QUEUE_BUFFER},
+                                    {Step::None, "missing/take.wav", KELVO_ERR_CREATE_FILE},
+                                    {Step::Start, "refused.wav", KELVO_ERR_START_CAPTURE}}) {
         control->failing = step;
         EXPECT_EQ(start(2, 8000, path), code);
         EXPECT_FALSE(engine.running());
         control->failing = Step::None;
-        EXPECT_EQ(record(60ms), 0) << code;
+        EXPECT_EQ(record(60ms), KELVO_OK) << code;
         take();
     }
     EXPECT_EQ(take("refused.wav").dataSize(), 0u);
 }
 
 TEST_F(EngineTest, PauseLeavesOutWholeBuffersAndKeepsSizesTrue) {
-    ASSERT_EQ(start(), 0);
+    ASSERT_EQ(start(), KELVO_OK);
     engine.togglePause();
     std::this_thread::sleep_for(200ms);
-    ASSERT_EQ(engine.stop(), 0);
+    ASSERT_EQ(engine.stop(), KELVO_OK);
     Wav w = take();
     EXPECT_EQ(w.fileSize, 44u) << "paused from start to stop leaves only the header";
     EXPECT_EQ(w.riffSize(), 36u);
 
-    ASSERT_EQ(start(), 0);
+    ASSERT_EQ(start(), KELVO_OK);
     for (int i = 0; i < 3; ++i) { // paused, resumed, paused again
         std::this_thread::sleep_for(150ms);
         engine.togglePause();
     }
-    ASSERT_EQ(engine.stop(), 0);
+    ASSERT_EQ(engine.stop(), KELVO_OK);
     w = take();
     EXPECT_EQ(w.dataSize() % 1600, 0u);
     std::size_t gap = firstBreak(w);
@@ -161,31 +183,35 @@ TEST_F(EngineTest, PauseLeavesOutWholeBuffersAndKeepsSizesTrue) {
 
 TEST_F(EngineTest, NeitherAWorkerStallNorEmptyBuffersLoseFrames) {
     control->emptyEvery = 2; // still handed back, or the pool dries up
-    ASSERT_EQ(start(), 0);
+    ASSERT_EQ(start(), KELVO_OK);
     std::this_thread::sleep_for(120ms);
     engine.stallWorkerOnce(1500);
     std::this_thread::sleep_for(2000ms);
-    ASSERT_EQ(engine.stop(), 0);
+    ASSERT_EQ(engine.stop(), KELVO_OK);
     Wav w = take();
     EXPECT_GT(control->delivered, 8);
     EXPECT_EQ(firstBreak(w), w.frames());
 }
 
 TEST_F(EngineTest, BufferReleaseErrorsMapToStopCodesYetReleaseEverything) {
-    for (auto [error, code] : {std::pair{5, -50}, {6, -51}, {7, -52}, {33, -53}, {1, -666}}) {
+    for (auto [error, code] : {std::pair{5, KELVO_ERR_RELEASE_INVALID_HANDLE},
+                               {6, KELVO_ERR_RELEASE_NO_DRIVER},
+                               {7, KELVO_ERR_RELEASE_NO_MEMORY},
+                               {33, KELVO_ERR_RELEASE_STILL_QUEUED},
+                               {1, KELVO_ERR_RELEASE_OTHER}}) {
         control->unprepareError = error;
         EXPECT_EQ(record(30ms), code);
         take();
     }
     control->unprepareError = 0;
-    EXPECT_EQ(record(30ms), 0);
+    EXPECT_EQ(record(30ms), KELVO_OK);
 }
 
 TEST_F(EngineTest, ARecordingTooLargeForOneFileContinuesInTheNext) {
     control->stopAfter = 20; // 20 buffers of 1600 bytes
     engine.setDrainLimit(100ms);
     engine.setMaxDataBytes(10000);
-    ASSERT_EQ(record(1500ms, 2, 8000, "show.wav"), 0);
+    ASSERT_EQ(record(1500ms, 2, 8000, "show.wav"), KELVO_OK);
     std::uint64_t frame = 0;
     for (const char* name : {"show.wav", "show-2.wav", "show-3.wav", "show-4.wav"}) {
         Wav w = take(name);
@@ -200,6 +226,7 @@ TEST_F(EngineTest, ARecordingTooLargeForOneFileContinuesInTheNext) {
 
 TEST_F(EngineTest, AKilledProcessOrAFullDiskLeavesAValidFrameAlignedFile) {
     // Room for the header and a bit more than two buffers, ending mid-frame.
+    // The child exits 0 only when its status names EFBIG and counts what reached the file.
     pid_t full = recordInChild("full.wav", 600ms, 3287), killed = recordInChild("killed.wav", 10s);
     ASSERT_TRUE(full > 0 && killed > 0);
     int status = 0;
@@ -219,6 +246,246 @@ TEST_F(EngineTest, AKilledProcessOrAFullDiskLeavesAValidFrameAlignedFile) {
     EXPECT_EQ(w.dataSize() % 4, 0u);
     EXPECT_GE(w.dataSize() / 32000.0, 3.0 - 1.6) << "more than about a second is missing";
     EXPECT_EQ(std::system(("sox '" + file("killed.wav") + "' -n stat 2>/dev/null").c_str()), 0);
+}
+
+// The device fails after half a second, two reopenings fail and the third succeeds: the
+// file keeps the wall clock's length, the audio after the gap sits where its time was,
+// and the status tells it all.
+TEST_F(EngineTest, ALostDeviceIsReopenedAndTheTimeAwayFilledWithSilence) {
+    control->lostAfter = 10;
+    const auto began = Clock::now();
+    ASSERT_EQ(start(), KELVO_OK);
+    control->failOpens = 2;
+    ASSERT_TRUE(waitForState(KELVO_DEVICE_RECONNECTING));
+    const auto lost = Clock::now();
+    KelvoStatus during = status();
+    EXPECT_EQ(during.gaps, 1u);
+    ASSERT_TRUE(waitForState(KELVO_DEVICE_CAPTURING));
+    const double away = seconds(Clock::now() - lost);
+    std::this_thread::sleep_for(500ms);
+    const auto stopping = Clock::now();
+    ASSERT_EQ(engine.stop(), KELVO_OK);
+    EXPECT_LT(seconds(Clock::now() - stopping), 0.150);
+    const double wall = seconds(Clock::now() - began);
+
+    EXPECT_EQ(control->openAttempts, 4);
+    const KelvoStatus st = status();
+    EXPECT_EQ(st.deviceState, KELVO_DEVICE_IDLE);
+    EXPECT_EQ(st.gaps, 1u);
+    EXPECT_EQ(st.framesFilled, st.lastGapFrames);
+    // Two failed tries a reconnect interval apart, then the first buffer of the third.
+    EXPECT_NEAR(st.lastGapFrames / 8000.0, away, 0.150);
+    EXPECT_GT(st.lastGapFrames / 8000.0, 2 * seconds(Engine::kReconnectInterval) - 0.05);
+    EXPECT_EQ(st.lastWriteError, 0);
+    EXPECT_EQ(st.parts, 1u);
+
+    Wav w = take();
+    EXPECT_EQ(st.bytesWritten, w.dataSize());
+    EXPECT_EQ(st.framesCaptured + st.framesFilled, w.frames());
+    EXPECT_NEAR(w.frames() / 8000.0, wall, 0.150);
+    const std::size_t gap = firstBreak(w);
+    EXPECT_EQ(gap, 10u * 400) << "everything before the failure is kept, in order";
+    const std::size_t back = gap + st.framesFilled;
+    ASSERT_LT(back, w.frames());
+    for (std::size_t i = gap; i < back; ++i)
+        ASSERT_EQ(w.u32(44 + 4 * i), 0u) << "silence, frame " << i;
+    // The reopened device's first frame is where its moment in time belongs.
+    const auto counter = static_cast<std::int16_t>(w.u16(44 + 4 * back) - back);
+    EXPECT_LT(std::abs(counter), 0.150 * 8000);
+    std::size_t i = back + 1;
+    while (i < w.frames() && w.u16(44 + 4 * i) == ((w.u16(44 + 4 * (i - 1)) + 1) & 0xFFFF))
+        ++i;
+    EXPECT_EQ(i, w.frames()) << "the reopened device's frames follow each other";
+}
+
+// Stopped while the device is away, at once or after retrying a while: the stop does not
+// wait for it, the file still spans the wall clock, and the status says the device is lost.
+TEST_F(EngineTest, ADeviceThatNeverComesBackIsNotWaitedFor) {
+    for (auto away : {0ms, 700ms}) {
+        SCOPED_TRACE(away.count());
+        control->lostAfter = control->delivered + 4;
+        control->failOpens = 0;
+        const auto began = Clock::now();
+        ASSERT_EQ(start(1, 11025), KELVO_OK);
+        control->failOpens = 1000;
+        ASSERT_TRUE(waitForState(KELVO_DEVICE_RECONNECTING));
+        std::this_thread::sleep_for(away);
+        const auto stopping = Clock::now();
+        EXPECT_EQ(engine.stop(), KELVO_OK);
+        EXPECT_LT(seconds(Clock::now() - stopping), 0.150);
+        const double wall = seconds(Clock::now() - began);
+        const KelvoStatus st = status();
+        EXPECT_EQ(st.deviceState, KELVO_DEVICE_LOST);
+        EXPECT_EQ(st.gaps, 1u);
+        EXPECT_EQ(st.framesCaptured, 4u * 551);
+        Wav w = take();
+        EXPECT_NEAR(w.frames() / 11025.0, wall, 0.150);
+        EXPECT_EQ(st.framesCaptured + st.framesFilled, w.frames());
+        EXPECT_EQ(w.b.back(), 0x80) << "8-bit silence is the midpoint";
+    }
+    control->failOpens = 0;
+    EXPECT_EQ(record(200ms), KELVO_OK) << "the next capture starts afresh";
+    EXPECT_EQ(status().deviceState, KELVO_DEVICE_IDLE);
+    EXPECT_EQ(status().gaps, 0u);
+}
+
+// A worker that stalls longer than the device's ring holds: the frames that did not fit
+// are counted and replaced by as much silence, so every later frame keeps its place.
+TEST_F(EngineTest, AStallLongerThanTheRingIsFilledAndEveryLaterFrameKeepsItsPlace) {
+    control->ringMillis = 400;
+    const auto began = Clock::now();
+    ASSERT_EQ(start(), KELVO_OK);
+    std::this_thread::sleep_for(120ms);
+    engine.stallWorkerOnce(1500);
+    std::this_thread::sleep_for(2300ms);
+    ASSERT_EQ(engine.stop(), KELVO_OK);
+    const double wall = seconds(Clock::now() - began);
+    const KelvoStatus st = status();
+    EXPECT_EQ(st.gaps, 1u);
+    EXPECT_EQ(st.deviceState, KELVO_DEVICE_IDLE);
+    EXPECT_NEAR(st.framesFilled / 8000.0, 1.5 - 0.4 - 0.1, 0.15);
+    Wav w = take();
+    EXPECT_NEAR(w.frames() / 8000.0, wall, 0.150);
+    EXPECT_EQ(st.framesCaptured + st.framesFilled, w.frames());
+    const std::size_t gap = firstBreak(w), back = gap + st.framesFilled;
+    ASSERT_LT(back, w.frames());
+    for (std::size_t i = gap; i < back; ++i)
+        ASSERT_EQ(w.u32(44 + 4 * i), 0u) << "silence, frame " << i;
+    Wav rest = w;
+    std::size_t i = back;
+    while (i < w.frames() && w.u16(44 + 4 * i) == (i & 0xFFFF))
+        ++i;
+    EXPECT_EQ(i, w.frames()) << "frame " << i << " is out of place";
+}
+
+// The machine slept ten minutes, with the device failing on waking or simply delivering
+// on as if nothing happened: no more silence than the bound is written, and the recording
+// goes on in the next part.
+TEST_F(EngineTest, AGapLongerThanTheFillBoundEndsThePartInsteadOfFillingItAll) {
+    for (bool deviceFails : {true, false}) {
+        SCOPED_TRACE(deviceFails ? "the device fails" : "the device delivers on");
+        auto offset = std::make_shared<std::atomic<std::int64_t>>(0);
+        engine.setClock([offset] { return steadyNs() + offset->load(); });
+        engine.setMaxFillSeconds(0.5);
+        control->lostAfter = deviceFails ? control->delivered + 4 : -1;
+        control->failOpens = 0;
+        ASSERT_EQ(start(2, 8000, "show.wav"), KELVO_OK);
+        if (deviceFails) {
+            control->failOpens = 3;
+            ASSERT_TRUE(waitForState(KELVO_DEVICE_RECONNECTING));
+        } else {
+            std::this_thread::sleep_for(220ms);
+        }
+        *offset = std::chrono::nanoseconds(600s).count();
+        std::this_thread::sleep_for(deviceFails ? 0ms : 100ms);
+        ASSERT_TRUE(waitForState(KELVO_DEVICE_CAPTURING));
+        std::this_thread::sleep_for(300ms);
+        ASSERT_EQ(engine.stop(), KELVO_OK);
+
+        const KelvoStatus st = status();
+        EXPECT_EQ(st.parts, 2u);
+        EXPECT_EQ(st.gaps, 1u);
+        EXPECT_EQ(st.framesFilled, 4000u);
+        EXPECT_GE(st.lastGapFrames, 600u * 8000 - 8000);
+        Wav first = take("show.wav"), second = take("show-2.wav");
+        const std::size_t before = first.frames() - 4000;
+        EXPECT_EQ(firstBreak(first, first.u16(44)), before);
+        EXPECT_EQ(before % 400, 0u);
+        EXPECT_GT(second.frames(), 0u);
+        EXPECT_NE(second.u32(44), 0u) << "the next part starts with the audio, not silence";
+        if (deviceFails)
+            EXPECT_EQ(before, 4u * 400);
+        else
+            EXPECT_EQ(second.u16(44), (first.u16(44) + before) & 0xFFFF) << "no audio is lost";
+        EXPECT_EQ(st.bytesWritten, first.dataSize() + second.dataSize());
+    }
+}
+
+TEST_F(EngineTest, TheStatusIsVersionedBySizeAndEveryCodeHasAName) {
+    KelvoStatus st{};
+    EXPECT_FALSE(engine.status(nullptr, sizeof st));
+    EXPECT_FALSE(engine.status(&st, 7));
+    ASSERT_EQ(record(300ms), KELVO_OK);
+    // An older caller knowing only the first two fields gets those and nothing beyond.
+    KelvoStatus small;
+    std::memset(&small, 0xAB, sizeof small);
+    EXPECT_TRUE(engine.status(&small, 8));
+    EXPECT_EQ(small.deviceState, KELVO_DEVICE_IDLE);
+    EXPECT_EQ(small.lastWriteError, 0);
+    EXPECT_EQ(small.framesCaptured, 0xABABABABABABABABull);
+    st = status();
+    EXPECT_GT(st.framesCaptured, 0u);
+    EXPECT_EQ(st.bytesWritten, take().dataSize());
+
+    std::set<std::string> names;
+    for (int code :
+         {KELVO_OK, KELVO_ERR_ALREADY_RUNNING, KELVO_ERR_WORKER, KELVO_ERR_OPEN_DEVICE,
+          KELVO_ERR_PREPARE_BUFFER, KELVO_ERR_QUEUE_BUFFER, KELVO_ERR_CREATE_FILE,
+          KELVO_ERR_START_CAPTURE, KELVO_ERR_RESET_DEVICE, KELVO_ERR_RELEASE_INVALID_HANDLE,
+          KELVO_ERR_RELEASE_NO_DRIVER, KELVO_ERR_RELEASE_NO_MEMORY, KELVO_ERR_RELEASE_STILL_QUEUED,
+          KELVO_ERR_RELEASE_OTHER, KELVO_ERR_CLOSE_DEVICE, KELVO_ERR_FILE_WRITE,
+          KELVO_ERR_STATUS_ARGUMENT})
+        EXPECT_TRUE(names.insert(kelvo_strerror(code)).second) << code;
+    EXPECT_EQ(names.count(kelvo_strerror(12345)), 0u);
+    EXPECT_STREQ(kelvo_strerror(KELVO_ERR_FILE_SEEK), kelvo_strerror(KELVO_ERR_START_CAPTURE));
+}
+
+// Two 8-bit channels mixed to their mean: equal channels keep their level, opposite ones
+// cancel, and nothing overflows at full scale.
+TEST(CaptureRing, MixesTwoChannelsDownToTheirMean) {
+    const std::uint8_t stereo[] = {128, 128, 243, 243, 13, 13, 255, 255, 0, 0, 255, 0, 200, 100};
+    const std::uint8_t mono[] = {128, 243, 13, 255, 0, 127, 150};
+    std::uint8_t out[7] = {};
+    downmixU8(stereo, out, 7);
+    EXPECT_EQ(std::memcmp(out, mono, 7), 0);
+
+    CaptureRing ring; // across the ring's end
+    ring.allocate(4, 2);
+    std::size_t room = 0;
+    std::memcpy(ring.writable(room), stereo, 6);
+    ring.commit(3);
+    std::uint8_t two[2];
+    EXPECT_EQ(ring.take(two, 2, true), 2u);
+    std::memcpy(ring.writable(room), stereo + 6, 2);
+    ring.commit(1);
+    std::memcpy(ring.writable(room), stereo + 8, 4);
+    ring.commit(2);
+    std::uint8_t rest[4] = {};
+    EXPECT_EQ(ring.take(rest, 4, true), 4u);
+    EXPECT_EQ(std::memcmp(rest, mono + 2, 4), 0);
+}
+
+// What a full ring drops comes back as one gap, after the frames that were in the ring
+// and before the frames that follow.
+TEST(CaptureRing, ADroppedStretchBecomesAGapInItsPlace) {
+    CaptureRing ring;
+    ring.allocate(8, 1);
+    auto put = [&ring](std::uint8_t first, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            std::size_t room = 0;
+            std::uint8_t* at = ring.writable(room);
+            if (room == 0) {
+                ring.drop(n - i);
+                return;
+            }
+            *at = static_cast<std::uint8_t>(first + i);
+            ring.commit(1);
+        }
+    };
+    put(0, 12); // 8 fit, 4 dropped
+    std::uint8_t out[16] = {};
+    EXPECT_EQ(ring.takeGap(), 0u) << "not before the frames ahead of it";
+    EXPECT_EQ(ring.take(out, 5, false), 5u);
+    EXPECT_FALSE(ring.atGap());
+    put(12, 5); // 5 fit again
+    put(17, 3); // 3 more dropped: the same gap
+    EXPECT_EQ(ring.take(out, 16, false), 3u) << "a take stops at the gap";
+    EXPECT_EQ(out[2], 7);
+    EXPECT_TRUE(ring.atGap());
+    EXPECT_EQ(ring.takeGap(), 7u);
+    EXPECT_EQ(ring.takeGap(), 0u);
+    EXPECT_EQ(ring.take(out, 16, false), 5u);
+    EXPECT_EQ(out[0], 12);
 }
 
 using Bytes = std::vector<std::uint8_t>;

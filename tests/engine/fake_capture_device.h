@@ -1,9 +1,12 @@
-// A capture device for tests. Every 50 ms its one thread fills the next queued buffer with a
-// running frame counter (8-bit: its low byte; 16-bit: its low 16 bits on both channels), so a
-// test can prove the file holds every frame in order.
+// A capture device for tests. Every 50 ms its one thread produces the next 50 ms of a
+// running frame counter (8-bit: its low byte; 16-bit: its low 16 bits on both channels)
+// into the engine's own capture ring and fills the front queued buffer from it, so a test
+// can prove the file holds every frame in order, and where a frame landed in time. The
+// counter runs on while the device is away or the ring is full, as a live source would.
 #pragma once
 
 #include "engine/capture_device.h"
+#include "engine/capture_ring.h"
 #include "engine/notification_queue.h"
 
 #include <atomic>
@@ -24,19 +27,41 @@ struct FakeDeviceControl {
     std::atomic<int> unprepareError{0};
     std::atomic<int> emptyEvery{0}; // every n-th buffer comes back with no bytes
     std::atomic<int> stopAfter{-1}; // after n buffers, no buffer comes back again
-    std::atomic<int> opens{0};
+    std::atomic<int> lostAfter{-1}; // after n buffers, reading fails: the device is lost
+    std::atomic<int> failOpens{0};  // so many opens fail (the server is still away)
+    std::atomic<int> ringMillis{3000};
+    std::atomic<int> opens{0}; // successful ones
+    std::atomic<int> openAttempts{0};
     std::atomic<int> delivered{0};
+
+    // Where the counter stood when the last device stopped producing, and when.
+    std::atomic<std::uint64_t> frame{0};
+    std::atomic<std::int64_t> frameTimeNs{0};
 };
+
+inline std::int64_t steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 class FakeCaptureDevice final : public CaptureDevice {
 public:
     explicit FakeCaptureDevice(std::shared_ptr<FakeDeviceControl> c) : c_(std::move(c)) {}
+    ~FakeCaptureDevice() override { stopThread(); }
 
     int open(const CaptureFormat& format, NotificationQueue& target) override {
+        ++c_->openAttempts;
         if (c_->failing == Step::Open)
             return EBUSY;
+        if (c_->failOpens > 0) {
+            --c_->failOpens;
+            return ENODEV;
+        }
         ++c_->opens;
         align_ = format.blockAlign;
+        rate_ = format.sampleRate;
+        ring_.allocate(static_cast<std::size_t>(rate_) * c_->ringMillis / 1000, align_);
         target_ = &target;
         target.post({Notification::Open, nullptr});
         return 0;
@@ -46,19 +71,21 @@ public:
         std::lock_guard lock(mutex_);
         if (c_->failing == Step::Queue)
             return EINVAL;
+        b.gapFrames = 0;
         queued_.push_back(&b);
         return 0;
     }
     int start() override {
         if (c_->failing == Step::Start)
             return EIO;
+        frame_ = c_->frame;
+        if (std::int64_t since = c_->frameTimeNs; since != 0)
+            frame_ += static_cast<std::uint64_t>((steadyNs() - since) * rate_ / 1'000'000'000);
         thread_ = std::thread([this] { run(); });
         return 0;
     }
     int reset() override {
-        quit_ = true;
-        if (thread_.joinable()) // each device is started at most once
-            thread_.join();
+        stopThread();
         std::lock_guard lock(mutex_);
         for (CaptureBuffer* b : queued_) {
             b->bytesRecorded = 0;
@@ -75,34 +102,76 @@ public:
     }
 
 private:
+    void stopThread() {
+        quit_ = true;
+        if (thread_.joinable()) // each device is started at most once
+            thread_.join();
+    }
+
+    void produce(std::size_t frames) {
+        while (frames > 0) {
+            std::size_t room = 0;
+            std::uint8_t* at = ring_.writable(room);
+            if (room == 0) {
+                ring_.drop(frames);
+                frame_ += frames;
+                break;
+            }
+            const std::size_t n = std::min(room, frames);
+            for (std::size_t i = 0; i < n; ++i, ++frame_) {
+                const std::uint16_t sample[2] = {static_cast<std::uint16_t>(frame_),
+                                                 static_cast<std::uint16_t>(frame_)};
+                std::memcpy(at + i * align_, sample, align_); // mono takes the low byte
+            }
+            ring_.commit(n);
+            frames -= n;
+        }
+        c_->frame = frame_;
+        c_->frameTimeNs = steadyNs();
+    }
+
     void run() {
         for (auto next = std::chrono::steady_clock::now(); !quit_;) {
             std::this_thread::sleep_until(next += std::chrono::milliseconds(50));
-            std::unique_lock lock(mutex_);
-            if (queued_.empty() || c_->delivered == c_->stopAfter)
-                continue;
-            CaptureBuffer& b = *queued_.front();
-            queued_.pop_front();
-            lock.unlock();
-            const int n = ++c_->delivered;
-            b.bytesRecorded =
-                c_->emptyEvery > 0 && n % c_->emptyEvery == 0 ? 0 : b.capacity / align_ * align_;
-            for (std::uint32_t at = 0; at < b.bytesRecorded; at += align_, ++frame_) {
-                const std::uint16_t sample[2] = {static_cast<std::uint16_t>(frame_),
-                                                 static_cast<std::uint16_t>(frame_)};
-                std::memcpy(b.data + at, sample, align_); // mono takes the low byte
+            produce(rate_ / 20);
+            if (c_->delivered == c_->lostAfter) {
+                c_->lostAfter = -1;
+                target_->post({Notification::Lost, nullptr});
+                return;
             }
-            target_->post({Notification::Data, &b});
+            // Everything the ring holds goes out at once, as far as buffers are queued.
+            while (ring_.frames() > 0 && deliver()) {
+            }
         }
+    }
+
+    bool deliver() {
+        std::unique_lock lock(mutex_);
+        if (queued_.empty() || c_->delivered == c_->stopAfter)
+            return false;
+        CaptureBuffer& b = *queued_.front();
+        queued_.pop_front();
+        lock.unlock();
+        const int n = ++c_->delivered;
+        b.bytesRecorded = 0;
+        if (c_->emptyEvery == 0 || n % c_->emptyEvery != 0) {
+            b.gapFrames = ring_.takeGap();
+            b.bytesRecorded =
+                static_cast<std::uint32_t>(ring_.take(b.data, b.capacity / align_, false)) * align_;
+        }
+        target_->post({Notification::Data, &b});
+        return true;
     }
 
     std::shared_ptr<FakeDeviceControl> c_;
     std::uint32_t align_ = 1;
+    std::uint32_t rate_ = 8000;
     NotificationQueue* target_ = nullptr;
     std::thread thread_;
     std::mutex mutex_;
     std::deque<CaptureBuffer*> queued_;
     std::atomic<bool> quit_{false};
+    CaptureRing ring_; // the thread's alone
     std::uint64_t frame_ = 0;
 };
 

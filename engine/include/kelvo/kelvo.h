@@ -2,9 +2,10 @@
 //
 // One capture at a time, held in process-wide state; there is no handle. Every export is
 // called from one thread (the caller's); the engine adds a device thread and a capture
-// worker of its own per running capture. No export blocks for long except KelvoStopMonitor,
-// which waits until both capture buffers have come back (about 100 ms). Failures are only
-// ever reported as the negative codes below; the engine prints and logs nothing.
+// worker of its own per running capture, and a thread that reopens a lost device. No export
+// blocks for long; KelvoStopMonitor waits for the capture buffers at most about 50 ms and
+// never for a device that is gone. Failures are only ever reported as the negative codes
+// below (kelvo_strerror names them); the engine prints and logs nothing.
 #ifndef KELVO_KELVO_H
 #define KELVO_KELVO_H
 
@@ -107,6 +108,52 @@ KELVO_EXPORT int KelvoPeakGetValueRight(void);
 // atomics and never blocks. Returns 0, or KELVO_ERR_STATUS_ARGUMENT for a null pointer or
 // a size below that of the first two fields.
 KELVO_EXPORT int KelvoGetStatus(KelvoStatus* status, size_t size);
+
+// A short English description of a start or stop code, for messages. Some codes mean one
+// thing from KelvoStartMonitorA and another from KelvoStopMonitor; both are named.
+static inline const char* kelvo_strerror(int code) {
+    switch (code) {
+    case KELVO_OK:
+        return "success";
+    case KELVO_ERR_ALREADY_RUNNING:
+        return "a capture is already running";
+    case KELVO_ERR_WORKER:
+        return "the capture worker could not be started";
+    case KELVO_ERR_STATUS_ARGUMENT:
+        return "no status structure, or one too small";
+    case KELVO_ERR_OPEN_DEVICE:
+        return "the capture device could not be opened (busy, missing, or the format is "
+               "not supported)";
+    case KELVO_ERR_PREPARE_BUFFER: // also KELVO_ERR_FILE_CLOSE
+        return "a capture buffer could not be prepared (at start), or the output file could "
+               "not be closed (at stop)";
+    case KELVO_ERR_QUEUE_BUFFER:
+        return "a capture buffer could not be queued";
+    case KELVO_ERR_CREATE_FILE:
+        return "the output file could not be created";
+    case KELVO_ERR_START_CAPTURE: // also KELVO_ERR_FILE_SEEK
+        return "the capture device would not start (at start), or a seek in the output file "
+               "failed (at stop)";
+    case KELVO_ERR_FILE_WRITE:
+        return "the sizes in the output file's header could not be written";
+    case KELVO_ERR_RESET_DEVICE:
+        return "the capture device could not be stopped";
+    case KELVO_ERR_RELEASE_INVALID_HANDLE:
+        return "a capture buffer could not be released: invalid device";
+    case KELVO_ERR_RELEASE_NO_DRIVER:
+        return "a capture buffer could not be released: no driver";
+    case KELVO_ERR_RELEASE_NO_MEMORY:
+        return "a capture buffer could not be released: out of memory";
+    case KELVO_ERR_RELEASE_STILL_QUEUED:
+        return "a capture buffer could not be released: still queued";
+    case KELVO_ERR_RELEASE_OTHER:
+        return "a capture buffer could not be released";
+    case KELVO_ERR_CLOSE_DEVICE:
+        return "the capture device could not be closed";
+    default:
+        return "unknown engine code";
+    }
+}
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,70 @@
+#include "engine/capture_ring.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace kelvo::engine {
+
+void CaptureRing::allocate(std::size_t frames, std::size_t frameBytes) {
+    frameBytes_ = std::max<std::size_t>(frameBytes, 1);
+    data_.assign(frames * frameBytes_, 0);
+    clear();
+}
+
+void CaptureRing::clear() {
+    read_ = fill_ = gapAt_ = 0;
+    gapFrames_ = 0;
+}
+
+std::uint8_t* CaptureRing::writable(std::size_t& frames) {
+    const std::size_t write = (read_ + fill_) % std::max<std::size_t>(data_.size(), 1);
+    const std::size_t space = std::min(data_.size() - fill_, data_.size() - write);
+    frames = space / frameBytes_;
+    return data_.data() + write;
+}
+
+void CaptureRing::commit(std::size_t frames) {
+    fill_ += frames * frameBytes_;
+}
+
+void CaptureRing::drop(std::uint64_t frames) {
+    // A second drop before the first gap was taken joins it: the total stays exact, only
+    // where the silence lands moves by what the ring held in between.
+    if (gapFrames_ == 0)
+        gapAt_ = fill_ / frameBytes_;
+    gapFrames_ += frames;
+}
+
+std::size_t CaptureRing::take(std::uint8_t* dst, std::size_t maxFrames, bool downmix) {
+    std::size_t limit = std::min(maxFrames, fill_ / frameBytes_);
+    if (gapFrames_ > 0)
+        limit = std::min(limit, gapAt_);
+    std::size_t done = 0;
+    while (done < limit) {
+        const std::size_t chunk = std::min(limit - done, (data_.size() - read_) / frameBytes_);
+        if (downmix)
+            downmixU8(data_.data() + read_, dst + done, chunk);
+        else
+            std::memcpy(dst + done * frameBytes_, data_.data() + read_, chunk * frameBytes_);
+        done += chunk;
+        read_ = (read_ + chunk * frameBytes_) % data_.size();
+        fill_ -= chunk * frameBytes_;
+    }
+    if (gapFrames_ > 0)
+        gapAt_ -= done;
+    return done;
+}
+
+std::uint64_t CaptureRing::takeGap() {
+    if (gapFrames_ == 0 || gapAt_ > 0)
+        return 0;
+    return std::exchange(gapFrames_, 0);
+}
+
+void downmixU8(const std::uint8_t* stereo, std::uint8_t* mono, std::size_t frames) {
+    for (std::size_t i = 0; i < frames; ++i)
+        mono[i] = static_cast<std::uint8_t>((stereo[2 * i] + stereo[2 * i + 1]) >> 1);
+}
+
+} // namespace kelvo::engine

@@ -1,0 +1,51 @@
+// The device thread's ring of captured frames, between the source (ALSA, or a test device)
+// and the engine's buffers. It rides out a worker that stalls for less than it holds; when
+// it is full the newest frames are dropped and remembered as a gap in front of the frames
+// that follow, so the engine can fill the gap with silence and keep the timeline.
+//
+// Threading: owned by one thread (the device's); it never allocates after allocate().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kelvo::engine {
+
+class CaptureRing {
+public:
+    // Room for `frames` frames of `frameBytes` each, as the source delivers them.
+    void allocate(std::size_t frames, std::size_t frameBytes);
+    void clear();
+
+    std::size_t frames() const { return fill_ / frameBytes_; }
+    std::size_t frameBytes() const { return frameBytes_; }
+
+    // The contiguous free space at the write end: where and how many frames (0 when full).
+    std::uint8_t* writable(std::size_t& frames);
+    void commit(std::size_t frames);
+    // The source had `frames` more that did not fit.
+    void drop(std::uint64_t frames);
+
+    // Moves up to `maxFrames` frames to dst, never past a gap. With downmix, frames of two
+    // 8-bit unsigned channels become one channel holding their mean. Returns frames moved.
+    std::size_t take(std::uint8_t* dst, std::size_t maxFrames, bool downmix);
+    // The next frame to take follows a gap.
+    bool atGap() const { return gapFrames_ > 0 && gapAt_ == 0; }
+    // When the next frame to take follows a gap: the gap's length, which is then cleared.
+    std::uint64_t takeGap();
+
+private:
+    std::vector<std::uint8_t> data_;
+    std::size_t frameBytes_ = 1;
+    std::size_t read_ = 0;  // bytes
+    std::size_t fill_ = 0;  // bytes
+    std::size_t gapAt_ = 0; // frames to take before the gap
+    std::uint64_t gapFrames_ = 0;
+};
+
+// Two 8-bit unsigned channels to one, (L+R)/2: a mono source the server upmixed to two equal
+// channels keeps its level, and a stereo one cannot clip.
+void downmixU8(const std::uint8_t* stereo, std::uint8_t* mono, std::size_t frames);
+
+} // namespace kelvo::engine
