@@ -14,6 +14,8 @@ struct Schedule {
     // Index 0 is Sunday (weekday number 1) up to index 6, Saturday (weekday number 7).
     // Only a fully checked box counts as checked.
     std::array<bool, 7> weekdays{true, true, true, true, true, true, true};
+
+    bool operator==(const Schedule&) const = default;
 };
 
 // True when the box of `weekdayNumber` (1 = Sunday .. 7 = Saturday) is checked; false for
