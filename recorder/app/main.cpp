@@ -1,6 +1,7 @@
 // KelvoRecorder: records scheduled radio shows and webcasts.
 #include "recorder/app/main_window.h"
 #include "recorder/app/program_folders.h"
+#include "recorder/app/single_instance.h"
 #include "recorder/app/termination_signals.h"
 #include "recorder/mixer/mixer_pulse.h"
 #include "recorder/recording/engine_library.h"
@@ -9,6 +10,9 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QMessageBox>
+
+#include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -25,6 +29,26 @@ int main(int argc, char** argv) {
     // in the locale's encoding must still name its file.
     std::vector<std::string> arguments(argv + 1, argv + argc);
 
+    // A recorder already running on these folders takes the command line over: a second one
+    // would fight it for the device and save the same shows.
+    kelvo::SingleInstance instance(kelvo::SingleInstance::serverName(dataFolder));
+    switch (instance.claim(arguments, kelvo::SingleInstance::workingFolder())) {
+    case kelvo::SingleInstance::Claim::HandedOver:
+        return 0;
+    case kelvo::SingleInstance::Claim::NoAnswer:
+        // Starting anyway would make the second recorder this is here to prevent.
+        std::fprintf(stderr, "KelvoRecorder: %s\n", qPrintable(instance.problem()));
+        QMessageBox::warning(nullptr, QStringLiteral("KelvoRecorder"), instance.problem());
+        return 1;
+    case kelvo::SingleInstance::Claim::Unavailable:
+        // Better a recorder that cannot catch a second start than no recorder.
+        std::fprintf(stderr, "KelvoRecorder: %s A second start will not be caught.\n",
+                     qPrintable(instance.problem()));
+        break;
+    case kelvo::SingleInstance::Claim::First:
+        break;
+    }
+
     kelvo::EngineLibrary engine(QFile::encodeName(programFolder).toStdString());
     kelvo::SpawnLauncher launcher;
     kelvo::PulseMixer mixer;
@@ -36,6 +60,8 @@ int main(int argc, char** argv) {
     services.dataFolder = dataFolder;
     services.arguments = std::move(arguments);
     kelvo::MainWindow window(std::move(services));
+    QObject::connect(&instance, &kelvo::SingleInstance::commandLine, &window,
+                     &kelvo::MainWindow::openHandedOver);
     if (!window.startUp()) {
         return 1;
     }

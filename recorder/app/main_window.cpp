@@ -9,19 +9,23 @@
 #include "recorder/recording/sleep_inhibitor_logind.h"
 #include "recorder/schedule/schedule_controls.h"
 #include "recorder/schedule/second_ticker.h"
+#include "recorder/schedule/show_folder_schedules.h"
 #include "recorder/shows/xdg_registry.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
+#include <QSettings>
 
 #include <cstdio>
 #include <ctime>
@@ -33,6 +37,13 @@ namespace {
 
 const char* const kDesignCaption = "Kelvo Recorder";
 const char* const kTimeFormat = "h:mm:ss AP";
+// Kept in the user's settings, never in configurations: the show list lists that folder.
+const char* const kRecordEveryShowKey = "recordEveryShow";
+
+QSettings userSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("KelvoRecorder"),
+                     QStringLiteral("KelvoRecorder"));
+}
 
 // The clock, the pickers and the schedule compare times as texts in this one form,
 // whatever the desktop's own regional settings are.
@@ -103,6 +114,7 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     createRecordingController();
     createLevelMonitoring();
     shows_ = std::make_unique<ShowPanel>(*this, services_.arguments);
+    createEveryShowSchedule();
     connectHandlers();
     setFixedSize(toPixels(2400), toPixels(1635));
 }
@@ -384,8 +396,7 @@ void MainWindow::createLevelMonitoring() {
 }
 
 void MainWindow::connectHandlers() {
-    connect(controls_.command1, &QPushButton::clicked, this,
-            [this] { recording_->startRecording(); });
+    connect(controls_.command1, &QPushButton::clicked, this, [this] { startRecording(); });
     connect(controls_.command2, &QPushButton::clicked, this,
             [this] { recording_->stopRecording(); });
     connect(controls_.command3, &QPushButton::clicked, this, [this] { recording_->togglePause(); });
@@ -422,6 +433,10 @@ bool MainWindow::startUp() {
     shows_->selectCurrentShowInList();
     controls_.label1->setText(clockText(now().time()));
     startedUp_ = true;
+    setRecordEveryShow(userSettings().value(QLatin1String(kRecordEveryShowKey), false).toBool());
+    if (auto handedOver = std::exchange(handedOver_, std::nullopt)) {
+        openHandedOver(handedOver->first, handedOver->second);
+    }
     return true;
 }
 
@@ -487,6 +502,12 @@ void MainWindow::clockTick() {
     scheduleCheck_.tick(
         static_cast<std::time_t>(moment.toSecsSinceEpoch()),
         scheduleFromControls(*controls_.dtPicker1, *controls_.dtPicker3, controls_.weekdays));
+    const auto seconds = static_cast<std::time_t>(moment.toSecsSinceEpoch());
+    recordingShowName(); // a start just made belongs to the show the window holds
+    if (startedUp_ && recordEveryShow()) {
+        everyShow_->tick(seconds);
+    }
+    updateNextStartHint(seconds);
     recording_->keepAwakeForSchedule(scheduledStartIsNear(moment));
 }
 
@@ -499,21 +520,147 @@ std::int64_t MainWindow::secondsUntilStop() const {
 }
 
 bool MainWindow::scheduledStartIsNear(const QDateTime& moment) const {
-    constexpr int kDay = 24 * 60 * 60;
-    constexpr int kAheadSeconds = 120; // long enough for any idle timer to be caught
-    const Schedule schedule =
-        scheduleFromControls(*controls_.dtPicker1, *controls_.dtPicker3, controls_.weekdays);
-    const int start = schedule.start.secondsOfDay();
-    if (start < 0) {
-        return false;
+    constexpr std::int64_t kAheadSeconds = 120; // long enough for any idle timer to be caught
+    const auto next =
+        nextStart(static_cast<std::time_t>(moment.toSecsSinceEpoch()), scheduledShows());
+    return next && next->in <= kAheadSeconds;
+}
+
+void MainWindow::createEveryShowSchedule() {
+    showFolder_ = new ShowFolderSchedules(
+        QFile::encodeName(QDir(services_.dataFolder).filePath(kConfigurationsFolder)).toStdString(),
+        this);
+    EveryShowHooks hooks;
+    hooks.currentShow = [this] { return shows_->currentShowName(); };
+    hooks.recordingShow = [this] { return recordingShowName(); };
+    hooks.monitoring = [this] { return monitoring_->isMonitoring(); };
+    hooks.switchTo = [this](const std::string& show) {
+        shows_->chooseShow(show);
+        return shows_->currentShowName() == show;
+    };
+    hooks.startRecording = [this] {
+        recording_->startScheduledRecording(secondsUntilStop());
+        recordingShowName();
+    };
+    hooks.stopRecording = [this] { recording_->stopRecording(); };
+    hooks.notRecorded = [this](const std::string& message) { showNotRecorded(message); };
+    everyShow_ = std::make_unique<EveryShowSchedule>(std::move(hooks));
+    connect(showFolder_, &ShowFolderSchedules::changed, this,
+            [this] { everyShow_->setShows(showFolder_->schedules()); });
+
+    recordEveryShowAction_ = new QAction(QStringLiteral("Record every show on its schedule"), this);
+    recordEveryShowAction_->setObjectName(QStringLiteral("recordEveryShow"));
+    recordEveryShowAction_->setCheckable(true);
+    connect(recordEveryShowAction_, &QAction::triggered, this, [this](bool on) {
+        setRecordEveryShow(on);
+        QSettings settings = userSettings();
+        settings.setValue(QLatin1String(kRecordEveryShowKey), on);
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            controls_.label6->setText(QStringLiteral("The setting could not be saved in %1; it "
+                                                     "holds until the program ends.")
+                                          .arg(settings.fileName()));
+        }
+    });
+    controls_.file1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(controls_.file1, &QWidget::customContextMenuRequested, this,
+            &MainWindow::showShowListMenu);
+}
+
+void MainWindow::showShowListMenu(const QPoint& at) {
+    QMenu menu(this);
+    menu.addAction(recordEveryShowAction_);
+    menu.exec(controls_.file1->viewport()->mapToGlobal(at));
+}
+
+bool MainWindow::recordEveryShow() const {
+    return recordEveryShowAction_->isChecked();
+}
+
+void MainWindow::setRecordEveryShow(bool on) {
+    recordEveryShowAction_->setChecked(on);
+    // Watching starts with a first read of every show file, which fills the schedules.
+    showFolder_->setWatching(on);
+    everyShow_->setShows(showFolder_->schedules());
+}
+
+void MainWindow::startRecording() {
+    if (!recording_->isRecording()) {
+        recordingShow_.clear();
     }
-    const int present = moment.time().msecsSinceStartOfDay() / 1000;
-    const int ahead = ((start - present) % kDay + kDay) % kDay;
-    if (ahead == 0 || ahead > kAheadSeconds) {
-        return false;
+    recording_->startRecording();
+    recordingShowName();
+}
+
+std::string MainWindow::recordingShowName() {
+    if (!recording_->isRecording()) {
+        recordingShow_.clear();
+    } else if (recordingShow_.empty()) {
+        // Recordings are named after the show current at their start.
+        recordingShow_ = shows_->currentShowName();
     }
-    // QDate counts Monday as 1; the schedule counts Sunday as 1.
-    return weekdayChecked(schedule, moment.addSecs(ahead).date().dayOfWeek() % 7 + 1);
+    return recordingShow_;
+}
+
+void MainWindow::showNotRecorded(const std::string& message) {
+    const QString text = QString::fromStdString(message);
+    controls_.label6->setText(text);
+    services_.notifier->notify(text, {});
+}
+
+std::vector<std::pair<std::string, Schedule>> MainWindow::scheduledShows() const {
+    const std::string current = shows_->currentShowName();
+    std::vector<std::pair<std::string, Schedule>> shows{
+        {current,
+         scheduleFromControls(*controls_.dtPicker1, *controls_.dtPicker3, controls_.weekdays)}};
+    if (recordEveryShow()) {
+        for (const auto& [name, schedule] : everyShow_->shows()) {
+            if (name != current) {
+                shows.emplace_back(name, schedule);
+            }
+        }
+    }
+    return shows;
+}
+
+void MainWindow::updateNextStartHint(std::time_t seconds) {
+    const auto next = nextStart(seconds, scheduledShows());
+    const QString hint = next ? QString::fromStdString(nextStartText(*next)) : QString();
+    if (controls_.label6->toolTip() != hint) {
+        controls_.label6->setToolTip(hint);
+    }
+    const bool idle = !recording_->isRecording() && !monitoring_->isMonitoring();
+    const QString suffix = idle && !hint.isEmpty() ? QStringLiteral(" - ") + hint : QString();
+    QString title = windowTitle();
+    // The show loader sets the caption afresh; only a suffix of ours is taken off again.
+    if (!captionSuffix_.isEmpty() && title.endsWith(captionSuffix_)) {
+        title.chop(captionSuffix_.size());
+    }
+    captionSuffix_ = suffix;
+    if (title + suffix != windowTitle()) {
+        setWindowTitle(title + suffix);
+    }
+}
+
+void MainWindow::openHandedOver(const QByteArrayList& arguments, const QByteArray& workingFolder) {
+    if (!startedUp_) {
+        handedOver_ = {arguments, workingFolder};
+        return;
+    }
+    if (!arguments.isEmpty()) {
+        // The command line is one path, maybe split at blanks, meant from the other start's
+        // working folder.
+        std::filesystem::path file = arguments.join(' ').toStdString();
+        if (file.is_relative() && !workingFolder.isEmpty()) {
+            file = std::filesystem::path(workingFolder.toStdString()) / file;
+        }
+        shows_->openFiles({file});
+    }
+    if (isMinimized()) {
+        showNormal();
+    }
+    raise();
+    activateWindow();
 }
 
 void MainWindow::updateFormatDependentLists() {

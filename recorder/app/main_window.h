@@ -19,9 +19,11 @@
 #include "recorder/recording/recording_controller.h"
 #include "recorder/recording/recording_names.h"
 #include "recorder/recording/sleep_inhibitor.h"
+#include "recorder/schedule/every_show_schedule.h"
 #include "recorder/schedule/schedule_check.h"
 #include "recorder/shows/file_association.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -35,13 +37,17 @@
 #include <QWidget>
 
 #include <array>
+#include <ctime>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace kelvo {
 
 class ShowPanel;
+class ShowFolderSchedules;
 
 struct MainWindowServices {
     CaptureEngine* engine = nullptr;
@@ -129,6 +135,12 @@ public:
     void saveconfig();
 
     void clockTick();
+    // "Record every show on its schedule", kept in the user's settings.
+    bool recordEveryShow() const;
+    void setRecordEveryShow(bool on);
+    // A later start's command line: loads its show as a drop would and raises the window.
+    // Both as the other start's bytes: its arguments, and the folder relative paths start from.
+    void openHandedOver(const QByteArrayList& arguments, const QByteArray& workingFolder);
     void toggleSettingsWidth();
     void toggleFullWidth();
     // The enabling rule of Combo2, Combo4 and Combo6; show loading runs it after loading.
@@ -173,6 +185,14 @@ private:
     QDateTime now() const;
     std::int64_t secondsUntilStop() const;
     bool scheduledStartIsNear(const QDateTime& moment) const;
+    void createEveryShowSchedule();
+    void startRecording();
+    std::string recordingShowName();
+    void showNotRecorded(const std::string& message);
+    void showShowListMenu(const QPoint& at);
+    void updateNextStartHint(std::time_t now);
+    // The current show's schedule from the controls, then, with every show on, the others'.
+    std::vector<std::pair<std::string, Schedule>> scheduledShows() const;
 
     QFrame* panel(const char* name, int left, int top, int width, int height);
     template <typename Widget>
@@ -190,6 +210,12 @@ private:
     std::unique_ptr<Monitoring> monitoring_;
     ScheduleCheck scheduleCheck_;
     std::unique_ptr<ShowPanel> shows_;
+    std::unique_ptr<EveryShowSchedule> everyShow_;
+    ShowFolderSchedules* showFolder_ = nullptr;
+    QAction* recordEveryShowAction_ = nullptr;
+    std::string recordingShow_; // the show the running recording belongs to
+    QString captionSuffix_;     // " - Next: ..." while idle
+    std::optional<std::pair<QByteArrayList, QByteArray>> handedOver_; // before start-up ended
     double dpi_ = 96.0;
     int settingsWidthOpen_ = 0;
     int fullWidthOpen_ = 0;

@@ -200,6 +200,13 @@ void ShowPanel::showChosen() {
     }
 }
 
+void ShowPanel::chooseShow(const std::string& name) {
+    cancelNaming();
+    if (name != currentShowName_) {
+        saveThenSwitchTo(name);
+    }
+}
+
 void ShowPanel::saveThenSwitchTo(const std::string& name) {
     if (!currentUnloaded_ && !save()) {
         // Loading the other show now would throw away the settings that were not saved.
@@ -302,8 +309,13 @@ void ShowPanel::deleteSelectedShow() {
 }
 
 void ShowPanel::openDroppedFiles(const QMimeData& data) {
-    const auto files = droppedFiles(data);
-    const auto file = files ? showFileFromDroppedFiles(*files) : std::nullopt;
+    if (const auto files = droppedFiles(data)) {
+        openFiles(*files);
+    }
+}
+
+void ShowPanel::openFiles(const std::vector<std::filesystem::path>& files) {
+    const auto file = showFileFromDroppedFiles(files);
     if (!file) {
         return;
     }

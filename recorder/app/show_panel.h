@@ -14,6 +14,7 @@
 
 #include <QObject>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,9 @@ public:
 
     // The user's choice in the show list.
     void showChosen();
+    // Switches to `name` as choosing it in the list would (a name being typed is dropped);
+    // the schedule's way of loading another show.
+    void chooseShow(const std::string& name);
     void editShowName();
     // Enter, or focus loss (refused names then cancel quietly instead of asking).
     void commitShowName(bool focusLost = false);
@@ -55,6 +59,8 @@ public:
     // show is not saved first. A drop that carries no local file (a web link) changes
     // nothing.
     void openDroppedFiles(const QMimeData& data);
+    // The same for files named some other way (a later start's command line).
+    void openFiles(const std::vector<std::filesystem::path>& files);
     // Whether the window takes this drag: only one that carries a local file.
     static bool carriesFiles(const QMimeData& data);
 

@@ -1,0 +1,311 @@
+// The window with "Record every show on its schedule", and the handing over of a second
+// start's command line. The window's platform services are doubles; the show files, the
+// user's settings and the local socket are real, in temporary folders.
+#include "recorder/app/main_window.h"
+#include "recorder/app/show_panel.h"
+#include "recorder/app/single_instance.h"
+#include "tests/mixer/fake_mixer.h"
+#include "tests/recording/fakes.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace kelvo {
+namespace {
+
+// Friday 5 March 2004, local time. A's schedule never fires; B's is at 21:05:10 to 21:05:20.
+const QDate kFriday(2004, 3, 5);
+QByteArray show(const char* start, const char* stop, const char* source, const char* days) {
+    return QByteArray("\"") + start + "\",\"" + stop +
+           "\",\"Windows Wave (WAV)\",\"22 kHz\",\"64 Kb/sec\",\"1\",0,0,\"" + source +
+           "\",50,\"\",\"\"," + days + "\r\n";
+}
+const QByteArray kA = show("1:00:00 AM", "2:00:00 AM", "Line In", "0,0,0,0,0,0,0");
+const QByteArray kB = show("9:05:10 PM", "9:05:20 PM", "Monitor of Speakers", "0,0,0,0,0,1,0");
+
+QSettings settings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "KelvoRecorder",
+                     "KelvoRecorder");
+}
+
+class EveryShowWindow : public ::testing::Test {
+protected:
+    EveryShowWindow() {
+        QSettings s = settings();
+        s.clear();
+        s.sync();
+        write("A", kA);
+        write("B", kB);
+        services.engine = &engine;
+        services.launcher = &launcher;
+        services.mixer = &mixer;
+        services.desktop = &desktop;
+        services.messages = [this](const QString& text) { messages << text; };
+        services.mixerErrors = [this](const std::string&, const std::string& text) {
+            messages << QString::fromStdString(text);
+        };
+        services.notifier = &notifier;
+        services.inhibitor = &inhibitor;
+        services.freeSpace = [](const QString&) { return std::nullopt; };
+        services.clock = [this] { return now; };
+        services.programFolder = services.dataFolder = folder.path();
+        services.arguments = {path("A").toStdString()};
+        window = std::make_unique<MainWindow>(services);
+        EXPECT_TRUE(window->startUp());
+    }
+    QString path(const QString& name) const { return folder.path() + "/configurations/" + name; }
+    void write(const QString& name, const QByteArray& bytes) {
+        QDir().mkpath(folder.path() + "/configurations");
+        QFile file(path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+    QByteArray read(const QString& name) const {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    }
+    // Ticks the clock once a second over [from, to] of the Friday.
+    void run(QTime from, QTime to) {
+        for (QTime t = from; t <= to; t = t.addSecs(1)) {
+            now = QDateTime(kFriday, t);
+            window->clockTick();
+        }
+    }
+    QAction& everyShow() { return *window->findChild<QAction*>("recordEveryShow"); }
+    const MainWindowControls& controls() const { return window->controls(); }
+    std::string current() const { return window->shows().currentShowName(); }
+    bool recording() const { return window->recording().isRecording(); }
+
+    QTemporaryDir folder;
+    testing::FakeCaptureEngine engine;
+    testing::FakeProcessLauncher launcher;
+    FakeMixer mixer = FakeMixer::withSources({"Microphone", "Line In", "Monitor of Speakers"});
+    struct : DesktopRegistry {
+        bool install(const std::vector<DataFile>&) override { return true; }
+    } desktop;
+    QStringList messages;
+    testing::FakeNotifier notifier;
+    testing::FakeInhibitor inhibitor;
+    QDateTime now{kFriday, QTime(21, 5, 0)};
+    MainWindowServices services;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(EveryShowWindow, OffByDefaultOrTurnedOffOtherShowsDoNothing) {
+    EXPECT_EQ(everyShow().text(), "Record every show on its schedule");
+    EXPECT_EQ(controls().file1->contextMenuPolicy(), Qt::CustomContextMenu);
+    EXPECT_FALSE(everyShow().isChecked());
+    run(QTime(21, 5, 0), QTime(21, 5, 30));
+    EXPECT_EQ(controls().label6->toolTip(), "") << "A's own schedule has no weekday";
+    EXPECT_TRUE(inhibitor.log.empty()) << "no start near, so sleep is not held off";
+
+    everyShow().trigger(); // on, kept, and read by the next start
+    window.reset();
+    window = std::make_unique<MainWindow>(services);
+    ASSERT_TRUE(window->startUp());
+    EXPECT_TRUE(everyShow().isChecked());
+    everyShow().trigger();
+    EXPECT_EQ(settings().value("recordEveryShow").toBool(), false);
+    run(QTime(21, 5, 0), QTime(21, 5, 30));
+    EXPECT_EQ(current(), "A");
+    EXPECT_TRUE(engine.starts.empty());
+}
+
+TEST_F(EveryShowWindow, OnItSwitchesToTheOtherShowRecordsItAndStopsAtItsStop) {
+    everyShow().trigger();
+    EXPECT_EQ(settings().value("recordEveryShow").toBool(), true);
+    EXPECT_TRUE(QFile::exists(settings().fileName()));
+    EXPECT_FALSE(settings().fileName().startsWith(folder.path())) << "never in configurations";
+    controls().slider1->setValue(35);
+
+    run(QTime(21, 5, 0), QTime(21, 5, 9));
+    EXPECT_EQ(controls().label6->toolTip(), "Next: B, Fri 21:05:10");
+    EXPECT_EQ(window->windowTitle(), "A - KelvoRecorder - Next: B, Fri 21:05:10");
+    EXPECT_TRUE(inhibitor.held) << "B's start is near: sleep is held off for it too";
+
+    run(QTime(21, 5, 10), QTime(21, 5, 10));
+    EXPECT_EQ(current(), "B");
+    ASSERT_TRUE(recording());
+    EXPECT_TRUE(read("A").contains(",\"Line In\",35,")) << "A was saved before B was loaded";
+    ASSERT_EQ(engine.starts.size(), 1u);
+    EXPECT_EQ(engine.starts[0],
+              "1,1,22000," + folder.path().toStdString() + "/soundfiles/B-03-05-04-21-05-10.wav");
+    EXPECT_EQ(controls().combo5->currentText(), "Monitor of Speakers");
+    EXPECT_EQ(window->windowTitle(), "B - KelvoRecorder") << "no hint while recording";
+
+    run(QTime(21, 5, 11), QTime(21, 5, 20));
+    EXPECT_FALSE(recording());
+    EXPECT_EQ(window->windowTitle(), "B - KelvoRecorder - Next: B, Fri 21:05:10") << "a week on";
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+}
+
+TEST_F(EveryShowWindow, AnOverlappingStartIsRefusedToldAndTheRecordingGoesOn) {
+    everyShow().trigger();
+    run(QTime(21, 5, 0), QTime(21, 5, 5));
+    controls().command1->click();
+    ASSERT_TRUE(recording());
+    run(QTime(21, 5, 6), QTime(21, 5, 25));
+    EXPECT_TRUE(recording()) << "B's stop is not A's";
+    EXPECT_EQ(current(), "A");
+    EXPECT_EQ(controls().label6->text(), "B not recorded: A was recording");
+    EXPECT_EQ(notifier.sent.back(), "B not recorded: A was recording | ");
+    EXPECT_EQ(engine.starts.size(), 1u);
+}
+
+TEST_F(EveryShowWindow, AShowFileEditedOnDiskIsFollowed) {
+    everyShow().trigger();
+    write("B", show("9:05:40 PM", "9:05:45 PM", "Microphone", "1,1,1,1,1,1,1"));
+    write("C", show("9:05:30 PM", "9:05:35 PM", "Line In", "1,1,1,1,1,1,1"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            window->clockTick();
+            return controls().label6->toolTip() == "Next: C, Fri 21:05:30";
+        },
+        5000));
+    run(QTime(21, 5, 1), QTime(21, 5, 36));
+    EXPECT_EQ(engine.starts.size(), 1u) << "not at B's old time";
+    EXPECT_EQ(current(), "C");
+    EXPECT_FALSE(recording());
+    run(QTime(21, 5, 37), QTime(21, 5, 45));
+    EXPECT_EQ(current(), "B");
+    ASSERT_EQ(engine.starts.size(), 2u);
+    EXPECT_EQ(engine.starts[1],
+              "1,1,22000," + folder.path().toStdString() + "/soundfiles/B-03-05-04-21-05-40.wav");
+    EXPECT_FALSE(recording());
+}
+
+TEST_F(EveryShowWindow, AHandedOverCommandLineLoadsItsShowAsADropWould) {
+    controls().slider1->setValue(35);
+    // Relative to the other start's working folder.
+    window->openHandedOver({"B"}, QFile::encodeName(folder.path() + "/configurations"));
+    EXPECT_EQ(current(), "B");
+    EXPECT_EQ(read("A"), kA) << "as a drop: the show before is not saved";
+    EXPECT_EQ(controls().combo5->currentText(), "Monitor of Speakers");
+
+    // Split at its blank; named by its file name, as a drop is.
+    QTemporaryDir elsewhere;
+    QFile file(elsewhere.path() + "/My Show.cia");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    window->openHandedOver({QFile::encodeName(elsewhere.path() + "/My"), "Show.cia"}, "/");
+    EXPECT_EQ(current(), "My Show.cia");
+
+    window->openHandedOver({}, "/");
+    EXPECT_EQ(current(), "My Show.cia") << "no file: only raised";
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+}
+
+// The other start of the program: tests/app/hand_over_helper.
+QString helper() {
+    return QCoreApplication::applicationDirPath() + "/hand_over_helper";
+}
+
+// Bound and never listened on, as a recorder killed without cleaning up leaves it.
+void leaveStaleSocket(const QString& name) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(name);
+    ASSERT_LT(static_cast<std::size_t>(path.size()), sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+    ASSERT_TRUE(QFile::exists(name));
+}
+
+int runHelper(const QStringList& arguments) {
+    QProcess second;
+    second.start(helper(), arguments);
+    // The event loop runs meanwhile, so that a recorder in this process can answer.
+    if (!QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 20000))
+        return -1;
+    if (second.exitStatus() != QProcess::NormalExit) {
+        ADD_FAILURE() << "the other start crashed: " << second.readAllStandardError().toStdString();
+        return -2;
+    }
+    return second.exitCode();
+}
+
+TEST(SingleInstanceTest, ASecondStartHandsItsCommandLineOverAndEndsWithZero) {
+    QTemporaryDir data;
+    SingleInstance first(SingleInstance::serverName(data.path()));
+    ASSERT_EQ(first.claim({}, "/"), SingleInstance::Claim::First);
+    QSignalSpy handedOver(&first, &SingleInstance::commandLine);
+
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(data.path());
+    EXPECT_EQ(runHelper({data.path(), "My", "Show.cia"}), 0);
+    ASSERT_TRUE(handedOver.size() == 1 || handedOver.wait(5000));
+    EXPECT_EQ(handedOver[0][0].value<QByteArrayList>(), (QByteArrayList{"My", "Show.cia"}));
+    EXPECT_EQ(handedOver[0][1].toByteArray(), QFile::encodeName(data.path()));
+
+    // Started from a shell standing in a folder deleted since: no working folder to give.
+    {
+        QTemporaryDir gone;
+        QDir::setCurrent(gone.path());
+    }
+    EXPECT_EQ(runHelper({data.path()}), 0) << "as often as the program is started";
+    QDir::setCurrent(before);
+    ASSERT_TRUE(handedOver.size() == 2 || handedOver.wait(5000));
+    EXPECT_EQ(handedOver[1][1].toByteArray(), QByteArray());
+}
+
+TEST(SingleInstanceTest, ASocketLeftByACrashDoesNotBlockAStart) {
+    QTemporaryDir data;
+    const QString name = SingleInstance::serverName(data.path());
+    leaveStaleSocket(name);
+    EXPECT_EQ(runHelper({data.path()}), 3) << "the start went on as the first";
+
+    leaveStaleSocket(name);
+    SingleInstance first(name);
+    ASSERT_EQ(first.claim({}, "/"), SingleInstance::Claim::First) << first.problem().toStdString();
+    EXPECT_EQ(runHelper({data.path(), "A"}), 0) << "and it answers later starts";
+}
+
+TEST(SingleInstanceTest, EachUserAndDataFolderHasItsOwnRecorder) {
+    QTemporaryDir a, b;
+    QFile::link(a.path(), b.path() + "/link");
+    EXPECT_NE(SingleInstance::serverName(a.path()), SingleInstance::serverName(b.path()));
+    EXPECT_EQ(SingleInstance::serverName(a.path()), SingleInstance::serverName(b.path() + "/link"))
+        << "one folder, however reached";
+    EXPECT_TRUE(
+        SingleInstance::serverName(a.path()).startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR")));
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_TRUE(SingleInstance::serverName(a.path()).contains(
+        QString("KelvoRecorder-%1-").arg(::getuid())));
+    qputenv("XDG_RUNTIME_DIR", runtime);
+}
+
+} // namespace
+} // namespace kelvo
+
+int main(int argc, char** argv) {
+    // Settings and sockets in folders of this run only: never the user's, never another run's.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/config"));
+    QDir().mkpath(home.path() + "/run");
+    QFile::setPermissions(home.path() + "/run",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path() + "/run"));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + "/share"));
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
