@@ -2,6 +2,7 @@
 
 #include "recorder/shows/atomic_file.h"
 #include "recorder/shows/show_file.h"
+#include "recorder/shows/show_store.h"
 
 #include <QFile>
 #include <QStringList>
@@ -103,8 +104,10 @@ void ShowFolderSchedules::read(const std::string& forced) {
         if (!it->is_regular_file(typeError))
             continue;
         const std::string name = it->path().filename().string();
-        if (name.starts_with(kTemporaryFilePrefix))
-            continue; // a save in progress, not a show
+        // A save in progress is no show; nor is a name the show list cannot load as itself
+        // (a double quote), which would record under another show's settings.
+        if (name.starts_with(kTemporaryFilePrefix) || showNameError(name))
+            continue;
         struct stat info {};
         if (::stat(it->path().c_str(), &info) != 0)
             continue;

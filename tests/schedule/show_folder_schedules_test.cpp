@@ -84,13 +84,15 @@ TEST_F(ShowFolder, FollowsSavesEditsNewAndDeletedFilesWithoutReReadingTheRest) {
     fs::create_directories(folder);
     write("Morning", record("6:00:00 AM", "7:00:00 AM", "1,1,1,1,1,1,1"));
     write("Empty", "");
+    write("Quoted \"Show\"", record("1:00:00 AM", "2:00:00 AM", "1,1,1,1,1,1,1"));
     write(std::string(kTemporaryFilePrefix) + "123-4",
           record("1:00:00 AM", "2:00:00 AM", "1,1,1,1,1,1,1"));
     EXPECT_TRUE(shows.schedules().empty()) << "nothing is read before watching";
 
     QSignalSpy changes(&shows, &ShowFolderSchedules::changed);
     shows.setWatching(true);
-    ASSERT_EQ(shows.schedules().size(), 1u) << "an empty file and a save in progress are no shows";
+    ASSERT_EQ(shows.schedules().size(), 1u)
+        << "an empty file, a save in progress and an unloadable name are no shows";
     EXPECT_EQ(startOf("Morning"), (TimeOfDay{6, 0, 0}));
 
     // Edited in place, as a text editor may do.
