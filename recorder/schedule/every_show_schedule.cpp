@@ -1,6 +1,7 @@
 #include "recorder/schedule/every_show_schedule.h"
 
 #include "recorder/schedule/wall_clock.h"
+#include "recorder/shows/show_store.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -66,18 +67,19 @@ void EveryShowSchedule::start(const std::string& name) {
     if (isCurrent(name))
         return; // the window's own check starts it
     const std::string current = hooks_.currentShow();
-    std::string busy = hooks_.recordingShow();
+    const std::string busy = hooks_.recordingShow();
+    const std::string notRecorded = shownShowName(name) + " not recorded: ";
     if (!busy.empty()) {
-        hooks_.notRecorded(name + " not recorded: " + busy + " was recording");
+        hooks_.notRecorded(notRecorded + shownShowName(busy) + " was recording");
         return;
     }
     if (hooks_.monitoring()) {
-        hooks_.notRecorded(name + " not recorded: " + current + " was monitoring");
+        hooks_.notRecorded(notRecorded + shownShowName(current) + " was monitoring");
         return;
     }
     if (!hooks_.switchTo(name) || !isCurrent(name)) {
         // Recording now would record under the wrong show's source and format.
-        hooks_.notRecorded(name + " not recorded: " + current + " could not be saved");
+        hooks_.notRecorded(notRecorded + shownShowName(current) + " could not be saved");
         return;
     }
     hooks_.startRecording();
@@ -87,6 +89,10 @@ void EveryShowSchedule::stop(const std::string& name) {
     if (isCurrent(name))
         return; // the window's own check stops it
     hooks_.stopRecording();
+}
+
+std::string shownShowName(const std::string& show) {
+    return readableShowName(showTitle(show));
 }
 
 std::optional<NextStart> nextStart(std::time_t now,
@@ -121,7 +127,7 @@ std::string nextStartText(const NextStart& next) {
                       next.time.second);
     else
         std::snprintf(time, sizeof time, "%02d:%02d", next.time.hour, next.time.minute);
-    return "Next: " + next.show + ", " + day + " " + time;
+    return "Next: " + shownShowName(next.show) + ", " + day + " " + time;
 }
 
 } // namespace kelvo

@@ -80,6 +80,10 @@ private:
     int tickDepth_ = 0;
 };
 
+// A show as the user reads it in messages and hints: like the caption, without ".cia", and
+// readable when its file name is not UTF-8.
+std::string shownShowName(const std::string& show);
+
 // What "Next:" tells: the earliest start, strictly after `now`, among `shows` (name and
 // schedule). Ties go to the first in the list. Empty when no show starts within a week.
 struct NextStart {

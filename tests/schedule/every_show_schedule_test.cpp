@@ -231,8 +231,8 @@ TEST(NextStart, IsTheEarliestStartAfterNowAmongTheShowsGiven) {
         std::string expected;
     };
     const Case cases[] = {
-        {"later today",
-         {{"Evening Show", weekly({18, 0, 0}, {19, 0, 0}, "SMTWTFS")}},
+        {"later today, named as in the caption",
+         {{"Evening Show.cia", weekly({18, 0, 0}, {19, 0, 0}, "SMTWTFS")}},
          "Next: Evening Show, Fri 18:00"},
         {"now is not next: a week on",
          {{"Now", weekly({17, 0, 0}, {18, 0, 0}, ".....F.")}},
