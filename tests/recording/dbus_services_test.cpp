@@ -3,17 +3,14 @@
 // server and logind written here. Also: buses without either service cost a recording
 // nothing.
 #include "recorder/recording/notifier_dbus.h"
-#include "recorder/recording/recording_controller.h"
 #include "recorder/recording/sleep_inhibitor_logind.h"
 #include "tests/recording/fakes.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -33,14 +30,8 @@ public:
     QStringList calls;
 
 public slots:
-    uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary,
-                const QString& body, const QStringList& actions, const QVariantMap& hints,
-                int timeout) {
-        Q_UNUSED(replaces);
-        Q_UNUSED(icon);
-        Q_UNUSED(actions);
-        Q_UNUSED(hints);
-        Q_UNUSED(timeout);
+    uint Notify(const QString& app, uint, const QString&, const QString& summary,
+                const QString& body, const QStringList&, const QVariantMap&, int) {
         calls << app + " | " + summary + " | " + body;
         return static_cast<uint>(calls.size());
     }
@@ -98,41 +89,22 @@ private:
     QDBusConnection connection_;
 };
 
-class DbusServicesTest : public ::testing::Test {
+class DbusServicesTest : public ::testing::Test,
+                         public testing::ControllerRig<DbusNotifier, LogindInhibitor> {
 protected:
-    DbusServicesTest() {
-        QDir(folder.path()).mkdir("soundfiles");
-        controller.hooks().sourceName = [] { return QStringLiteral("Microphone"); };
+    OnBus<FakeNotificationServer> notifications() {
+        return {QDBusConnection::SessionBus, "org.freedesktop.Notifications",
+                "/org/freedesktop/Notifications", "notifications"};
     }
-
-    QTemporaryDir folder;
-    testing::FakeCaptureEngine engine;
-    testing::FakeProcessLauncher launcher;
-    DbusNotifier notifier;
-    LogindInhibitor inhibitor;
-    QLabel status, clock;
-    QComboBox sampleRate, outputFormat, channels, mp3Quality;
-    QLineEdit webcast;
-    QCheckBox monitor;
-    QTimer meterPoll, rightHold, leftHold, blink;
-    QStringList messages;
-    RecordingController controller{
-        engine,
-        launcher,
-        {&status, &clock, &sampleRate, &outputFormat, &channels, &mp3Quality, &webcast, &monitor,
-         &meterPoll, &rightHold, &leftHold, &blink},
-        {},
-        [this](const QString& text) { messages << text; },
-        [] { return QDateTime(QDate(2004, 3, 5), QTime(21, 7, 9)); },
-        {folder.path(), {}, &notifier, &inhibitor, [](const QString&) { return std::nullopt; }}};
+    OnBus<FakeLogind> logind() {
+        return {QDBusConnection::SystemBus, "org.freedesktop.login1", "/org/freedesktop/login1",
+                "logind"};
+    }
 };
 
 TEST_F(DbusServicesTest, AScheduledRecordingIsNotifiedAndHoldsLogindsDescriptorUntilStop) {
-    OnBus<FakeNotificationServer> notifications(QDBusConnection::SessionBus,
-                                                "org.freedesktop.Notifications",
-                                                "/org/freedesktop/Notifications", "notifications");
-    OnBus<FakeLogind> logind(QDBusConnection::SystemBus, "org.freedesktop.login1",
-                             "/org/freedesktop/login1", "logind");
+    auto notifications = this->notifications();
+    auto logind = this->logind();
     ASSERT_TRUE(notifications.ok && logind.ok);
 
     controller.startScheduledRecording(60);
@@ -155,8 +127,7 @@ TEST_F(DbusServicesTest, AScheduledRecordingIsNotifiedAndHoldsLogindsDescriptorU
 }
 
 TEST_F(DbusServicesTest, AHoldReleasedBeforeLogindAnsweredDoesNotKeepItsDescriptor) {
-    OnBus<FakeLogind> logind(QDBusConnection::SystemBus, "org.freedesktop.login1",
-                             "/org/freedesktop/login1", "logind");
+    auto logind = this->logind();
     ASSERT_TRUE(logind.ok);
     inhibitor.hold("Recording Default soon");
     inhibitor.release(); // before the event loop delivered the answer

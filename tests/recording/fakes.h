@@ -4,7 +4,11 @@
 #include "recorder/recording/capture_engine.h"
 #include "recorder/recording/desktop_notifier.h"
 #include "recorder/recording/process_launcher.h"
+#include "recorder/recording/recording_controller.h"
 #include "recorder/recording/sleep_inhibitor.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <unistd.h>
 
@@ -27,8 +31,8 @@ public:
     }
     int stopMonitor() override { return log("stopMonitor", 0); }
     int togglePause() override { return log("togglePause", 0); }
-    int peakLeft() override { return 0; }
-    int peakRight() override { return 0; }
+    int peakLeft() override { return left; }
+    int peakRight() override { return right; }
     bool status(KelvoStatus& out) override {
         if (statusValue) {
             out = *statusValue;
@@ -37,7 +41,7 @@ public:
     }
     std::string loadError() const override { return loadErrorText; }
 
-    int initializeResult = 0, startResult = 0, startErrno = 0;
+    int initializeResult = 0, startResult = 0, startErrno = 0, left = 0, right = 0;
     std::optional<KelvoStatus> statusValue; // none: an engine from before the status export
     std::string loadErrorText;
     std::vector<std::string> calls, starts;
@@ -116,6 +120,50 @@ public:
 
     bool held = false;
     std::vector<std::string> log;
+};
+
+// The window's recording controls around a controller, in a data folder of its own.
+template <typename Notifier, typename Inhibitor> struct ControllerRig {
+    ControllerRig() {
+        QDir(data).mkdir("soundfiles");
+        sampleRate.addItems(sampleRateEntries());
+        outputFormat.addItems(outputFormatEntries());
+        channels.addItems(channelEntries());
+        mp3Quality.addItems(mp3QualityEntries());
+        // Hooks log into the engine's call list so a test sees one ordered story.
+        controller.hooks().applySourceSelection = [this] { engine.calls.push_back("hook:source"); };
+        controller.hooks().clearLevelMeters = [this] { engine.calls.push_back("hook:meters"); };
+        controller.hooks().sourceName = [] { return QStringLiteral("Microphone"); };
+    }
+
+    QTemporaryDir folder;
+    const QString data = folder.path();
+    const std::string dataText = data.toStdString();
+    FakeCaptureEngine engine;
+    FakeProcessLauncher launcher;
+    Notifier notifier;
+    Inhibitor inhibitor;
+    std::optional<std::uint64_t> freeBytes; // none: the disk cannot tell
+    QLabel status, clock;
+    QComboBox sampleRate, outputFormat, channels, mp3Quality;
+    QLineEdit webcast;
+    QCheckBox monitor;
+    QTimer meterPoll, rightHold, leftHold, blink;
+    QDateTime now{QDate(2004, 3, 5), QTime(21, 7, 9)};
+    QStringList messages;
+    // While a message is up the schedule's clock keeps ticking and may start again.
+    RecordingController controller{
+        engine,
+        launcher,
+        {&status, &clock, &sampleRate, &outputFormat, &channels, &mp3Quality, &webcast, &monitor,
+         &meterPoll, &rightHold, &leftHold, &blink},
+        {},
+        [this](const QString& text) {
+            messages << text;
+            controller.startRecording();
+        },
+        [this] { return now; },
+        {data, {}, &notifier, &inhibitor, [this](const QString&) { return freeBytes; }}};
 };
 
 } // namespace kelvo::testing

@@ -1,8 +1,5 @@
-#include "recorder/recording/recording_controller.h"
 #include "tests/recording/fakes.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -15,19 +12,10 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-class RecordingControllerTest : public ::testing::Test {
+class RecordingControllerTest
+    : public ::testing::Test,
+      public testing::ControllerRig<testing::FakeNotifier, testing::FakeInhibitor> {
 protected:
-    RecordingControllerTest() {
-        QDir(data).mkdir("soundfiles");
-        sampleRate.addItems(sampleRateEntries());
-        outputFormat.addItems(outputFormatEntries());
-        channels.addItems(channelEntries());
-        mp3Quality.addItems(mp3QualityEntries());
-        // Hooks log into the engine's call list so the test sees one ordered story.
-        controller.hooks().applySourceSelection = [this] { engine.calls.push_back("hook:source"); };
-        controller.hooks().clearLevelMeters = [this] { engine.calls.push_back("hook:meters"); };
-        controller.hooks().sourceName = [] { return QStringLiteral("Microphone"); };
-    }
     std::string statusText() const { return status.text().toStdString(); }
     // The status line and its colour, which the clock shares.
     std::string shown() const {
@@ -36,33 +24,6 @@ protected:
                 (colour == clock.palette().color(QPalette::WindowText) ? "" : " (clock differs)"))
             .toStdString();
     }
-
-    QTemporaryDir folder;
-    const QString data = folder.path();
-    const std::string dataText = data.toStdString();
-    testing::FakeCaptureEngine engine;
-    testing::FakeNotifier notifier;
-    testing::FakeInhibitor inhibitor;
-    std::optional<std::uint64_t> freeBytes; // none: the disk cannot tell
-    testing::FakeProcessLauncher launcher;
-    QLabel status, clock;
-    QComboBox sampleRate, outputFormat, channels, mp3Quality;
-    QLineEdit webcast;
-    QCheckBox monitor;
-    QTimer meterPoll, rightHold, leftHold, blink;
-    QDateTime now{QDate(2004, 3, 5), QTime(21, 7, 9)};
-    QStringList messages;
-    RecordingWidgets widgets{&status,  &clock,   &sampleRate, &outputFormat, &channels, &mp3Quality,
-                             &webcast, &monitor, &meterPoll,  &rightHold,    &leftHold, &blink};
-    // While a message is up the schedule's clock keeps ticking and may start again.
-    RecordingController controller = RecordingController(
-        engine, launcher, widgets, {},
-        [this](const QString& text) {
-            messages << text;
-            controller.startRecording();
-        },
-        [this] { return now; },
-        {data, {}, &notifier, &inhibitor, [this](const QString&) { return freeBytes; }});
 };
 
 TEST_F(RecordingControllerTest, ARecordingFromIdleThroughPauseToStopAndTheNextOne) {
@@ -191,52 +152,33 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
     channels.setCurrentText("2");
     outputFormat.setCurrentText(formats::kMp3);
     const auto poll = [this](int device, std::uint32_t gaps, std::uint64_t gapFrames,
-                               int writeError = 0) {
-        KelvoStatus s{};
-        s.deviceState = device;
-        s.gaps = gaps;
-        s.lastGapFrames = gapFrames;
-        s.lastWriteError = writeError;
-        s.parts = 1;
-        s.bytesWritten = 176400 * 75;
-        engine.statusValue = s;
+                             int writeError = 0) {
+        engine.statusValue = KelvoStatus{device, writeError, 0, 0, 176400 * 75, gaps, 1, gapFrames};
         controller.pollStatus();
     };
     const std::string file = "soundfiles/Default-03-05-04-21-07-09.wav";
+    const std::string lost =
+        "Recording Default: sound device lost | Silence is recorded until it is back.";
+    const std::string back = "Recording Default: sound device back | Gap of ";
     engine.statusValue = KelvoStatus{};
     controller.startScheduledRecording(3600);
     EXPECT_EQ(inhibitor.log, Texts{"hold Recording Default"});
     engine.calls.clear();
 
+    constexpr int kOn = KELVO_DEVICE_CAPTURING, kAway = KELVO_DEVICE_RECONNECTING;
     // The device's story, poll by poll: the line, and what the user was sent.
     const std::tuple<int, std::uint32_t, std::uint64_t, const char*, Texts> polls[] = {
-        {KELVO_DEVICE_CAPTURING,
-         0,
-         0,
-         "Rec: Microphone",
-         {"Recording Default | From Microphone into " + file}},
-        {KELVO_DEVICE_RECONNECTING,
-         1,
-         22050,
-         "Rec: Microphone (reconnecting)",
-         {"Recording Default: sound device lost | Silence is recorded until it is back."}},
-        {KELVO_DEVICE_RECONNECTING, 1, 44100, "Rec: Microphone (reconnecting)", {}},
-        {KELVO_DEVICE_CAPTURING,
-         1,
-         66150,
-         "Rec: Microphone (gap 1.5 s)",
-         {"Recording Default: sound device back | Gap of 1.5 s filled with silence."}},
-        {KELVO_DEVICE_CAPTURING, 1, 66150, "Rec: Microphone (gap 1.5 s)", {}},
+        {kOn, 0, 0, "", {"Recording Default | From Microphone into " + file}},
+        {kAway, 1, 22050, " (reconnecting)", {lost}},
+        {kAway, 1, 44100, " (reconnecting)", {}},
+        {kOn, 1, 66150, " (gap 1.5 s)", {back + "1.5 s filled with silence."}},
+        {kOn, 1, 66150, " (gap 1.5 s)", {}},
         // A gap that opened and closed between two polls is still told.
-        {KELVO_DEVICE_CAPTURING,
-         2,
-         4410,
-         "Rec: Microphone (gap 0.1 s)",
-         {"Recording Default: sound device back | Gap of 0.1 s filled with silence."}},
+        {kOn, 2, 4410, " (gap 0.1 s)", {back + "0.1 s filled with silence."}},
     };
     for (const auto& [device, gaps, frames, line, sent] : polls) {
         poll(device, gaps, frames);
-        EXPECT_EQ(statusText(), line);
+        EXPECT_EQ(statusText(), std::string("Rec: Microphone") + line);
         EXPECT_EQ(std::exchange(notifier.sent, {}), sent) << line;
     }
     EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "hook:source"), 4)
@@ -247,9 +189,7 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
     EXPECT_EQ(statusText(), "Paused: Microphone");
     controller.togglePause();
     EXPECT_EQ(statusText(), "Rec: Microphone (reconnecting)");
-    EXPECT_EQ(std::exchange(notifier.sent, {}),
-              Texts{"Recording Default: sound device lost | Silence is recorded until it is back."})
-        << "a second loss is told as well";
+    EXPECT_EQ(std::exchange(notifier.sent, {}), Texts{lost}) << "a second loss is told as well";
 
     poll(KELVO_DEVICE_RECONNECTING, 3, 100, ENOSPC);
     EXPECT_FALSE(controller.isRecording());
@@ -312,46 +252,26 @@ TEST_F(RecordingControllerTest, RoomOnTheDiskIsJudgedAtStartAndWarnedOnceWhileRe
     sampleRate.setCurrentText("44.1 kHz (CD)");
     channels.setCurrentText("2");
     constexpr std::uint64_t perMinute = 176400 * 60;
-    struct Case {
-        bool scheduled;
-        std::int64_t seconds;
-        std::optional<std::uint64_t> free;
-        const char* line;
-        Texts sent;
+    // Started by the schedule for how long, the free bytes, and the minutes warned of (0: none).
+    const std::tuple<bool, std::int64_t, std::optional<std::uint64_t>, int> cases[] = {
+        {false, 0, perMinute * 12 + 5, 12}, {false, 0, perMinute * 60, 0}, // an hour by hand fits
+        {true, 600, perMinute * 12, 0},                                  // up to the scheduled stop
+        {true, 7200, perMinute * 90, 90},   {false, 0, std::nullopt, 0}, // unknown: nothing to say
     };
-    const Case cases[] = {
-        {false,
-         0,
-         perMinute * 12 + 5,
-         "Rec: Microphone (only 12 min of space left)",
-         {"Only 12 min of space left for Default | Recording goes on into soundfiles/x.wav"}},
-        {false, 0, perMinute * 60, "Rec: Microphone", {}},  // an hour by hand fits
-        {true, 600, perMinute * 12, "Rec: Microphone", {}}, // up to the scheduled stop
-        {true,
-         7200,
-         perMinute * 90,
-         "Rec: Microphone (only 90 min of space left)",
-         {"Only 90 min of space left for Default | Recording goes on into soundfiles/x.wav"}},
-        {false, 0, std::nullopt, "Rec: Microphone", {}}, // unknown: nothing to say
-    };
-    controller.hooks().currentShowName = [] { return QStringLiteral("x"); };
-    for (const Case& c : cases) {
-        freeBytes = c.free;
-        // Named "x" so the file name is short; the show name in the texts is "x" too.
-        c.scheduled ? controller.startScheduledRecording(c.seconds) : controller.startRecording();
-        notifier.sent.erase(
-            std::remove_if(notifier.sent.begin(), notifier.sent.end(),
-                           [](const std::string& n) { return n.starts_with("Recording x |"); }),
-            notifier.sent.end());
+    for (const auto& [scheduled, seconds, free, minutes] : cases) {
+        freeBytes = free;
+        scheduled ? controller.startScheduledRecording(seconds) : controller.startRecording();
+        const std::string file = controller.state().fileName.toStdString();
+        const std::string left = std::to_string(minutes) + " min of space left";
+        EXPECT_EQ(statusText(), "Rec: Microphone" + (minutes ? " (only " + left + ")" : ""));
         Texts want;
-        for (std::string text : c.sent) {
-            text.replace(text.find("Default"), 7, "x");
-            text.replace(text.find("soundfiles/x.wav"), 16,
-                         controller.state().fileName.toStdString());
-            want.push_back(text);
+        if (scheduled) {
+            want.push_back("Recording Default | From Microphone into " + file);
         }
-        EXPECT_EQ(statusText(), c.line);
-        EXPECT_EQ(std::exchange(notifier.sent, {}), want) << c.line;
+        if (minutes) {
+            want.push_back("Only " + left + " for Default | Recording goes on into " + file);
+        }
+        EXPECT_EQ(std::exchange(notifier.sent, {}), want) << minutes;
         controller.stopRecording();
         notifier.sent.clear();
         now = now.addSecs(1);
