@@ -2,7 +2,7 @@
 #include "recorder/meters/meter_image.h"
 #include "recorder/meters/meter_poll.h"
 #include "recorder/meters/monitoring.h"
-#include "recorder/recording/capture_engine.h"
+#include "tests/recording/fakes.h"
 
 #include <QCheckBox>
 #include <QPaintEvent>
@@ -20,6 +20,7 @@
 namespace kelvo {
 namespace {
 
+using Calls = std::vector<std::string>;
 constexpr QRgb kRed = qRgb(255, 0, 0);
 constexpr QRgb kYellow = qRgb(255, 255, 1);
 constexpr QRgb kPaleGreen = qRgb(192, 255, 192);
@@ -121,25 +122,7 @@ TEST(LevelMeter, RepaintsOnlyTheRowsADrawChangedAndNeverTheUnchangingBase) {
     }
 }
 
-// Answers what the test sets and writes every call down.
-struct FakeEngine : CaptureEngine {
-    int initializeResult = 0, startResult = 0, left = 0, right = 0;
-    std::string error, calls;
-    int log(const std::string& call, int result) { return calls += call + "|", result; }
-    int initialize() override { return log("initialize", initializeResult); }
-    int startMonitor(int file, std::uint32_t channels, std::uint32_t rate,
-                     const std::string& name) override {
-        const QString call = QString("start %1,%2,%3,'%4'").arg(file).arg(channels).arg(rate);
-        return log(call.arg(name.c_str()).toStdString(), startResult);
-    }
-    int stopMonitor() override { return log("stop", 0); }
-    int togglePause() override { return log("pause", 0); }
-    int peakLeft() override { return left; }
-    int peakRight() override { return right; }
-    std::string loadError() const override { return error; }
-};
-
-class MetersTest : public testing::Test {
+class MetersTest : public ::testing::Test {
 protected:
     void pollPercent(int leftPercent, int rightPercent) {
         engine.left = (leftPercent * 32767 + 99) / 100;
@@ -150,7 +133,7 @@ protected:
         return timer2.isActive() || timer3.isActive() || timer4.isActive() || timer8.isActive();
     }
 
-    FakeEngine engine;
+    testing::FakeCaptureEngine engine;
     LevelMeter left{drawMeterImage()}, right{drawMeterImage()};
     const QImage blank = left.image();
     QTimer timer2, timer3, timer4, timer8;
@@ -160,11 +143,12 @@ protected:
     // The mixer calls and the messages go to the engine's log, so their order shows.
     Monitoring monitoring{
         engine, meters, check1, timer8,
-        Monitoring::Hooks{[this](int value) { engine.log("select " + std::to_string(value), 0); },
-                          [this] { engine.log("level", 0); }, [this] { return recording; },
-                          [this](const QString& title, const QString& text) {
-                              engine.log((title + ": " + text).toStdString(), 0);
-                          }}};
+        Monitoring::Hooks{
+            [this](int value) { engine.calls.push_back("select " + std::to_string(value)); },
+            [this] { engine.calls.push_back("level"); }, [this] { return recording; },
+            [this](const QString& title, const QString& text) {
+                engine.calls.push_back((title + ": " + text).toStdString());
+            }}};
 };
 using MeterPollTest = MetersTest;
 using MonitoringTest = MetersTest;
@@ -201,7 +185,8 @@ TEST_F(MonitoringTest, TickingTheBoxMonitorsAt8000HzStereoWithoutAFile) {
     engine.left = 32767;
     meters.poll();
     check1.setChecked(true);
-    EXPECT_EQ(engine.calls, "select 1|level|initialize|start 0,2,8000,''|");
+    EXPECT_EQ(engine.calls, (Calls{"select 1", "level", "initialize", "startMonitor"}));
+    EXPECT_EQ(engine.starts, Calls{"0,2,8000,"});
     EXPECT_EQ(meters.left().holdPercent, 0);
     EXPECT_TRUE(timer2.isActive() && timer3.isActive() && timer4.isActive());
 
@@ -209,7 +194,8 @@ TEST_F(MonitoringTest, TickingTheBoxMonitorsAt8000HzStereoWithoutAFile) {
     meters.poll();
     monitoring.stopMonitoring();
     check1.setChecked(false);
-    EXPECT_EQ(engine.calls, "select 1|level|initialize|start 0,2,8000,''|stop|");
+    EXPECT_EQ(engine.calls.back(), "stopMonitor");
+    EXPECT_EQ(engine.calls.size(), 5u);
     EXPECT_EQ(left.image(), blank);
     EXPECT_FALSE(timer2.isActive());
 }
@@ -217,13 +203,23 @@ TEST_F(MonitoringTest, TickingTheBoxMonitorsAt8000HzStereoWithoutAFile) {
 TEST_F(MonitoringTest, BusyDeviceIsReportedOnceAndClearingShowsNothing) {
     engine.startResult = -3;
     check1.setChecked(true);
-    EXPECT_EQ(engine.calls, "select 1|level|initialize|start 0,2,8000,''|KelvoRecorder: "
-                            "KelvoInitializeMonitor: Audio Channel is in use by another "
-                            "Application|");
+    EXPECT_EQ(engine.calls.back(), "KelvoRecorder: KelvoInitializeMonitor: Audio Channel is in "
+                                   "use by another Application");
     engine.calls.clear();
     check1.setChecked(false);
-    EXPECT_EQ(engine.calls, "stop|");
+    EXPECT_EQ(engine.calls, Calls{"stopMonitor"});
     EXPECT_FALSE(monitoring.isMonitoring() || timer2.isActive() || timer3.isActive());
+}
+
+TEST_F(MonitoringTest, MissingEngineIsNamedAndNothingPretendsToMonitor) {
+    engine.initializeResult = CaptureEngine::kEngineUnavailable;
+    engine.loadErrorText = "libkelvo.so: cannot open shared object file";
+    check1.setChecked(true);
+    EXPECT_EQ(engine.calls, (Calls{"select 1", "level", "initialize",
+                                   "KelvoRecorder: The capture engine could not be loaded, so the "
+                                   "source cannot be monitored.\n\n" +
+                                       engine.loadErrorText}));
+    EXPECT_FALSE(monitoring.isMonitoring() || check1.isChecked() || anyTimerActive());
 }
 
 TEST_F(MonitoringTest, LimitTimerEndsMonitoringButDuringARecordingOnlyDisablesItself) {
@@ -238,17 +234,8 @@ TEST_F(MonitoringTest, LimitTimerEndsMonitoringButDuringARecordingOnlyDisablesIt
     check1.setChecked(true);
     engine.calls.clear();
     QTRY_VERIFY(!check1.isChecked());
-    EXPECT_EQ(engine.calls, "stop|");
+    EXPECT_EQ(engine.calls, Calls{"stopMonitor"});
     EXPECT_FALSE(monitoring.isMonitoring() || anyTimerActive());
-}
-
-TEST_F(MonitoringTest, MissingEngineIsNamedAndNothingPretendsToMonitor) {
-    engine.initializeResult = CaptureEngine::kEngineUnavailable;
-    engine.error = "libkelvo.so: cannot open shared object file";
-    check1.setChecked(true);
-    EXPECT_TRUE(engine.calls.starts_with("select 1|level|initialize|KelvoRecorder: "));
-    EXPECT_TRUE(engine.calls.ends_with(engine.error + "|")) << engine.calls;
-    EXPECT_FALSE(monitoring.isMonitoring() || check1.isChecked() || anyTimerActive());
 }
 
 } // namespace
