@@ -9,14 +9,6 @@ namespace {
 using Values = std::vector<std::vector<std::int32_t>>;
 using Volumes = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
-TEST(DeviceLevel, RunsFromFullAtTheTopToZeroAtTheBottom) {
-    const std::pair<int, std::uint32_t> levels[] = {
-        {0, 65535}, {1, 64880}, {10, 58982}, {50, 32768}, {90, 6554}, {99, 655}, {100, 0}};
-    for (auto [position, level] : levels) {
-        EXPECT_EQ(deviceLevel(position), level) << position;
-    }
-}
-
 TEST(RecordingSources, OfSeveralItemsOnOnlyTheLaterOfTwoEqualNamesStaysOn) {
     FakeMixer mixer = FakeMixer::withSources({"Mic", "Line In", "Mic"}, kControlTypeMixer);
     mixer.lists[0].values = {1, 1, 1};
@@ -28,12 +20,14 @@ TEST(RecordingSources, OfSeveralItemsOnOnlyTheLaterOfTwoEqualNamesStaysOn) {
 TEST(RecordingSources, TheSliderSetsTheSelectedSourcesVolumeOnlyWhenItMoves) {
     FakeMixer mixer = FakeMixer::withSources({"Microphone", "Line In"});
     MixerWindow w(mixer);
-    w.slider.setValue(10);
-    w.slider.setValue(10);
+    for (int position : {10, 10, 0, 1, 100}) {
+        w.slider.setValue(position); // full at the top, zero at the bottom
+    }
     w.slider.setTracking(false);
     w.slider.setSliderDown(true);
     w.slider.setSliderPosition(99); // dragged without tracking: follows the thumb
-    EXPECT_EQ(mixer.volumeWrites, (Volumes{{11, 32768}, {11, 58982}, {11, 655}}));
+    EXPECT_EQ(mixer.volumeWrites,
+              (Volumes{{11, 32768}, {11, 58982}, {11, 65535}, {11, 64880}, {11, 0}, {11, 655}}));
     EXPECT_EQ(mixer.selectionWrites.size(), 1u);
 }
 
