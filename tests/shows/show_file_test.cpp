@@ -123,39 +123,26 @@ TEST(ShowFile, BadFilesApplyOnlyWhatConverts) {
 // A CR or LF in a text would end the record early: the next load would see half a show.
 TEST(ShowFile, ControlCharactersInAnyTextFieldNeverSplitTheRecord) {
     const std::string dirty = "a\r\nb\n\tc\x7F\x01";
-    const std::pair<std::string ShowRecord::*, int> texts[] = {
-        {&ShowRecord::outputFormat, 2}, {&ShowRecord::sampleRate, 3},
-        {&ShowRecord::mp3Quality, 4},   {&ShowRecord::channels, 5},
-        {&ShowRecord::sourceName, 8},   {&ShowRecord::webcastAddress, 10},
-        {&ShowRecord::wmaQuality, 11}};
-    for (const auto& [member, field] : texts) {
+    using Loaded = LoadedShowRecord;
+    const std::tuple<std::string ShowRecord::*, std::optional<std::string> Loaded::*, int> texts[] =
+        {{&ShowRecord::outputFormat, &Loaded::outputFormat, 2},
+         {&ShowRecord::sampleRate, &Loaded::sampleRate, 3},
+         {&ShowRecord::mp3Quality, &Loaded::mp3Quality, 4},
+         {&ShowRecord::channels, &Loaded::channels, 5},
+         {&ShowRecord::sourceName, &Loaded::sourceName, 8},
+         {&ShowRecord::webcastAddress, &Loaded::webcastAddress, 10},
+         {&ShowRecord::wmaQuality, &Loaded::wmaQuality, 11}};
+    for (const auto& [member, loaded, field] : texts) {
         ShowRecord r;
         r.*member = dirty;
         const std::string line = writeShowRecord(r);
         EXPECT_EQ(line.find_first_of("\r\n\t\x7F\x01"), line.size() - 2) << line;
-        const auto written = readShowFile(line);
-        ASSERT_TRUE(written.record) << field;
-        EXPECT_EQ(written.completeRecords, 1);
-
-        // As a file from elsewhere may hold it: raw inside the quotes.
-        const auto read = readShowFile(withField(field, "\"" + dirty + "\""));
-        ASSERT_TRUE(read.record) << field;
-        EXPECT_EQ(read.completeRecords, 1);
-        for (const auto* record : {&*written.record, &*read.record}) {
-            const std::optional<std::string> LoadedShowRecord::*loaded[] = {
-                nullptr,
-                nullptr,
-                &LoadedShowRecord::outputFormat,
-                &LoadedShowRecord::sampleRate,
-                &LoadedShowRecord::mp3Quality,
-                &LoadedShowRecord::channels,
-                nullptr,
-                nullptr,
-                &LoadedShowRecord::sourceName,
-                nullptr,
-                &LoadedShowRecord::webcastAddress,
-                &LoadedShowRecord::wmaQuality};
-            EXPECT_EQ(record->*loaded[field], "abc") << field;
+        // Written by us, and as a file from elsewhere may hold it: raw inside the quotes.
+        for (const std::string& file : {line, withField(field, "\"" + dirty + "\"")}) {
+            const auto read = readShowFile(file);
+            ASSERT_TRUE(read.record) << field;
+            EXPECT_EQ(read.completeRecords, 1);
+            EXPECT_EQ(*read.record.*loaded, "abc") << field;
         }
     }
 }
