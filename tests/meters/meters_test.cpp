@@ -31,51 +31,39 @@ QRgb bar(bool lit, int x, int y) {
     return y < 74 ? image.pixel((lit ? 20 : 10) + x, y) : qRgb(0, 0, 0);
 }
 
-// Columns 0..4 lit from row litFrom down, a marker of `colour` there in markerRows; the rest
-// unlit.
-void expectMeter(const QImage& shown, int litFrom, std::initializer_list<int> markerRows,
-                 QRgb colour) {
+// Columns 0..4 lit from row litFrom down, a marker of `colour` in markerRow and the row below
+// it (none: -1); the rest unlit.
+void expectMeter(const QImage& shown, int litFrom, int markerRow, QRgb colour) {
     for (int y = 0; y < LevelMeter::kHeight; ++y) {
         for (int x = 0; x < LevelMeter::kWidth; ++x) {
-            const bool marker = x < 5 && std::ranges::find(markerRows, y) != markerRows.end();
+            const bool marker = x < 5 && markerRow >= 0 && (y == markerRow || y == markerRow + 1);
             ASSERT_EQ(shown.pixel(x, y), marker ? colour : bar(x < 5 && y >= litFrom, x, y))
                 << "x " << x << " y " << y;
         }
     }
 }
 
-TEST(LevelMeter, FullLevelLightsTheWholeHeightAndAFallToZeroUnlightsItFromTheTop) {
-    LevelMeter meter(drawMeterImage());
-    meter.drawMeterRise(100, 100);
-    expectMeter(meter.image(), 0, {0, 1}, kRed);
-    meter.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&meter));
-    EXPECT_EQ(meter.grab().toImage().convertToFormat(QImage::Format_RGB32), meter.image());
-    meter.drawMeterFall(0, 60);
-    expectMeter(meter.image(), LevelMeter::kHeight, {30, 31}, kPaleGreen);
-}
-
-TEST(LevelMeter, AFallUnlightsDownToTheRoundedRowOfItsLevel) {
-    // round(75 - p * 0.75), halves to even: at 2, 6, 10 ... percent the row lies on a half.
-    for (auto [percent, litFrom] :
-         {std::pair{2, 74}, {6, 70}, {10, 68}, {50, 38}, {98, 2}, {1, 74}, {99, 1}}) {
+TEST(LevelMeter, BarAndMarkerLightTheRoundedRowsInTheColourOfTheirBand) {
+    constexpr int kNone = -1, kBase = LevelMeter::kHeight;
+    // A rise (level, hold), a fall (level, hold; none: -1), then the bar's first lit row and
+    // the marker's row and colour. Rows are round(75 - p * 0.75), halves to even: at 2, 6, 10
+    // ... percent the row lies on a half. A level of 1 lights no row.
+    const std::tuple<int, int, int, int, int, int, QRgb> cases[] = {
+        {100, 100, kNone, 0, 0, 0, kRed},      {100, 100, 0, 60, kBase, 30, kPaleGreen},
+        {100, 0, 2, 0, 74, kNone, 0},          {100, 0, 6, 0, 70, kNone, 0},
+        {100, 0, 10, 0, 68, kNone, 0},         {100, 0, 50, 0, 38, kNone, 0},
+        {100, 0, 98, 0, 2, kNone, 0},          {100, 0, 1, 0, 74, kNone, 0},
+        {100, 0, 99, 0, 1, kNone, 0},          {1, 1, kNone, 0, kBase, 74, kPaleGreen},
+        {1, 95, kNone, 0, kBase, 4, kRed},     {1, 93, kNone, 0, kBase, 5, kYellow},
+        {1, 84, kNone, 0, kBase, 12, kYellow}, {1, 83, kNone, 0, kBase, 13, kPaleGreen}};
+    for (const auto& [level, hold, fallLevel, fallHold, litFrom, markerRow, colour] : cases) {
         LevelMeter meter(drawMeterImage());
-        meter.drawMeterRise(100, 0);
-        meter.drawMeterFall(percent, 0);
-        SCOPED_TRACE(percent);
-        expectMeter(meter.image(), litFrom, {}, kRed);
-    }
-}
-
-TEST(LevelMeter, MarkerSitsInTheRowAndColourOfItsBand) {
-    for (auto [hold, row, colour] : {std::tuple{1, 74, kPaleGreen},
-                                     {95, 4, kRed},
-                                     {93, 5, kYellow},
-                                     {84, 12, kYellow},
-                                     {83, 13, kPaleGreen}}) {
-        LevelMeter meter(drawMeterImage());
-        meter.drawMeterRise(1, hold); // a level of 1 lights no row
-        expectMeter(meter.image(), LevelMeter::kHeight, {row, row + 1}, colour);
+        meter.drawMeterRise(level, hold);
+        if (fallLevel != kNone) {
+            meter.drawMeterFall(fallLevel, fallHold);
+        }
+        SCOPED_TRACE(::testing::Message() << level << " " << hold << " " << fallLevel);
+        expectMeter(meter.image(), litFrom, markerRow, colour);
     }
 }
 
