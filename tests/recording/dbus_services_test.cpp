@@ -150,44 +150,35 @@ TEST_F(DbusServicesTest, BusesWithoutEitherServiceCostTheRecordingNothing) {
     EXPECT_FALSE(inhibitor.holding() || inhibitor.granted());
 }
 
-// A dbus-daemon of this process's own, ended with it.
-class PrivateBus {
-public:
-    explicit PrivateBus(const QString& folder, const char* name) {
-        address_ = "unix:path=" + folder + "/" + name;
-        daemon_.start("dbus-daemon", {"--session", "--nofork", "--nopidfile",
-                                      "--address=" + address_, "--print-address"});
-        ok = daemon_.waitForStarted(5000) && daemon_.waitForReadyRead(5000);
-    }
-    ~PrivateBus() {
-        daemon_.terminate();
-        daemon_.waitForFinished(5000);
-    }
-    const QString& address() const { return address_; }
-    bool ok = false;
-
-private:
-    QString address_;
-    QProcess daemon_;
-};
-
 } // namespace
 } // namespace kelvo
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // Two dbus-daemons of this process's own, ended with it. A bus's address is read when it
+    // is first used, which is after this.
     QTemporaryDir folder;
-    kelvo::PrivateBus session(folder.path(), "session"), system(folder.path(), "system");
-    if (!session.ok || !system.ok) {
-        fprintf(stderr, "dbus-daemon did not start\n");
-        return 1;
+    QProcess daemons[2];
+    const char* const buses[][2] = {{"session", "DBUS_SESSION_BUS_ADDRESS"},
+                                    {"system", "DBUS_SYSTEM_BUS_ADDRESS"}};
+    for (int i = 0; i < 2; ++i) {
+        const QString address = "unix:path=" + folder.path() + "/" + buses[i][0];
+        daemons[i].start("dbus-daemon", {"--session", "--nofork", "--nopidfile",
+                                         "--address=" + address, "--print-address"});
+        if (!daemons[i].waitForStarted(5000) || !daemons[i].waitForReadyRead(5000)) {
+            fprintf(stderr, "dbus-daemon did not start\n");
+            return 1;
+        }
+        qputenv(buses[i][1], address.toUtf8());
     }
-    // Read when each bus is first used, which is after this.
-    qputenv("DBUS_SESSION_BUS_ADDRESS", session.address().toUtf8());
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", system.address().toUtf8());
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    for (QProcess& daemon : daemons) {
+        daemon.terminate();
+        daemon.waitForFinished(5000);
+    }
+    return result;
 }
 
 #include "dbus_services_test.moc"
