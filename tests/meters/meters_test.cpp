@@ -47,15 +47,24 @@ TEST(LevelMeter, BarAndMarkerLightTheRoundedRowsInTheColourOfTheirBand) {
     constexpr int kNone = -1, kBase = LevelMeter::kHeight;
     // A rise (level, hold), a fall (level, hold; none: -1), then the bar's first lit row and
     // the marker's row and colour. Rows are round(75 - p * 0.75), halves to even: at 2, 6, 10
-    // ... percent the row lies on a half. A level of 1 lights no row.
+    // ... percent the row lies on a half; the green rows where that shows are dark dividers,
+    // so 86 percent (row 10.5) tells it. A level of 1 lights no row.
     const std::tuple<int, int, int, int, int, int, QRgb> cases[] = {
-        {100, 100, kNone, 0, 0, 0, kRed},      {100, 100, 0, 60, kBase, 30, kPaleGreen},
-        {100, 0, 2, 0, 74, kNone, 0},          {100, 0, 6, 0, 70, kNone, 0},
-        {100, 0, 10, 0, 68, kNone, 0},         {100, 0, 50, 0, 38, kNone, 0},
-        {100, 0, 98, 0, 2, kNone, 0},          {100, 0, 1, 0, 74, kNone, 0},
-        {100, 0, 99, 0, 1, kNone, 0},          {1, 1, kNone, 0, kBase, 74, kPaleGreen},
-        {1, 95, kNone, 0, kBase, 4, kRed},     {1, 93, kNone, 0, kBase, 5, kYellow},
-        {1, 84, kNone, 0, kBase, 12, kYellow}, {1, 83, kNone, 0, kBase, 13, kPaleGreen}};
+        {100, 100, kNone, 0, 0, 0, kRed},
+        {100, 100, 0, 60, kBase, 30, kPaleGreen},
+        {100, 0, 2, 0, 74, kNone, 0},
+        {100, 0, 6, 0, 70, kNone, 0},
+        {100, 0, 10, 0, 68, kNone, 0},
+        {100, 0, 86, 0, 10, kNone, 0},
+        {100, 0, 50, 0, 38, kNone, 0},
+        {100, 0, 98, 0, 2, kNone, 0},
+        {100, 0, 1, 0, 74, kNone, 0},
+        {100, 0, 99, 0, 1, kNone, 0},
+        {1, 1, kNone, 0, kBase, 74, kPaleGreen},
+        {1, 95, kNone, 0, kBase, 4, kRed},
+        {1, 93, kNone, 0, kBase, 5, kYellow},
+        {1, 84, kNone, 0, kBase, 12, kYellow},
+        {1, 83, kNone, 0, kBase, 13, kPaleGreen}};
     for (const auto& [level, hold, fallLevel, fallHold, litFrom, markerRow, colour] : cases) {
         LevelMeter meter(drawMeterImage());
         meter.drawMeterRise(level, hold);
