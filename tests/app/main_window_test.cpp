@@ -5,6 +5,7 @@
 #include "recorder/app/show_panel.h"
 #include "recorder/app/termination_signals.h"
 #include "recorder/mixer/mixer_pulse.h"
+#include "tests/eventually.h"
 #include "tests/mixer/fake_mixer.h"
 #include "tests/recording/fakes.h"
 
@@ -395,7 +396,7 @@ TEST_F(ShowTest, SwitchingSavesTheOldShowThenLoadsTheNewOneButChoosingItAgainDoe
     open({showPath("A").toStdString()});
     controls().slider1->setValue(40);
     QTest::keyClick(controls().file1, Qt::Key_Down);
-    QTRY_COMPARE(current(), QString("B - KelvoRecorder|B|48 kHz"));
+    EVENTUALLY_EQ(current(), QString("B - KelvoRecorder|B|48 kHz"));
     // Every field loaded into the window comes back: the whole show round-trips.
     EXPECT_EQ(showFile("A"), QByteArray(kMorning).replace(",30,", ",40,"));
     EXPECT_EQ(showFile("B"), kEvening);
@@ -548,10 +549,10 @@ TEST_F(ShowTest, AShowThatFailedToLoadIsNeverSavedOverByExitOrSwitching) {
                 << messages[0].toStdString();
             controls().combo1->setCurrentText("8 kHz");
             controls().file1->setCurrentRow(0); // "A", saving nothing over the show left
-            QTRY_COMPARE(current(), QString("A - KelvoRecorder|A|22 kHz"));
+            EVENTUALLY_EQ(current(), QString("A - KelvoRecorder|A|22 kHz"));
             EXPECT_EQ(showFile("A"), kMorning);
             controls().file1->setCurrentRow(name == "Huge" ? 2 : 3);
-            QTRY_VERIFY(window().windowTitle().startsWith(name));
+            EVENTUALLY_TRUE(window().windowTitle().startsWith(name));
             window().close();
             EXPECT_EQ(showFile("A"), kMorning);
         }
@@ -581,10 +582,10 @@ TEST_F(ShowTest, AShowNamedInLatin1OpensAndSavesIntoItsOwnFile) {
     open({showPath("B").toStdString()});
     EXPECT_EQ(entries(controls().file1->model()), QStringList({"A", "B", "M\u00fcsik"}));
     controls().file1->setCurrentRow(2);
-    QTRY_COMPARE(current(), QString("M\u00fcsik - KelvoRecorder|M\u00fcsik|22 kHz"));
+    EVENTUALLY_EQ(current(), QString("M\u00fcsik - KelvoRecorder|M\u00fcsik|22 kHz"));
     controls().combo1->setCurrentText("8 kHz");
     controls().file1->setCurrentRow(0);
-    QTRY_COMPARE(current(), QString("A - KelvoRecorder|A|22 kHz"));
+    EVENTUALLY_EQ(current(), QString("A - KelvoRecorder|A|22 kHz"));
     std::ifstream in(configurations + latin1, std::ios::binary);
     const std::string saved{std::istreambuf_iterator<char>(in), {}};
     EXPECT_EQ(saved, QByteArray(kMorning).replace("22 kHz", "8 kHz").toStdString());
@@ -705,7 +706,7 @@ TEST_F(WindowTest, ATerminationSignalEndsTheWindowWithoutWaitingOnAnyBox) {
     elapsed.start();
     QTimer::singleShot(50, [] { std::raise(SIGTERM); });
     window().showMessage("a box already open when the session ends");
-    QTRY_VERIFY_WITH_TIMEOUT(!window().isVisible(), 1000);
+    EVENTUALLY_TRUE_WITHIN(!window().isVisible(), 1000);
     EXPECT_LT(elapsed.elapsed(), 1000);
     EXPECT_FALSE(boxLeftOpen);
     ASSERT_EQ(notices.size(), 1);

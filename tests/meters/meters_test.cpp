@@ -2,6 +2,7 @@
 #include "recorder/meters/meter_image.h"
 #include "recorder/meters/meter_poll.h"
 #include "recorder/meters/monitoring.h"
+#include "tests/eventually.h"
 #include "tests/recording/fakes.h"
 
 #include <QCheckBox>
@@ -111,7 +112,7 @@ TEST(LevelMeter, RepaintsOnlyTheRowsADrawChangedAndNeverTheUnchangingBase) {
         if (expected[i].empty()) {
             QTest::qWait(50);
         } else {
-            QTRY_VERIFY(!painted.rows.empty());
+            EVENTUALLY_TRUE(!painted.rows.empty());
         }
         EXPECT_EQ(painted.rows, expected[i]) << "draw " << i;
         EXPECT_EQ(meter.grab().toImage().convertToFormat(QImage::Format_RGB32), meter.image())
@@ -153,10 +154,10 @@ using MonitoringTest = MetersTest;
 TEST_F(MeterPollTest, OnlyANewMaximumHoldsAndAfterTheReleaseALevelAboveTwoSetsANewMarker) {
     timer3.start();
     timer4.start();
-    QTRY_VERIFY(timer3.remainingTime() < 1700);
+    EVENTUALLY_TRUE(timer3.remainingTime() < 1700);
     pollPercent(0, 40); // restarts the right channel's hold timer only
     EXPECT_TRUE(timer3.remainingTime() > 1700 && timer4.remainingTime() < 1700);
-    QTRY_VERIFY(timer3.remainingTime() < 1700);
+    EVENTUALLY_TRUE(timer3.remainingTime() < 1700);
     pollPercent(0, 30);
     EXPECT_TRUE(meters.right().holdPercent == 40 && timer3.remainingTime() < 1700);
 
@@ -223,14 +224,14 @@ TEST_F(MonitoringTest, LimitTimerEndsMonitoringButDuringARecordingOnlyDisablesIt
     timer8.setInterval(10);
     check1.setChecked(true);
     recording = true;
-    QTRY_VERIFY(!timer8.isActive());
+    EVENTUALLY_TRUE(!timer8.isActive());
     EXPECT_TRUE(check1.isChecked() && monitoring.isMonitoring());
 
     recording = false;
     check1.setChecked(false);
     check1.setChecked(true);
     engine.calls.clear();
-    QTRY_VERIFY(!check1.isChecked());
+    EVENTUALLY_TRUE(!check1.isChecked());
     EXPECT_EQ(engine.calls, Calls{"stopMonitor"});
     EXPECT_FALSE(monitoring.isMonitoring() || anyTimerActive());
 }

@@ -3,6 +3,7 @@
 #include "recorder/meters/meter_poll.h"
 #include "recorder/meters/monitoring.h"
 #include "recorder/recording/engine_library.h"
+#include "tests/eventually.h"
 
 #include <QCheckBox>
 #include <QProcess>
@@ -50,8 +51,8 @@ TEST(MonitoringSound, MetersShowTheLevelOfAToneOnTheMonitorOfASink) {
                                             }}};
     check1.setChecked(true);
     // The tone is at half of full scale: the bar reaches about row 37.
-    QTRY_VERIFY_WITH_TIMEOUT(meters.left().levelPercent >= 45 && meters.right().levelPercent >= 45,
-                             5000);
+    EVENTUALLY_TRUE_WITHIN(meters.left().levelPercent >= 45 && meters.right().levelPercent >= 45,
+                           5000);
     EXPECT_LE(meters.left().holdPercent, 55);
     EXPECT_EQ(left.image().pixel(0, 45), drawMeterImage().pixel(20, 45));
 

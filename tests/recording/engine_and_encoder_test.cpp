@@ -3,6 +3,7 @@
 #include "recorder/recording/encoder_queue.h"
 #include "recorder/recording/engine_library.h"
 #include "recorder/recording/spawn_launcher.h"
+#include "tests/eventually.h"
 #include "tests/recording/fakes.h"
 
 #include <gtest/gtest.h>
@@ -85,7 +86,7 @@ TEST(EncoderLauncher, ScriptGetsRateWavAndMp3NamesAsSeparateArgumentsInTheDataFo
         QFile::setPermissions(script.file, QFile::ReadOwner | QFile::WriteOwner | executable);
         const int pid = script.launcher.run(rate, wav);
         ASSERT_GT(pid, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(script.lines("seen.txt").size(), 5, 5000);
+        EVENTUALLY_EQ_WITHIN(script.lines("seen.txt").size(), 5, 5000);
         EXPECT_EQ(script.lines("seen.txt"),
                   QStringList({script.file, QDir(script.dataFolder.path()).canonicalPath(),
                                QString::fromStdString(rate), QString::fromStdString(wav),
@@ -107,7 +108,7 @@ TEST(EncoderQueue, PartsAreEncodedOneAfterAnotherInTheirOrder) {
     }
     EXPECT_TRUE(queue.busy());
     EXPECT_EQ(queue.waiting(), 2u) << "the window goes on while the first one runs";
-    QTRY_VERIFY_WITH_TIMEOUT(!queue.busy(), 10000);
+    EVENTUALLY_TRUE_WITHIN(!queue.busy(), 10000);
     EXPECT_EQ(script.lines("log"), QStringList({"start a.wav", "end a.wav", "start a-2.wav",
                                                 "end a-2.wav", "start a-3.wav", "end a-3.wav"}));
 
