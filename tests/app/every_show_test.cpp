@@ -4,8 +4,7 @@
 #include "recorder/app/main_window.h"
 #include "recorder/app/show_panel.h"
 #include "recorder/app/single_instance.h"
-#include "tests/mixer/fake_mixer.h"
-#include "tests/recording/fakes.h"
+#include "tests/app/window_doubles.h"
 
 #include <gtest/gtest.h>
 
@@ -21,10 +20,6 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace kelvo {
 namespace {
@@ -44,40 +39,27 @@ QSettings settings() {
                      "KelvoRecorder");
 }
 
-class EveryShowWindow : public ::testing::Test {
+struct TemporaryFolder {
+    QTemporaryDir folder;
+};
+
+class EveryShowWindow : public ::testing::Test,
+                        protected TemporaryFolder,
+                        protected testing::WindowDoubles {
 protected:
-    EveryShowWindow() {
+    EveryShowWindow() : WindowDoubles(folder.path()) {
         QSettings s = settings();
         s.clear();
         s.sync();
         write("A", kA);
         write("B", kB);
-        services.engine = &engine;
-        services.launcher = &launcher;
-        services.mixer = &mixer;
-        services.desktop = &desktop;
-        services.messages = [this](const QString& text) { messages << text; };
-        services.mixerErrors = [this](const std::string&, const std::string& text) {
-            messages << QString::fromStdString(text);
-        };
-        services.notifier = &notifier;
-        services.inhibitor = &inhibitor;
-        services.freeSpace = [](const QString&) { return std::nullopt; };
-        services.clock = [this] { return now; };
-        services.programFolder = services.dataFolder = folder.path();
-        services.arguments = {path("A").toStdString()};
+        now = QDateTime(kFriday, QTime(21, 5, 0));
+        services.arguments = {showPath("A").toStdString()};
         window = std::make_unique<MainWindow>(services);
         EXPECT_TRUE(window->startUp());
     }
-    QString path(const QString& name) const { return folder.path() + "/configurations/" + name; }
     void write(const QString& name, const QByteArray& bytes) {
-        QDir().mkpath(folder.path() + "/configurations");
-        QFile file(path(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    }
-    QByteArray read(const QString& name) const {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+        testing::write(showPath(name), bytes);
     }
     // Ticks the clock once a second over [from, to] of the Friday.
     void run(QTime from, QTime to) {
@@ -91,18 +73,6 @@ protected:
     std::string current() const { return window->shows().currentShowName(); }
     bool recording() const { return window->recording().isRecording(); }
 
-    QTemporaryDir folder;
-    testing::FakeCaptureEngine engine;
-    testing::FakeProcessLauncher launcher;
-    FakeMixer mixer = FakeMixer::withSources({"Microphone", "Line In", "Monitor of Speakers"});
-    struct : DesktopRegistry {
-        bool install(const std::vector<DataFile>&) override { return true; }
-    } desktop;
-    QStringList messages;
-    testing::FakeNotifier notifier;
-    testing::FakeInhibitor inhibitor;
-    QDateTime now{kFriday, QTime(21, 5, 0)};
-    MainWindowServices services;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -141,7 +111,7 @@ TEST_F(EveryShowWindow, OnItSwitchesToTheOtherShowRecordsItAndStopsAtItsStop) {
     run(QTime(21, 5, 10), QTime(21, 5, 10));
     EXPECT_EQ(current(), "B");
     ASSERT_TRUE(recording());
-    EXPECT_TRUE(read("A").contains(",\"Line In\",35,")) << "A was saved before B was loaded";
+    EXPECT_TRUE(showFile("A").contains(",\"Line In\",35,")) << "A was saved before B was loaded";
     ASSERT_EQ(engine.starts.size(), 1u);
     EXPECT_EQ(engine.starts[0],
               "1,1,22000," + folder.path().toStdString() + "/soundfiles/B-03-05-04-21-05-10.wav");
@@ -194,14 +164,12 @@ TEST_F(EveryShowWindow, AHandedOverCommandLineLoadsItsShowAsADropWould) {
     // Relative to the other start's working folder.
     window->openHandedOver({"B"}, QFile::encodeName(folder.path() + "/configurations"));
     EXPECT_EQ(current(), "B");
-    EXPECT_EQ(read("A"), kA) << "as a drop: the show before is not saved";
+    EXPECT_EQ(showFile("A"), kA) << "as a drop: the show before is not saved";
     EXPECT_EQ(controls().combo5->currentText(), "Monitor of Speakers");
 
     // Split at its blank; named by its file name, as a drop is.
     QTemporaryDir elsewhere;
-    QFile file(elsewhere.path() + "/My Show.cia");
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
+    testing::write(elsewhere.path() + "/My Show.cia", "");
     window->openHandedOver({QFile::encodeName(elsewhere.path() + "/My"), "Show.cia"}, "/");
     EXPECT_EQ(current(), "My Show.cia");
 

@@ -74,6 +74,34 @@ struct Tone {
     }
 };
 
+// The first channel's sample at frame `i`, in full scale.
+double sampleAt(const Wav& w, std::size_t i) {
+    return w.blockAlign() == 1 ? (w.b[44 + i] - 128) / 128.0
+                               : static_cast<std::int16_t>(w.u16(44 + 4 * i)) / 32768.0;
+}
+
+// The first channel from frame `from` on: its peak, its clipped samples and its frequency,
+// measured over the tone alone: digital silence (filled in, or a server that had nothing to
+// give for a block) has no crossings to count.
+struct ToneFound {
+    double peak = 0, hz = 0;
+    std::size_t clipped = 0, silent = 0;
+};
+ToneFound analyse(const Wav& w, std::size_t from) {
+    ToneFound t;
+    std::size_t crossings = 0, zeros = 0;
+    for (std::size_t i = from + 1; i < w.frames(); ++i) {
+        const double now = sampleAt(w, i);
+        t.peak = std::max(t.peak, std::abs(now));
+        crossings += (sampleAt(w, i - 1) < 0) != (now < 0);
+        t.clipped += now <= -1.0 || now >= 127 / 128.0;
+        zeros = now == 0 ? zeros + 1 : 0;
+        t.silent += zeros == 64 ? 64 : zeros > 64;
+    }
+    t.hz = crossings / 2.0 / (static_cast<double>(w.frames() - from - t.silent) / w.u32(24));
+    return t;
+}
+
 // Records for `length` and checks the file, its duration against the wall clock, the
 // tone in it and the peaks read meanwhile.
 void record(Library& lib, unsigned channels, unsigned rate, std::chrono::milliseconds length,
@@ -113,29 +141,16 @@ void record(Library& lib, unsigned channels, unsigned rate, std::chrono::millise
     expectComplete(w, channels, rate);
     EXPECT_NEAR(static_cast<double>(w.dataSize()) / w.u32(28), wallSeconds, 0.150);
     ASSERT_GT(w.frames(), rate) << "less than a second of audio";
-    // The first channel, from 50 ms after the tone sets in (and 200 ms at the earliest).
-    auto sample = [&w](std::size_t i) {
-        return w.blockAlign() == 1 ? (w.b[44 + i] - 128) / 128.0
-                                   : static_cast<std::int16_t>(w.u16(44 + 4 * i)) / 32768.0;
-    };
-    std::size_t from = 0, crossings = 0, clipped = 0;
-    while (from < w.frames() && std::abs(sample(from)) < amplitude / 2)
+    // From 50 ms after the tone sets in (and 200 ms at the earliest).
+    std::size_t from = 0;
+    while (from < w.frames() && std::abs(sampleAt(w, from)) < amplitude / 2)
         ++from;
     from = std::max<std::size_t>(from + rate / 20, rate / 5);
     ASSERT_LT(from, w.frames() - rate / 2) << "the tone is missing";
-    // The frequency is measured over the tone alone: digital silence (filled in, or a
-    // server that had nothing to give for a block) has no crossings to count.
-    double peak = 0;
-    std::size_t silent = 0, zeros = 0;
-    for (std::size_t i = from + 1; i < w.frames(); ++i) {
-        peak = std::max(peak, std::abs(sample(i)));
-        crossings += (sample(i - 1) < 0) != (sample(i) < 0);
-        clipped += sample(i) <= -1.0 || sample(i) >= 127 / 128.0;
-        zeros = sample(i) == 0 ? zeros + 1 : 0;
-        silent += zeros == 64 ? 64 : zeros > 64;
-    }
-    EXPECT_NEAR(peak, amplitude, 0.05);
-    EXPECT_EQ(clipped, 0u);
+    const ToneFound tone = analyse(w, from);
+    EXPECT_NEAR(tone.peak, amplitude, 0.05);
+    EXPECT_EQ(tone.clipped, 0u);
+    EXPECT_NEAR(tone.hz, kToneHz, kToneHz * 0.03);
     // A stall longer than the device's 3 s ring is a gap, filled; anything else is none.
     KelvoStatus st{};
     ASSERT_EQ(lib.status(&st, sizeof st), KELVO_OK);
@@ -146,9 +161,7 @@ void record(Library& lib, unsigned channels, unsigned rate, std::chrono::millise
     if (stallMs > 3000) {
         EXPECT_NEAR(static_cast<double>(st.framesFilled) / rate, stallMs / 1000.0 - 3.0, 0.3);
     }
-    EXPECT_LE(st.framesFilled, silent);
-    const double seconds = static_cast<double>(w.frames() - from - silent) / rate;
-    EXPECT_NEAR(crossings / 2.0 / seconds, kToneHz, kToneHz * 0.03);
+    EXPECT_LE(st.framesFilled, tone.silent);
 }
 
 } // namespace
@@ -273,16 +286,9 @@ TEST(EnginePulse, ARecordingOutlivesAServerCrash) {
     std::remove(path.c_str());
     expectComplete(w, 2, 44100);
     EXPECT_NEAR(w.frames() / 44100.0, 12.0, 0.3);
-    double peak = 0;
-    std::size_t crossings = 0;
-    const std::size_t from = w.frames() - 4 * 44100;
-    auto sample = [&w](std::size_t i) { return static_cast<std::int16_t>(w.u16(44 + 4 * i)); };
-    for (std::size_t i = from + 1; i < w.frames(); ++i) {
-        peak = std::max(peak, std::abs(sample(i)) / 32768.0);
-        crossings += (sample(i - 1) < 0) != (sample(i) < 0);
-    }
-    EXPECT_NEAR(peak, kToneAmplitude, 0.05) << "the tone is in the last 4 s";
-    EXPECT_NEAR(crossings / 2.0 / 4, kToneHz, kToneHz * 0.05);
+    const ToneFound found = analyse(w, w.frames() - 4 * 44100);
+    EXPECT_NEAR(found.peak, kToneAmplitude, 0.05) << "the tone is in the last 4 s";
+    EXPECT_NEAR(found.hz, kToneHz, kToneHz * 0.05);
 }
 
 // A file size limit stands in for a full disk: kelvo-rec stops, names the error, exits 4,
