@@ -191,7 +191,7 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
     channels.setCurrentText("2");
     outputFormat.setCurrentText(formats::kMp3);
     const auto poll = [this](int device, std::uint32_t gaps, std::uint64_t gapFrames,
-                               int writeError = 0) {
+                             int writeError = 0) {
         KelvoStatus s{};
         s.deviceState = device;
         s.gaps = gaps;
