@@ -24,6 +24,14 @@ using namespace kelvo::engine::testing;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+// The engine stops, and keeps the timeline, within 150 ms; the tests grant twice that, and
+// more under a sanitizer, so a loaded machine cannot fail them.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double kPromptly = 0.6;
+#else
+constexpr double kPromptly = 0.3;
+#endif
+
 class EngineTest : public ::testing::Test {
 protected:
     EngineTest() { fs::create_directories(dir); }
@@ -253,7 +261,7 @@ TEST_F(EngineTest, ALostDeviceIsReopenedAndTheTimeAwayFilledWithSilence) {
     std::this_thread::sleep_for(500ms);
     const auto stopping = Clock::now();
     ASSERT_EQ(engine.stop(), KELVO_OK);
-    EXPECT_LT(seconds(Clock::now() - stopping), 0.150);
+    EXPECT_LT(seconds(Clock::now() - stopping), kPromptly);
     const double wall = seconds(Clock::now() - began);
 
     EXPECT_EQ(control->openAttempts, 4);
@@ -262,7 +270,7 @@ TEST_F(EngineTest, ALostDeviceIsReopenedAndTheTimeAwayFilledWithSilence) {
     EXPECT_EQ(st.gaps, 1u);
     EXPECT_EQ(st.framesFilled, st.lastGapFrames);
     // Two failed tries a reconnect interval apart, then the first buffer of the third.
-    EXPECT_NEAR(st.lastGapFrames / 8000.0, away, 0.150);
+    EXPECT_NEAR(st.lastGapFrames / 8000.0, away, kPromptly);
     EXPECT_GT(st.lastGapFrames / 8000.0, 2 * seconds(Engine::kReconnectInterval) - 0.05);
     EXPECT_EQ(st.lastWriteError, 0);
     EXPECT_EQ(st.parts, 1u);
@@ -270,7 +278,7 @@ TEST_F(EngineTest, ALostDeviceIsReopenedAndTheTimeAwayFilledWithSilence) {
     Wav w = take();
     EXPECT_EQ(st.bytesWritten, w.dataSize());
     EXPECT_EQ(st.framesCaptured + st.framesFilled, w.frames());
-    EXPECT_NEAR(w.frames() / 8000.0, wall, 0.150);
+    EXPECT_NEAR(w.frames() / 8000.0, wall, kPromptly);
     const std::size_t gap = firstBreak(w);
     EXPECT_EQ(gap, 10u * 400) << "everything before the failure is kept, in order";
     const std::size_t back = gap + st.framesFilled;
@@ -279,7 +287,7 @@ TEST_F(EngineTest, ALostDeviceIsReopenedAndTheTimeAwayFilledWithSilence) {
         ASSERT_EQ(w.u32(44 + 4 * i), 0u) << "silence, frame " << i;
     // The reopened device's first frame is where its moment in time belongs.
     const auto counter = static_cast<std::int16_t>(w.u16(44 + 4 * back) - back);
-    EXPECT_LT(std::abs(counter), 0.150 * 8000);
+    EXPECT_LT(std::abs(counter), kPromptly * 8000);
     std::size_t i = back + 1;
     while (i < w.frames() && w.u16(44 + 4 * i) == ((w.u16(44 + 4 * (i - 1)) + 1) & 0xFFFF))
         ++i;
@@ -300,14 +308,14 @@ TEST_F(EngineTest, ADeviceThatNeverComesBackIsNotWaitedFor) {
         std::this_thread::sleep_for(away);
         const auto stopping = Clock::now();
         EXPECT_EQ(engine.stop(), KELVO_OK);
-        EXPECT_LT(seconds(Clock::now() - stopping), 0.150);
+        EXPECT_LT(seconds(Clock::now() - stopping), kPromptly);
         const double wall = seconds(Clock::now() - began);
         const KelvoStatus st = status();
         EXPECT_EQ(st.deviceState, KELVO_DEVICE_LOST);
         EXPECT_EQ(st.gaps, 1u);
         EXPECT_EQ(st.framesCaptured, 4u * 551);
         Wav w = take();
-        EXPECT_NEAR(w.frames() / 11025.0, wall, 0.150);
+        EXPECT_NEAR(w.frames() / 11025.0, wall, kPromptly);
         EXPECT_EQ(st.framesCaptured + st.framesFilled, w.frames());
         EXPECT_EQ(w.b.back(), 0x80) << "8-bit silence is the midpoint";
     }
@@ -345,7 +353,7 @@ TEST_F(EngineTest, AWorkerStallLosesNoFrameAndOneLongerThanTheRingIsFilledInPlac
         }
         EXPECT_EQ(st.gaps, 1u);
         EXPECT_NEAR(st.framesFilled / 8000.0, 1.5 - 0.4 - 0.1, 0.15);
-        EXPECT_NEAR(w.frames() / 8000.0, wall, 0.150);
+        EXPECT_NEAR(w.frames() / 8000.0, wall, kPromptly);
         const std::size_t back = gap + st.framesFilled;
         ASSERT_LT(back, w.frames());
         for (std::size_t i = gap; i < back; ++i)
