@@ -69,7 +69,12 @@ std::optional<QString> dataFolderProblem(const QString& dataFolder) {
 
 QString chooseDataFolder(const QString& programFolder, const QString& xdgDataHome,
                          const QString& home) {
-    if (!dataFolderProblem(programFolder) || writable(QFile::encodeName(programFolder))) {
+    // A packaged install is shared by every user of the machine, even where one of them (root)
+    // could write into it.
+    const bool shared = QFileInfo::exists(programFolder + QLatin1Char('/') +
+                                          QString::fromLatin1(kSharedInstallMarker));
+    if (!shared &&
+        (!dataFolderProblem(programFolder) || writable(QFile::encodeName(programFolder)))) {
         return programFolder;
     }
     const QString base =

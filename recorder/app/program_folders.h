@@ -13,8 +13,12 @@
 namespace kelvo {
 
 inline constexpr const char* kConfigurationsFolder = "configurations";
+// A file in the program folder of a packaged install: data then always lives in the user's
+// data folder.
+inline constexpr const char* kSharedInstallMarker = "shared-install";
 
-// programFolder when it or both its data folders can be written, else
+// programFolder when it or both its data folders can be written and it holds no
+// kSharedInstallMarker, else
 // xdgDataHome/KelvoRecorder (xdgDataHome empty or relative: home/.local/share). Creates the
 // data folders where it can; what is wrong with them is dataFolderProblem's to tell.
 QString chooseDataFolder(const QString& programFolder, const QString& xdgDataHome,

@@ -131,6 +131,8 @@ std::string desktopEntry(const FileType& type, std::string_view programPath) {
            "Exec=" +
            desktopExecProgram(programPath) +
            " %f\n"
+           // The installed icon's name; without it this entry hides that icon.
+           "Icon=kelvorecorder\n"
            "MimeType=" +
            type.mimeType +
            ";\n"

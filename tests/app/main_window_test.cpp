@@ -545,7 +545,13 @@ TEST_F(WindowTest, ABrokenDataFolderIsToldAboutAndNeverMovesTheShows) {
     EXPECT_TRUE(QFileInfo(showPath("Default")).isFile()) << "the shows stay where they are";
     EXPECT_TRUE(QDir(xdgDataHome.path()).isEmpty());
 
-    // Only a program folder that cannot be written gives way to the user's data folder.
+    // A packaged install keeps every user's data at home, root's too.
+    write(folder.path() + "/shared-install", "");
+    EXPECT_EQ(chooseDataFolder(folder.path(), xdgDataHome.path(), "/nowhere"),
+              xdgDataHome.path() + "/KelvoRecorder");
+
+    // Otherwise only a program folder that cannot be written gives way to the user's data
+    // folder.
     QTemporaryDir program, home;
     QFile::setPermissions(program.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     WithoutFileCapabilities capabilities;
