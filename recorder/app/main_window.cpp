@@ -90,10 +90,11 @@ QString MainWindow::clockText(const QTime& time) {
 }
 
 void MainWindow::createRecordingController() {
-    const RecordingWidgets widgets{controls_.label6, controls_.label1, controls_.combo1,
-                                   controls_.combo2, controls_.combo3, controls_.combo4,
-                                   controls_.text4,  controls_.check1, controls_.timer2,
-                                   controls_.timer3, controls_.timer4, controls_.timer5};
+    const RecordingWidgets widgets{
+        controls_.statusLine,     controls_.clockLabel,    controls_.sampleRate,
+        controls_.outputFormat,   controls_.channels,      controls_.mp3Quality,
+        controls_.webcastAddress, controls_.monitorSource, controls_.meterPoll,
+        controls_.rightPeakHold,  controls_.leftPeakHold,  controls_.blink};
     // The hooks reach modules made after the controller; none runs before start-up.
     RecordingHooks hooks;
     hooks.stopMonitoring = [this] { monitoring_->stopMonitoring(); };
@@ -129,9 +130,10 @@ void MainWindow::createRecordingController() {
 
 void MainWindow::createShowPanel() {
     const MainWindowControls& c = controls_;
-    const ShowWidgets widgets{this,     c.dtPicker1, c.dtPicker3, c.combo1,   c.combo2,
-                              c.combo3, c.combo4,    c.combo5,    c.combo6,   c.slider1,
-                              c.text4,  c.file1,     c.text1,     c.command6, c.weekdays};
+    const ShowWidgets widgets{this,           c.startTime,        c.stopTime,       c.sampleRate,
+                              c.outputFormat, c.channels,         c.mp3Quality,     c.sourceList,
+                              c.wmaQuality,   c.inputLevel,       c.webcastAddress, c.showList,
+                              c.showName,     c.deleteShowButton, c.weekdays};
     ShowHooks hooks;
     hooks.showMessage = [this](const QString& text) { showMessage(text); };
     hooks.updateFormatDependentLists = [this] { updateFormatDependentLists(); };
@@ -141,9 +143,9 @@ void MainWindow::createShowPanel() {
 }
 
 void MainWindow::createLevelMonitoring() {
-    meters_ =
-        std::make_unique<MeterPoll>(*services_.engine, *controls_.picture1, *controls_.picture2,
-                                    *controls_.timer2, *controls_.timer3, *controls_.timer4);
+    meters_ = std::make_unique<MeterPoll>(*services_.engine, *controls_.leftMeter,
+                                          *controls_.rightMeter, *controls_.meterPoll,
+                                          *controls_.rightPeakHold, *controls_.leftPeakHold);
     Monitoring::Hooks hooks;
     hooks.setRecordingSelection = [this](int value) {
         if (sources_) {
@@ -157,22 +159,25 @@ void MainWindow::createLevelMonitoring() {
     };
     hooks.isRecording = [this] { return recording_->isRecording(); };
     hooks.showMessage = [this](const QString&, const QString& text) { showMessage(text); };
-    monitoring_ = std::make_unique<Monitoring>(*services_.engine, *meters_, *controls_.check1,
-                                               *controls_.timer8, std::move(hooks));
+    monitoring_ =
+        std::make_unique<Monitoring>(*services_.engine, *meters_, *controls_.monitorSource,
+                                     *controls_.monitoringLimit, std::move(hooks));
 }
 
 void MainWindow::connectHandlers() {
-    connect(controls_.command1, &QPushButton::clicked, this, [this] { startRecording(); });
-    connect(controls_.command2, &QPushButton::clicked, this,
+    connect(controls_.recordButton, &QPushButton::clicked, this, [this] { startRecording(); });
+    connect(controls_.stopButton, &QPushButton::clicked, this,
             [this] { recording_->stopRecording(); });
-    connect(controls_.command3, &QPushButton::clicked, this, [this] { recording_->togglePause(); });
-    connect(controls_.command4, &QPushButton::clicked, this, &MainWindow::toggleSettingsWidth);
-    connect(controls_.command5, &QPushButton::clicked, this, &MainWindow::toggleFullWidth);
-    connect(controls_.timer1, &QTimer::timeout, this, &MainWindow::clockTick);
-    connect(controls_.timer5, &QTimer::timeout, this, [this] { recording_->blinkTick(); });
+    connect(controls_.pauseButton, &QPushButton::clicked, this,
+            [this] { recording_->togglePause(); });
+    connect(controls_.settingsWidthButton, &QPushButton::clicked, this,
+            &MainWindow::toggleSettingsWidth);
+    connect(controls_.fullWidthButton, &QPushButton::clicked, this, &MainWindow::toggleFullWidth);
+    connect(controls_.clockTick, &QTimer::timeout, this, &MainWindow::clockTick);
+    connect(controls_.blink, &QTimer::timeout, this, [this] { recording_->blinkTick(); });
 
     // Programmatic changes run the rule too, as show loading relies on.
-    for (QComboBox* combo : {controls_.combo1, controls_.combo2}) {
+    for (QComboBox* combo : {controls_.sampleRate, controls_.outputFormat}) {
         connect(combo, &QComboBox::currentTextChanged, this,
                 &MainWindow::updateFormatDependentLists);
     }
@@ -191,13 +196,13 @@ bool MainWindow::startUp() {
     if (!startMixer()) {
         return false; // the user has been told why; nothing is saved
     }
-    sources_ = std::make_unique<RecordingSources>(mixer_, held_, *controls_.combo5,
-                                                  *controls_.slider1, *controls_.text4);
+    sources_ = std::make_unique<RecordingSources>(mixer_, held_, *controls_.sourceList,
+                                                  *controls_.inputLevel, *controls_.webcastAddress);
     InitializeSources();
     meters_->clearLevelMeters();
     shows_->loadCurrentShow();
     shows_->selectCurrentShowInList();
-    controls_.label1->setText(clockText(now().time()));
+    controls_.clockLabel->setText(clockText(now().time()));
     startedUp_ = true;
     setRecordEveryShow(userSettings().value(QLatin1String(kRecordEveryShowKey), false).toBool());
     if (auto handedOver = std::exchange(handedOver_, std::nullopt)) {
@@ -209,12 +214,12 @@ bool MainWindow::startUp() {
 void MainWindow::applyDefaults() {
     held_.webcastAddress.clear();
     held_.inputLevel = 50;
-    controls_.combo1->setCurrentText(QStringLiteral("44.1 kHz (CD)"));
-    controls_.combo2->setCurrentText(formats::kWav);
-    controls_.combo3->setCurrentText(QStringLiteral("2"));
-    controls_.combo4->setCurrentText(QStringLiteral("64 Kb/sec"));
-    controls_.dtPicker1->setTime(QTime(1, 0));
-    controls_.dtPicker3->setTime(QTime(5, 0));
+    controls_.sampleRate->setCurrentText(QStringLiteral("44.1 kHz (CD)"));
+    controls_.outputFormat->setCurrentText(formats::kWav);
+    controls_.channels->setCurrentText(QStringLiteral("2"));
+    controls_.mp3Quality->setCurrentText(QStringLiteral("64 Kb/sec"));
+    controls_.startTime->setTime(QTime(1, 0));
+    controls_.stopTime->setTime(QTime(5, 0));
     for (QCheckBox* day : controls_.weekdays) {
         day->setChecked(true);
     }
@@ -233,13 +238,13 @@ void MainWindow::associateFileType() {
 }
 
 void MainWindow::stopAllTimersButTheClock() {
-    for (QTimer* timer : {controls_.timer2, controls_.timer3, controls_.timer4, controls_.timer5,
-                          controls_.timer8}) {
+    for (QTimer* timer : {controls_.meterPoll, controls_.rightPeakHold, controls_.leftPeakHold,
+                          controls_.blink, controls_.monitoringLimit}) {
         timer->stop();
     }
     // The ticker starts the clock tick just after a whole second and keeps it there;
     // starting Timer1 again afterwards would lose that.
-    new SecondTicker(controls_.timer1);
+    new SecondTicker(controls_.clockTick);
 }
 
 bool MainWindow::startMixer() {
@@ -264,10 +269,10 @@ QDateTime MainWindow::now() const {
 
 void MainWindow::clockTick() {
     const QDateTime moment = now();
-    controls_.label1->setText(clockText(moment.time()));
+    controls_.clockLabel->setText(clockText(moment.time()));
     scheduleCheck_.tick(
         static_cast<std::time_t>(moment.toSecsSinceEpoch()),
-        scheduleFromControls(*controls_.dtPicker1, *controls_.dtPicker3, controls_.weekdays));
+        scheduleFromControls(*controls_.startTime, *controls_.stopTime, controls_.weekdays));
     const auto seconds = static_cast<std::time_t>(moment.toSecsSinceEpoch());
     recordingShowName(); // a start just made belongs to the show the window holds
     if (startedUp_ && recordEveryShow()) {
@@ -279,7 +284,7 @@ void MainWindow::clockTick() {
 
 std::int64_t MainWindow::secondsUntilStop() const {
     constexpr int kDay = 24 * 60 * 60;
-    const int stop = timeOfDay(controls_.dtPicker3->time()).secondsOfDay();
+    const int stop = timeOfDay(controls_.stopTime->time()).secondsOfDay();
     const int present = now().time().msecsSinceStartOfDay() / 1000;
     const int seconds = ((stop - present) % kDay + kDay) % kDay;
     return seconds == 0 ? kDay : seconds;
@@ -323,20 +328,20 @@ void MainWindow::createEveryShowSchedule() {
         settings.setValue(QLatin1String(kRecordEveryShowKey), on);
         settings.sync();
         if (settings.status() != QSettings::NoError) {
-            controls_.label6->setText(QStringLiteral("The setting could not be saved in %1; it "
-                                                     "holds until the program ends.")
-                                          .arg(settings.fileName()));
+            controls_.statusLine->setText(QStringLiteral("The setting could not be saved in %1; it "
+                                                         "holds until the program ends.")
+                                              .arg(settings.fileName()));
         }
     });
-    controls_.file1->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(controls_.file1, &QWidget::customContextMenuRequested, this,
+    controls_.showList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(controls_.showList, &QWidget::customContextMenuRequested, this,
             &MainWindow::showShowListMenu);
 }
 
 void MainWindow::showShowListMenu(const QPoint& at) {
     QMenu menu(this);
     menu.addAction(recordEveryShowAction_);
-    menu.exec(controls_.file1->viewport()->mapToGlobal(at));
+    menu.exec(controls_.showList->viewport()->mapToGlobal(at));
 }
 
 bool MainWindow::recordEveryShow() const {
@@ -370,7 +375,7 @@ std::string MainWindow::recordingShowName() {
 
 void MainWindow::showNotRecorded(const std::string& message) {
     const QString text = QString::fromStdString(message);
-    controls_.label6->setText(text);
+    controls_.statusLine->setText(text);
     services_.notifier->notify(text, {});
 }
 
@@ -378,7 +383,7 @@ std::vector<std::pair<std::string, Schedule>> MainWindow::scheduledShows() const
     const std::string current = shows_->currentShowName();
     std::vector<std::pair<std::string, Schedule>> shows{
         {current,
-         scheduleFromControls(*controls_.dtPicker1, *controls_.dtPicker3, controls_.weekdays)}};
+         scheduleFromControls(*controls_.startTime, *controls_.stopTime, controls_.weekdays)}};
     if (recordEveryShow()) {
         for (const auto& [name, schedule] : everyShow_->shows()) {
             if (name != current) {
@@ -392,8 +397,8 @@ std::vector<std::pair<std::string, Schedule>> MainWindow::scheduledShows() const
 void MainWindow::updateNextStartHint(std::time_t seconds) {
     const auto next = nextStart(seconds, scheduledShows());
     const QString hint = next ? QString::fromStdString(nextStartText(*next)) : QString();
-    if (controls_.label6->toolTip() != hint) {
-        controls_.label6->setToolTip(hint);
+    if (controls_.statusLine->toolTip() != hint) {
+        controls_.statusLine->setToolTip(hint);
     }
     const bool idle = !recording_->isRecording() && !monitoring_->isMonitoring();
     const QString suffix = idle && !hint.isEmpty() ? QStringLiteral(" - ") + hint : QString();
@@ -431,20 +436,20 @@ void MainWindow::openHandedOver(const QByteArrayList& arguments, const QByteArra
 
 void MainWindow::updateFormatDependentLists() {
     kelvo::updateFormatDependentLists(
-        {controls_.combo1, controls_.combo2, controls_.combo4, controls_.combo6});
+        {controls_.sampleRate, controls_.outputFormat, controls_.mp3Quality, controls_.wmaQuality});
 }
 
 void MainWindow::toggleSettingsWidth() {
     if (settingsWidthOpen_) {
         setOuterWidth(kCompactWidthTwips);
         settingsWidthOpen_ = false;
-        controls_.command4->setText(QStringLiteral(">>"));
+        controls_.settingsWidthButton->setText(QStringLiteral(">>"));
         fullWidthOpen_ = false;
-        controls_.command5->setText(QStringLiteral(">>"));
+        controls_.fullWidthButton->setText(QStringLiteral(">>"));
     } else {
         setOuterWidth(kSettingsWidthTwips);
         settingsWidthOpen_ = true;
-        controls_.command4->setText(QStringLiteral("<<"));
+        controls_.settingsWidthButton->setText(QStringLiteral("<<"));
     }
 }
 
@@ -452,11 +457,11 @@ void MainWindow::toggleFullWidth() {
     if (fullWidthOpen_) {
         setOuterWidth(kSettingsWidthTwips);
         fullWidthOpen_ = false;
-        controls_.command5->setText(QStringLiteral(">>"));
+        controls_.fullWidthButton->setText(QStringLiteral(">>"));
     } else {
         setOuterWidth(kFullWidthTwips);
         fullWidthOpen_ = true;
-        controls_.command5->setText(QStringLiteral("<<"));
+        controls_.fullWidthButton->setText(QStringLiteral("<<"));
     }
 }
 

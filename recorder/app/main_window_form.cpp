@@ -112,12 +112,12 @@ MainWindowControls FormBuilder::build() {
 
 void FormBuilder::buildMeterImageHolders() {
     const QImage meterImage = drawMeterImage();
-    for (QLabel** holder : {&controls_.picture3, &controls_.picture4}) {
+    for (QLabel** holder : {&controls_.meterImageHolder1, &controls_.meterImageHolder2}) {
         *holder = new QLabel(&window_);
         holdMeterImage(**holder, meterImage);
     }
-    controls_.picture3->setObjectName(QStringLiteral("Picture3"));
-    controls_.picture4->setObjectName(QStringLiteral("Picture4"));
+    controls_.meterImageHolder1->setObjectName(QStringLiteral("Picture3"));
+    controls_.meterImageHolder2->setObjectName(QStringLiteral("Picture4"));
 }
 
 void FormBuilder::buildClockPanel(QFrame* frame) {
@@ -128,14 +128,14 @@ void FormBuilder::buildClockPanel(QFrame* frame) {
     arial.setPointSize(12);
     arial.setBold(true);
     clock->setFont(arial);
-    controls_.label1 = clock;
+    controls_.clockLabel = clock;
 
     place(label(QStringLiteral("Start"), frame), "Label11", 60, 495, 405, 255);
-    controls_.dtPicker1 =
+    controls_.startTime =
         place(timePicker(QTime(1, 0), QStringLiteral("This is when recording will start"), frame),
               "DTPicker1", 465, 465, 1170, 315);
     place(label(QStringLiteral("Stop"), frame), "Label2", 60, 825, 405, 255);
-    controls_.dtPicker3 = place(
+    controls_.stopTime = place(
         timePicker(QTime(5, 0), QStringLiteral("This is the time that recording will stop"), frame),
         "DTPicker3", 465, 795, 1170, 315);
 }
@@ -146,18 +146,19 @@ void FormBuilder::buildTransportPanel(QFrame* frame) {
         b->setToolTip(tip);
         return b;
     };
-    controls_.command1 =
+    controls_.recordButton =
         button("Command1", QStringLiteral("Rec"), QStringLiteral("Starts recording now."), 0);
-    controls_.command2 = button("Command2", QStringLiteral("Stop"),
-                                QStringLiteral("Immediately Stops the current Recording."), 1);
-    controls_.command3 =
+    controls_.stopButton = button("Command2", QStringLiteral("Stop"),
+                                  QStringLiteral("Immediately Stops the current Recording."), 1);
+    controls_.pauseButton =
         button("Command3", QStringLiteral("| |"),
                QStringLiteral("Pauses the current recording. Hit again to resume."), 2);
-    controls_.command4 = button("Command4", QStringLiteral(">>"), {}, 3);
+    controls_.settingsWidthButton = button("Command4", QStringLiteral(">>"), {}, 3);
 }
 
 void FormBuilder::buildStatusPanel(QFrame* frame) {
-    controls_.label6 = place(label(QStringLiteral("Idle"), frame), "Label6", 60, 165, 2265, 255);
+    controls_.statusLine =
+        place(label(QStringLiteral("Idle"), frame), "Label6", 60, 165, 2265, 255);
 }
 
 void FormBuilder::buildWeekdayPanel(QFrame* frame) {
@@ -174,12 +175,12 @@ void FormBuilder::buildWeekdayPanel(QFrame* frame) {
 void FormBuilder::buildSourcePanel(QFrame* frame) {
     // Meters are drawn in pixels, not twips: only their places follow the design. They copy
     // their bars from the image the holders keep.
-    const QImage meterImage = controls_.picture3->pixmap().toImage();
-    controls_.picture1 = new LevelMeter(meterImage, frame);
-    controls_.picture1->setObjectName(QStringLiteral("Picture1"));
-    controls_.picture1->setToolTip(
+    const QImage meterImage = controls_.meterImageHolder1->pixmap().toImage();
+    controls_.leftMeter = new LevelMeter(meterImage, frame);
+    controls_.leftMeter->setObjectName(QStringLiteral("Picture1"));
+    controls_.leftMeter->setToolTip(
         QStringLiteral("This is the live peak value for the Left channel."));
-    controls_.picture1->move(toPixels(60), toPixels(15));
+    controls_.leftMeter->move(toPixels(60), toPixels(15));
 
     auto* slider = place(new QSlider(Qt::Vertical, frame), "Slider1", 225, 0, 330, 1110);
     slider->setRange(0, 100);
@@ -190,31 +191,31 @@ void FormBuilder::buildSourcePanel(QFrame* frame) {
     slider->setValue(50);
     slider->setToolTip(
         QStringLiteral("This slider allows you to adjust the input level of your source."));
-    controls_.slider1 = slider;
+    controls_.inputLevel = slider;
 
-    controls_.picture2 = new LevelMeter(meterImage, frame);
-    controls_.picture2->setObjectName(QStringLiteral("Picture2"));
-    controls_.picture2->setToolTip(
+    controls_.rightMeter = new LevelMeter(meterImage, frame);
+    controls_.rightMeter->setObjectName(QStringLiteral("Picture2"));
+    controls_.rightMeter->setToolTip(
         QStringLiteral("This is the live peak value for the Right channel."));
-    controls_.picture2->move(toPixels(570), toPixels(15));
+    controls_.rightMeter->move(toPixels(570), toPixels(15));
 
     place(label(QStringLiteral("Source"), frame), "Label3", 840, 45, 645, 195);
-    controls_.check1 = place(new QCheckBox(QStringLiteral("Monitor Source"), frame), "Check1", 1500,
-                             30, 1215, 225);
-    controls_.combo5 = place(
+    controls_.monitorSource = place(new QCheckBox(QStringLiteral("Monitor Source"), frame),
+                                    "Check1", 1500, 30, 1215, 225);
+    controls_.sourceList = place(
         list({}, QStringLiteral("This allows you to select which sound source to record."), frame),
         "Combo5", 840, 240, 1860, 315);
     place(label(QStringLiteral("Sample Rate"), frame), "Label4", 840, 600, 1110, 195);
-    controls_.combo1 =
+    controls_.sampleRate =
         place(list(sampleRateEntries(),
                    QStringLiteral("This is the sample rate at which the source will be recorded."),
                    frame),
               "Combo1", 840, 795, 1110, 315);
     place(label(QStringLiteral("Channels"), frame), "Label12", 2010, 600, 690, 195);
-    controls_.combo3 = place(
+    controls_.channels = place(
         list(channelEntries(), QStringLiteral("2 Channels is Stereo, One is Monophonic"), frame),
         "Combo3", 2010, 795, 450, 315);
-    controls_.command5 =
+    controls_.fullWidthButton =
         place(new QPushButton(QStringLiteral(">>"), frame), "Command5", 2475, 795, 270, 315);
 }
 
@@ -224,38 +225,41 @@ void FormBuilder::buildShowPanel(QFrame* frame) {
     shows->setToolTip(QStringLiteral("Double click to edit show name or use arrows to select "
                                      "settings, then click once to load"));
     shows->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    controls_.file1 = shows;
+    controls_.showList = shows;
     auto* name = place(new QLineEdit(frame), "Text1", 615, 105, 2100, 315);
     name->setToolTip(QStringLiteral("Enter name of show here, then press enter to save"));
     name->hide();
-    controls_.text1 = name;
+    controls_.showName = name;
 }
 
 void FormBuilder::buildOutputPanel(QFrame* frame) {
     place(label(QStringLiteral("Output Format"), frame), "Label9", 120, 45, 3390, 195);
-    controls_.combo2 = place(list(outputFormatEntries(),
-                                  QStringLiteral("This allows you to select the type of file to "
-                                                 "generate in your soundfiles folder."),
-                                  frame),
-                             "Combo2", 120, 240, 3390, 315);
+    controls_.outputFormat =
+        place(list(outputFormatEntries(),
+                   QStringLiteral("This allows you to select the type of file to "
+                                  "generate in your soundfiles folder."),
+                   frame),
+              "Combo2", 120, 240, 3390, 315);
     place(label(QStringLiteral("MP3 Quality"), frame), "Label10", 120, 600, 3390, 195);
-    controls_.combo4 = place(list(mp3QualityEntries(),
-                                  QStringLiteral("The data rate to use when encoding MP3 files. "
-                                                 "Higher is better but bigger."),
-                                  frame),
-                             "Combo4", 120, 795, 3390, 315);
-    controls_.combo4->setEnabled(false);
+    controls_.mp3Quality =
+        place(list(mp3QualityEntries(),
+                   QStringLiteral("The data rate to use when encoding MP3 files. "
+                                  "Higher is better but bigger."),
+                   frame),
+              "Combo4", 120, 795, 3390, 315);
+    controls_.mp3Quality->setEnabled(false);
     place(label(QStringLiteral("WebCast Address"), frame), "Label7", 120, 1155, 3390, 195);
-    controls_.text4 = place(new QLineEdit(frame), "Text4", 120, 1350, 3390, 255);
-    controls_.text4->setToolTip(QStringLiteral("Insert WebCast Address Here, Then Select "
-                                               "\"Wave\" source. (http://radio.example.com/"
-                                               "live.m3u)"));
+    controls_.webcastAddress = place(new QLineEdit(frame), "Text4", 120, 1350, 3390, 255);
+    controls_.webcastAddress->setToolTip(
+        QStringLiteral("Insert WebCast Address Here, Then Select "
+                       "\"Wave\" source. (http://radio.example.com/"
+                       "live.m3u)"));
 }
 
 // Below the client area's bottom edge: kept in the window and its keyboard order but
 // never visible at any width.
 void FormBuilder::buildHiddenControls() {
-    controls_.command6 =
+    controls_.deleteShowButton =
         place(new QPushButton(QStringLiteral("X"), &window_), "Command6", 5400, 1725, 255, 240);
     place(label(QStringLiteral("WMA Quality"), &window_), "Label8", 5820, 1800, 1200, 195);
     auto* wma = place(new QComboBox(&window_), "Combo6", 5820, 2010, 1500, 315);
@@ -263,7 +267,7 @@ void FormBuilder::buildHiddenControls() {
     wma->setEditText(QStringLiteral("WMA"));
     wma->setEnabled(false);
     wma->setToolTip(QStringLiteral("This is the Quality setting for WMA output files."));
-    controls_.combo6 = wma;
+    controls_.wmaQuality = wma;
 }
 
 void FormBuilder::buildTimers() {
@@ -273,12 +277,12 @@ void FormBuilder::buildTimers() {
         t->setInterval(interval);
         return t;
     };
-    controls_.timer1 = timer("Timer1", 1000);
-    controls_.timer2 = timer("Timer2", 50);
-    controls_.timer3 = timer("Timer3", 2000);
-    controls_.timer4 = timer("Timer4", 2000);
-    controls_.timer5 = timer("Timer5", 1000);
-    controls_.timer8 = timer("Timer8", 60000);
+    controls_.clockTick = timer("Timer1", 1000);
+    controls_.meterPoll = timer("Timer2", 50);
+    controls_.rightPeakHold = timer("Timer3", 2000);
+    controls_.leftPeakHold = timer("Timer4", 2000);
+    controls_.blink = timer("Timer5", 1000);
+    controls_.monitoringLimit = timer("Timer8", 60000);
 }
 
 } // namespace

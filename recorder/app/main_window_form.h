@@ -23,38 +23,38 @@ namespace kelvo {
 
 // Typed access to the controls, named as on the window.
 struct MainWindowControls {
-    QLabel* label1;                     // clock label
-    QLabel* label6;                     // status line
-    QTimeEdit* dtPicker1;               // start time
-    QTimeEdit* dtPicker3;               // stop time
-    QPushButton* command1;              // Rec
-    QPushButton* command2;              // Stop
-    QPushButton* command3;              // Pause
-    QPushButton* command4;              // expand to the settings width
-    QPushButton* command5;              // expand to the full width
-    QPushButton* command6;              // delete show
+    QLabel* clockLabel;                 // Label1
+    QLabel* statusLine;                 // Label6
+    QTimeEdit* startTime;               // DTPicker1
+    QTimeEdit* stopTime;                // DTPicker3
+    QPushButton* recordButton;          // Command1, "Rec"
+    QPushButton* stopButton;            // Command2
+    QPushButton* pauseButton;           // Command3
+    QPushButton* settingsWidthButton;   // Command4: expand to the settings width
+    QPushButton* fullWidthButton;       // Command5: expand to the full width
+    QPushButton* deleteShowButton;      // Command6
     std::array<QCheckBox*, 7> weekdays; // Check2 (Sunday) .. Check8 (Saturday)
-    QCheckBox* check1;                  // Monitor Source
-    LevelMeter* picture1;               // left meter
-    LevelMeter* picture2;               // right meter
-    QLabel* picture3;                   // meter image holders, never shown
-    QLabel* picture4;
-    QSlider* slider1;   // input level, 0 (loudest) at the top
-    QComboBox* combo1;  // sample rate
-    QComboBox* combo2;  // output format
-    QComboBox* combo3;  // channels
-    QComboBox* combo4;  // MP3 quality
-    QComboBox* combo5;  // source
-    QComboBox* combo6;  // WMA quality
-    QListWidget* file1; // show list
-    QLineEdit* text1;   // show name, hidden until edited
-    QLineEdit* text4;   // webcast address
-    QTimer* timer1;     // clock tick, 1000 ms
-    QTimer* timer2;     // meter poll, 50 ms
-    QTimer* timer3;     // right peak hold, 2000 ms
-    QTimer* timer4;     // left peak hold, 2000 ms
-    QTimer* timer5;     // blink, 1000 ms
-    QTimer* timer8;     // monitoring limit, 60000 ms
+    QCheckBox* monitorSource;           // Check1
+    LevelMeter* leftMeter;              // Picture1
+    LevelMeter* rightMeter;             // Picture2
+    QLabel* meterImageHolder1;          // Picture3: holds the meter image, never shown
+    QLabel* meterImageHolder2;          // Picture4: likewise
+    QSlider* inputLevel;                // Slider1, 0 (loudest) at the top
+    QComboBox* sampleRate;              // Combo1
+    QComboBox* outputFormat;            // Combo2
+    QComboBox* channels;                // Combo3
+    QComboBox* mp3Quality;              // Combo4
+    QComboBox* sourceList;              // Combo5
+    QComboBox* wmaQuality;              // Combo6
+    QListWidget* showList;              // File1
+    QLineEdit* showName;                // Text1, hidden until edited
+    QLineEdit* webcastAddress;          // Text4
+    QTimer* clockTick;                  // Timer1, 1000 ms
+    QTimer* meterPoll;                  // Timer2, 50 ms
+    QTimer* rightPeakHold;              // Timer3, 2000 ms
+    QTimer* leftPeakHold;               // Timer4, 2000 ms
+    QTimer* blink;                      // Timer5, 1000 ms
+    QTimer* monitoringLimit;            // Timer8, 60000 ms
 };
 
 // Builds every control on `window` (its font too) and returns them; `logicalDpi` turns the
