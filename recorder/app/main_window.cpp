@@ -3,7 +3,6 @@
 #include "recorder/app/program_folders.h"
 #include "recorder/app/show_panel.h"
 #include "recorder/app/twips.h"
-#include "recorder/meters/meter_image.h"
 #include "recorder/recording/format_lists.h"
 #include "recorder/recording/notifier_dbus.h"
 #include "recorder/recording/sleep_inhibitor_logind.h"
@@ -36,51 +35,12 @@ namespace kelvo {
 namespace {
 
 const char* const kDesignCaption = "Kelvo Recorder";
-const char* const kTimeFormat = "h:mm:ss AP";
 // Kept in the user's settings, never in configurations: the show list lists that folder.
 const char* const kRecordEveryShowKey = "recordEveryShow";
 
 QSettings userSettings() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("KelvoRecorder"),
                      QStringLiteral("KelvoRecorder"));
-}
-
-// The clock, the pickers and the schedule compare times as texts in this one form,
-// whatever the desktop's own regional settings are.
-QLocale timeLocale() {
-    return QLocale(QLocale::English, QLocale::UnitedStates);
-}
-
-struct Weekday {
-    const char* caption;
-    const char* day;
-};
-const std::array<Weekday, 7> kWeekdayBoxes{{{"S", "Sunday"},
-                                            {"M", "Monday"},
-                                            {"T", "Tuesday"},
-                                            {"W", "Wednesday"},
-                                            {"T", "Thursday"},
-                                            {"F", "Friday"},
-                                            {"S", "Saturday"}}};
-
-QLabel* label(const QString& text, QWidget* parent) {
-    return new QLabel(text, parent);
-}
-
-QComboBox* list(const QStringList& entries, const QString& tip, QWidget* parent) {
-    auto* combo = new QComboBox(parent);
-    combo->addItems(entries);
-    combo->setToolTip(tip);
-    return combo;
-}
-
-QTimeEdit* timePicker(const QTime& time, const QString& tip, QWidget* parent) {
-    auto* picker = new QTimeEdit(parent);
-    picker->setLocale(timeLocale());
-    picker->setDisplayFormat(QString::fromLatin1(kTimeFormat));
-    picker->setTime(time);
-    picker->setToolTip(tip);
-    return picker;
 }
 
 } // namespace
@@ -110,10 +70,10 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
         ownInhibitor_ = std::make_unique<LogindInhibitor>();
         services_.inhibitor = ownInhibitor_.get();
     }
-    buildControls();
+    controls_ = buildMainWindowForm(*this, dpi_);
     createRecordingController();
     createLevelMonitoring();
-    shows_ = std::make_unique<ShowPanel>(*this, services_.arguments);
+    createShowPanel();
     createEveryShowSchedule();
     connectHandlers();
     setFixedSize(toPixels(2400), toPixels(1635));
@@ -129,218 +89,12 @@ QString MainWindow::clockText(const QTime& time) {
     return QLatin1Char(' ') + timeLocale().toString(time, QString::fromLatin1(kTimeFormat));
 }
 
-template <typename Widget>
-Widget* MainWindow::place(Widget* widget, const char* name, int left, int top, int width,
-                          int height) {
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
-    return widget;
-}
-
-QFrame* MainWindow::panel(const char* name, int left, int top, int width, int height) {
-    auto* frame = new QFrame(this);
-    frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
-    return place(frame, name, left, top, width, height);
-}
-
-void MainWindow::buildControls() {
-    // The design's small, narrow face: the compact window is only 2400 twips wide, and
-    // captions such as "Monitor Source" must fit their boxes.
-    QFont small = font();
-    small.setPointSize(7);
-    small.setStretch(QFont::SemiCondensed);
-    setFont(small);
-
-    buildMeterImageHolders();
-    // Panels from left to right; the status and show panels overlap the ones above them,
-    // as designed, so they are created later and lie on top.
-    buildClockPanel(panel("Frame1", 15, 0, 1680, 1215));
-    buildTransportPanel(panel("Frame2", 1695, 0, 705, 1215));
-    buildStatusPanel(panel("Frame4", 15, 1125, 2385, 510));
-    buildWeekdayPanel(panel("Frame7", 2400, 0, 525, 1635));
-    buildSourcePanel(panel("Frame3", 2925, 0, 2775, 1215));
-    buildShowPanel(panel("Frame6", 2925, 1125, 2775, 510));
-    buildOutputPanel(panel("Frame5", 5700, 0, 3630, 1635));
-    buildHiddenControls();
-    buildTimers();
-}
-
-void MainWindow::buildMeterImageHolders() {
-    const QImage meterImage = drawMeterImage();
-    for (QLabel** holder : {&controls_.picture3, &controls_.picture4}) {
-        *holder = new QLabel(this);
-        holdMeterImage(**holder, meterImage);
-    }
-    controls_.picture3->setObjectName(QStringLiteral("Picture3"));
-    controls_.picture4->setObjectName(QStringLiteral("Picture4"));
-}
-
-void MainWindow::buildClockPanel(QFrame* frame) {
-    auto* clock = place(label({}, frame), "Label1", 60, 75, 1560, 360);
-    clock->setToolTip(QStringLiteral("This is the current time"));
-    clock->setAlignment(Qt::AlignCenter);
-    QFont arial(QStringLiteral("Arial"));
-    arial.setPointSize(12);
-    arial.setBold(true);
-    clock->setFont(arial);
-    controls_.label1 = clock;
-
-    place(label(QStringLiteral("Start"), frame), "Label11", 60, 495, 405, 255);
-    controls_.dtPicker1 =
-        place(timePicker(QTime(1, 0), QStringLiteral("This is when recording will start"), frame),
-              "DTPicker1", 465, 465, 1170, 315);
-    place(label(QStringLiteral("Stop"), frame), "Label2", 60, 825, 405, 255);
-    controls_.dtPicker3 = place(
-        timePicker(QTime(5, 0), QStringLiteral("This is the time that recording will stop"), frame),
-        "DTPicker3", 465, 795, 1170, 315);
-}
-
-void MainWindow::buildTransportPanel(QFrame* frame) {
-    const auto button = [&](const char* name, const QString& caption, const QString& tip, int row) {
-        auto* b = place(new QPushButton(caption, frame), name, 60, 75 + row * 270, 585, 255);
-        b->setToolTip(tip);
-        return b;
-    };
-    controls_.command1 =
-        button("Command1", QStringLiteral("Rec"), QStringLiteral("Starts recording now."), 0);
-    controls_.command2 = button("Command2", QStringLiteral("Stop"),
-                                QStringLiteral("Immediately Stops the current Recording."), 1);
-    controls_.command3 =
-        button("Command3", QStringLiteral("| |"),
-               QStringLiteral("Pauses the current recording. Hit again to resume."), 2);
-    controls_.command4 = button("Command4", QStringLiteral(">>"), {}, 3);
-}
-
-void MainWindow::buildStatusPanel(QFrame* frame) {
-    controls_.label6 = place(label(QStringLiteral("Idle"), frame), "Label6", 60, 165, 2265, 255);
-}
-
-void MainWindow::buildWeekdayPanel(QFrame* frame) {
-    for (std::size_t i = 0; i < kWeekdayBoxes.size(); ++i) {
-        const QByteArray name = "Check" + QByteArray::number(static_cast<int>(i) + 2);
-        auto* box = place(new QCheckBox(QString::fromLatin1(kWeekdayBoxes[i].caption), frame),
-                          name.constData(), 75, 30 + static_cast<int>(i) * 225, 420, 225);
-        box->setToolTip(QStringLiteral("Check this to record on %1")
-                            .arg(QString::fromLatin1(kWeekdayBoxes[i].day)));
-        controls_.weekdays[i] = box;
-    }
-}
-
-void MainWindow::buildSourcePanel(QFrame* frame) {
-    // Meters are drawn in pixels, not twips: only their places follow the design. They copy
-    // their bars from the image the holders keep.
-    const QImage meterImage = controls_.picture3->pixmap().toImage();
-    controls_.picture1 = new LevelMeter(meterImage, frame);
-    controls_.picture1->setObjectName(QStringLiteral("Picture1"));
-    controls_.picture1->setToolTip(
-        QStringLiteral("This is the live peak value for the Left channel."));
-    controls_.picture1->move(toPixels(60), toPixels(15));
-
-    auto* slider = place(new QSlider(Qt::Vertical, frame), "Slider1", 225, 0, 330, 1110);
-    slider->setRange(0, 100);
-    // Position 0 is the loudest and sits at the top; the keys move the thumb the way
-    // their arrows point.
-    slider->setInvertedAppearance(true);
-    slider->setInvertedControls(true);
-    slider->setValue(50);
-    slider->setToolTip(
-        QStringLiteral("This slider allows you to adjust the input level of your source."));
-    controls_.slider1 = slider;
-
-    controls_.picture2 = new LevelMeter(meterImage, frame);
-    controls_.picture2->setObjectName(QStringLiteral("Picture2"));
-    controls_.picture2->setToolTip(
-        QStringLiteral("This is the live peak value for the Right channel."));
-    controls_.picture2->move(toPixels(570), toPixels(15));
-
-    place(label(QStringLiteral("Source"), frame), "Label3", 840, 45, 645, 195);
-    controls_.check1 = place(new QCheckBox(QStringLiteral("Monitor Source"), frame), "Check1", 1500,
-                             30, 1215, 225);
-    controls_.combo5 = place(
-        list({}, QStringLiteral("This allows you to select which sound source to record."), frame),
-        "Combo5", 840, 240, 1860, 315);
-    place(label(QStringLiteral("Sample Rate"), frame), "Label4", 840, 600, 1110, 195);
-    controls_.combo1 =
-        place(list(sampleRateEntries(),
-                   QStringLiteral("This is the sample rate at which the source will be recorded."),
-                   frame),
-              "Combo1", 840, 795, 1110, 315);
-    place(label(QStringLiteral("Channels"), frame), "Label12", 2010, 600, 690, 195);
-    controls_.combo3 = place(
-        list(channelEntries(), QStringLiteral("2 Channels is Stereo, One is Monophonic"), frame),
-        "Combo3", 2010, 795, 450, 315);
-    controls_.command5 =
-        place(new QPushButton(QStringLiteral(">>"), frame), "Command5", 2475, 795, 270, 315);
-}
-
-void MainWindow::buildShowPanel(QFrame* frame) {
-    place(label(QStringLiteral("Show:"), frame), "Label5", 60, 150, 555, 255);
-    auto* shows = place(new QListWidget(frame), "File1", 615, 105, 2100, 315);
-    shows->setToolTip(QStringLiteral("Double click to edit show name or use arrows to select "
-                                     "settings, then click once to load"));
-    shows->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    controls_.file1 = shows;
-    auto* name = place(new QLineEdit(frame), "Text1", 615, 105, 2100, 315);
-    name->setToolTip(QStringLiteral("Enter name of show here, then press enter to save"));
-    name->hide();
-    controls_.text1 = name;
-}
-
-void MainWindow::buildOutputPanel(QFrame* frame) {
-    place(label(QStringLiteral("Output Format"), frame), "Label9", 120, 45, 3390, 195);
-    controls_.combo2 = place(list(outputFormatEntries(),
-                                  QStringLiteral("This allows you to select the type of file to "
-                                                 "generate in your soundfiles folder."),
-                                  frame),
-                             "Combo2", 120, 240, 3390, 315);
-    place(label(QStringLiteral("MP3 Quality"), frame), "Label10", 120, 600, 3390, 195);
-    controls_.combo4 = place(list(mp3QualityEntries(),
-                                  QStringLiteral("The data rate to use when encoding MP3 files. "
-                                                 "Higher is better but bigger."),
-                                  frame),
-                             "Combo4", 120, 795, 3390, 315);
-    controls_.combo4->setEnabled(false);
-    place(label(QStringLiteral("WebCast Address"), frame), "Label7", 120, 1155, 3390, 195);
-    controls_.text4 = place(new QLineEdit(frame), "Text4", 120, 1350, 3390, 255);
-    controls_.text4->setToolTip(QStringLiteral("Insert WebCast Address Here, Then Select "
-                                               "\"Wave\" source. (http://radio.example.com/"
-                                               "live.m3u)"));
-}
-
-// Below the client area's bottom edge: kept in the window and its keyboard order but
-// never visible at any width.
-void MainWindow::buildHiddenControls() {
-    controls_.command6 =
-        place(new QPushButton(QStringLiteral("X"), this), "Command6", 5400, 1725, 255, 240);
-    place(label(QStringLiteral("WMA Quality"), this), "Label8", 5820, 1800, 1200, 195);
-    auto* wma = place(new QComboBox(this), "Combo6", 5820, 2010, 1500, 315);
-    wma->setEditable(true);
-    wma->setEditText(QStringLiteral("WMA"));
-    wma->setEnabled(false);
-    wma->setToolTip(QStringLiteral("This is the Quality setting for WMA output files."));
-    controls_.combo6 = wma;
-}
-
-void MainWindow::buildTimers() {
-    const auto timer = [this](const char* name, int interval) {
-        auto* t = new QTimer(this);
-        t->setObjectName(QString::fromLatin1(name));
-        t->setInterval(interval);
-        return t;
-    };
-    controls_.timer1 = timer("Timer1", 1000);
-    controls_.timer2 = timer("Timer2", 50);
-    controls_.timer3 = timer("Timer3", 2000);
-    controls_.timer4 = timer("Timer4", 2000);
-    controls_.timer5 = timer("Timer5", 1000);
-    controls_.timer8 = timer("Timer8", 60000);
-}
-
 void MainWindow::createRecordingController() {
-    const RecordingWidgets widgets{controls_.label6, controls_.label1, controls_.combo1,
-                                   controls_.combo2, controls_.combo3, controls_.combo4,
-                                   controls_.text4,  controls_.check1, controls_.timer2,
-                                   controls_.timer3, controls_.timer4, controls_.timer5};
+    const RecordingWidgets widgets{
+        controls_.statusLine,     controls_.clockLabel,    controls_.sampleRate,
+        controls_.outputFormat,   controls_.channels,      controls_.mp3Quality,
+        controls_.webcastAddress, controls_.monitorSource, controls_.meterPoll,
+        controls_.rightPeakHold,  controls_.leftPeakHold,  controls_.blink};
     // The hooks reach modules made after the controller; none runs before start-up.
     RecordingHooks hooks;
     hooks.stopMonitoring = [this] { monitoring_->stopMonitoring(); };
@@ -374,10 +128,24 @@ void MainWindow::createRecordingController() {
                        services_.inhibitor, services_.freeSpace});
 }
 
+void MainWindow::createShowPanel() {
+    const MainWindowControls& c = controls_;
+    const ShowWidgets widgets{this,           c.startTime,        c.stopTime,       c.sampleRate,
+                              c.outputFormat, c.channels,         c.mp3Quality,     c.sourceList,
+                              c.wmaQuality,   c.inputLevel,       c.webcastAddress, c.showList,
+                              c.showName,     c.deleteShowButton, c.weekdays};
+    ShowHooks hooks;
+    hooks.showMessage = [this](const QString& text) { showMessage(text); };
+    hooks.updateFormatDependentLists = [this] { updateFormatDependentLists(); };
+    hooks.sources = [this] { return sources_.get(); };
+    shows_ = std::make_unique<ShowPanel>(widgets, std::move(hooks), held_, services_.dataFolder,
+                                         services_.arguments);
+}
+
 void MainWindow::createLevelMonitoring() {
-    meters_ =
-        std::make_unique<MeterPoll>(*services_.engine, *controls_.picture1, *controls_.picture2,
-                                    *controls_.timer2, *controls_.timer3, *controls_.timer4);
+    meters_ = std::make_unique<MeterPoll>(*services_.engine, *controls_.leftMeter,
+                                          *controls_.rightMeter, *controls_.meterPoll,
+                                          *controls_.rightPeakHold, *controls_.leftPeakHold);
     Monitoring::Hooks hooks;
     hooks.setRecordingSelection = [this](int value) {
         if (sources_) {
@@ -391,22 +159,25 @@ void MainWindow::createLevelMonitoring() {
     };
     hooks.isRecording = [this] { return recording_->isRecording(); };
     hooks.showMessage = [this](const QString&, const QString& text) { showMessage(text); };
-    monitoring_ = std::make_unique<Monitoring>(*services_.engine, *meters_, *controls_.check1,
-                                               *controls_.timer8, std::move(hooks));
+    monitoring_ =
+        std::make_unique<Monitoring>(*services_.engine, *meters_, *controls_.monitorSource,
+                                     *controls_.monitoringLimit, std::move(hooks));
 }
 
 void MainWindow::connectHandlers() {
-    connect(controls_.command1, &QPushButton::clicked, this, [this] { startRecording(); });
-    connect(controls_.command2, &QPushButton::clicked, this,
+    connect(controls_.recordButton, &QPushButton::clicked, this, [this] { startRecording(); });
+    connect(controls_.stopButton, &QPushButton::clicked, this,
             [this] { recording_->stopRecording(); });
-    connect(controls_.command3, &QPushButton::clicked, this, [this] { recording_->togglePause(); });
-    connect(controls_.command4, &QPushButton::clicked, this, &MainWindow::toggleSettingsWidth);
-    connect(controls_.command5, &QPushButton::clicked, this, &MainWindow::toggleFullWidth);
-    connect(controls_.timer1, &QTimer::timeout, this, &MainWindow::clockTick);
-    connect(controls_.timer5, &QTimer::timeout, this, [this] { recording_->blinkTick(); });
+    connect(controls_.pauseButton, &QPushButton::clicked, this,
+            [this] { recording_->togglePause(); });
+    connect(controls_.settingsWidthButton, &QPushButton::clicked, this,
+            &MainWindow::toggleSettingsWidth);
+    connect(controls_.fullWidthButton, &QPushButton::clicked, this, &MainWindow::toggleFullWidth);
+    connect(controls_.clockTick, &QTimer::timeout, this, &MainWindow::clockTick);
+    connect(controls_.blink, &QTimer::timeout, this, [this] { recording_->blinkTick(); });
 
     // Programmatic changes run the rule too, as show loading relies on.
-    for (QComboBox* combo : {controls_.combo1, controls_.combo2}) {
+    for (QComboBox* combo : {controls_.sampleRate, controls_.outputFormat}) {
         connect(combo, &QComboBox::currentTextChanged, this,
                 &MainWindow::updateFormatDependentLists);
     }
@@ -425,13 +196,13 @@ bool MainWindow::startUp() {
     if (!startMixer()) {
         return false; // the user has been told why; nothing is saved
     }
-    sources_ = std::make_unique<RecordingSources>(mixer_, held_, *controls_.combo5,
-                                                  *controls_.slider1, *controls_.text4);
+    sources_ = std::make_unique<RecordingSources>(mixer_, held_, *controls_.sourceList,
+                                                  *controls_.inputLevel, *controls_.webcastAddress);
     InitializeSources();
     meters_->clearLevelMeters();
     shows_->loadCurrentShow();
     shows_->selectCurrentShowInList();
-    controls_.label1->setText(clockText(now().time()));
+    controls_.clockLabel->setText(clockText(now().time()));
     startedUp_ = true;
     setRecordEveryShow(userSettings().value(QLatin1String(kRecordEveryShowKey), false).toBool());
     if (auto handedOver = std::exchange(handedOver_, std::nullopt)) {
@@ -443,12 +214,12 @@ bool MainWindow::startUp() {
 void MainWindow::applyDefaults() {
     held_.webcastAddress.clear();
     held_.inputLevel = 50;
-    controls_.combo1->setCurrentText(QStringLiteral("44.1 kHz (CD)"));
-    controls_.combo2->setCurrentText(formats::kWav);
-    controls_.combo3->setCurrentText(QStringLiteral("2"));
-    controls_.combo4->setCurrentText(QStringLiteral("64 Kb/sec"));
-    controls_.dtPicker1->setTime(QTime(1, 0));
-    controls_.dtPicker3->setTime(QTime(5, 0));
+    controls_.sampleRate->setCurrentText(QStringLiteral("44.1 kHz (CD)"));
+    controls_.outputFormat->setCurrentText(formats::kWav);
+    controls_.channels->setCurrentText(QStringLiteral("2"));
+    controls_.mp3Quality->setCurrentText(QStringLiteral("64 Kb/sec"));
+    controls_.startTime->setTime(QTime(1, 0));
+    controls_.stopTime->setTime(QTime(5, 0));
     for (QCheckBox* day : controls_.weekdays) {
         day->setChecked(true);
     }
@@ -467,13 +238,13 @@ void MainWindow::associateFileType() {
 }
 
 void MainWindow::stopAllTimersButTheClock() {
-    for (QTimer* timer : {controls_.timer2, controls_.timer3, controls_.timer4, controls_.timer5,
-                          controls_.timer8}) {
+    for (QTimer* timer : {controls_.meterPoll, controls_.rightPeakHold, controls_.leftPeakHold,
+                          controls_.blink, controls_.monitoringLimit}) {
         timer->stop();
     }
     // The ticker starts the clock tick just after a whole second and keeps it there;
     // starting Timer1 again afterwards would lose that.
-    new SecondTicker(controls_.timer1);
+    new SecondTicker(controls_.clockTick);
 }
 
 bool MainWindow::startMixer() {
@@ -498,10 +269,10 @@ QDateTime MainWindow::now() const {
 
 void MainWindow::clockTick() {
     const QDateTime moment = now();
-    controls_.label1->setText(clockText(moment.time()));
+    controls_.clockLabel->setText(clockText(moment.time()));
     scheduleCheck_.tick(
         static_cast<std::time_t>(moment.toSecsSinceEpoch()),
-        scheduleFromControls(*controls_.dtPicker1, *controls_.dtPicker3, controls_.weekdays));
+        scheduleFromControls(*controls_.startTime, *controls_.stopTime, controls_.weekdays));
     const auto seconds = static_cast<std::time_t>(moment.toSecsSinceEpoch());
     recordingShowName(); // a start just made belongs to the show the window holds
     if (startedUp_ && recordEveryShow()) {
@@ -513,7 +284,7 @@ void MainWindow::clockTick() {
 
 std::int64_t MainWindow::secondsUntilStop() const {
     constexpr int kDay = 24 * 60 * 60;
-    const int stop = timeOfDay(controls_.dtPicker3->time()).secondsOfDay();
+    const int stop = timeOfDay(controls_.stopTime->time()).secondsOfDay();
     const int present = now().time().msecsSinceStartOfDay() / 1000;
     const int seconds = ((stop - present) % kDay + kDay) % kDay;
     return seconds == 0 ? kDay : seconds;
@@ -557,20 +328,20 @@ void MainWindow::createEveryShowSchedule() {
         settings.setValue(QLatin1String(kRecordEveryShowKey), on);
         settings.sync();
         if (settings.status() != QSettings::NoError) {
-            controls_.label6->setText(QStringLiteral("The setting could not be saved in %1; it "
-                                                     "holds until the program ends.")
-                                          .arg(settings.fileName()));
+            controls_.statusLine->setText(QStringLiteral("The setting could not be saved in %1; it "
+                                                         "holds until the program ends.")
+                                              .arg(settings.fileName()));
         }
     });
-    controls_.file1->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(controls_.file1, &QWidget::customContextMenuRequested, this,
+    controls_.showList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(controls_.showList, &QWidget::customContextMenuRequested, this,
             &MainWindow::showShowListMenu);
 }
 
 void MainWindow::showShowListMenu(const QPoint& at) {
     QMenu menu(this);
     menu.addAction(recordEveryShowAction_);
-    menu.exec(controls_.file1->viewport()->mapToGlobal(at));
+    menu.exec(controls_.showList->viewport()->mapToGlobal(at));
 }
 
 bool MainWindow::recordEveryShow() const {
@@ -604,7 +375,7 @@ std::string MainWindow::recordingShowName() {
 
 void MainWindow::showNotRecorded(const std::string& message) {
     const QString text = QString::fromStdString(message);
-    controls_.label6->setText(text);
+    controls_.statusLine->setText(text);
     services_.notifier->notify(text, {});
 }
 
@@ -612,7 +383,7 @@ std::vector<std::pair<std::string, Schedule>> MainWindow::scheduledShows() const
     const std::string current = shows_->currentShowName();
     std::vector<std::pair<std::string, Schedule>> shows{
         {current,
-         scheduleFromControls(*controls_.dtPicker1, *controls_.dtPicker3, controls_.weekdays)}};
+         scheduleFromControls(*controls_.startTime, *controls_.stopTime, controls_.weekdays)}};
     if (recordEveryShow()) {
         for (const auto& [name, schedule] : everyShow_->shows()) {
             if (name != current) {
@@ -626,8 +397,8 @@ std::vector<std::pair<std::string, Schedule>> MainWindow::scheduledShows() const
 void MainWindow::updateNextStartHint(std::time_t seconds) {
     const auto next = nextStart(seconds, scheduledShows());
     const QString hint = next ? QString::fromStdString(nextStartText(*next)) : QString();
-    if (controls_.label6->toolTip() != hint) {
-        controls_.label6->setToolTip(hint);
+    if (controls_.statusLine->toolTip() != hint) {
+        controls_.statusLine->setToolTip(hint);
     }
     const bool idle = !recording_->isRecording() && !monitoring_->isMonitoring();
     const QString suffix = idle && !hint.isEmpty() ? QStringLiteral(" - ") + hint : QString();
@@ -665,32 +436,32 @@ void MainWindow::openHandedOver(const QByteArrayList& arguments, const QByteArra
 
 void MainWindow::updateFormatDependentLists() {
     kelvo::updateFormatDependentLists(
-        {controls_.combo1, controls_.combo2, controls_.combo4, controls_.combo6});
+        {controls_.sampleRate, controls_.outputFormat, controls_.mp3Quality, controls_.wmaQuality});
 }
 
 void MainWindow::toggleSettingsWidth() {
-    if (settingsWidthOpen_ == 1) {
+    if (settingsWidthOpen_) {
         setOuterWidth(kCompactWidthTwips);
-        settingsWidthOpen_ = 0;
-        controls_.command4->setText(QStringLiteral(">>"));
-        fullWidthOpen_ = 0;
-        controls_.command5->setText(QStringLiteral(">>"));
+        settingsWidthOpen_ = false;
+        controls_.settingsWidthButton->setText(QStringLiteral(">>"));
+        fullWidthOpen_ = false;
+        controls_.fullWidthButton->setText(QStringLiteral(">>"));
     } else {
         setOuterWidth(kSettingsWidthTwips);
-        settingsWidthOpen_ = 1;
-        controls_.command4->setText(QStringLiteral("<<"));
+        settingsWidthOpen_ = true;
+        controls_.settingsWidthButton->setText(QStringLiteral("<<"));
     }
 }
 
 void MainWindow::toggleFullWidth() {
-    if (fullWidthOpen_ == 1) {
+    if (fullWidthOpen_) {
         setOuterWidth(kSettingsWidthTwips);
-        fullWidthOpen_ = 0;
-        controls_.command5->setText(QStringLiteral(">>"));
+        fullWidthOpen_ = false;
+        controls_.fullWidthButton->setText(QStringLiteral(">>"));
     } else {
         setOuterWidth(kFullWidthTwips);
-        fullWidthOpen_ = 1;
-        controls_.command5->setText(QStringLiteral("<<"));
+        fullWidthOpen_ = true;
+        controls_.fullWidthButton->setText(QStringLiteral("<<"));
     }
 }
 

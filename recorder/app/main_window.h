@@ -7,7 +7,7 @@
 // delivered by its event loop one after another, so no state here needs a lock.
 #pragma once
 
-#include "recorder/meters/level_meter.h"
+#include "recorder/app/main_window_form.h"
 #include "recorder/meters/meter_poll.h"
 #include "recorder/meters/monitoring.h"
 #include "recorder/mixer/mixer_device.h"
@@ -66,42 +66,6 @@ struct MainWindowServices {
     // Told each message while the session ends (endSession), after standard error: where a
     // desktop notification plugs in. Empty: the notifier.
     MessageSink endOfSessionNotices = {};
-};
-
-// Typed access to the controls, named as on the window.
-struct MainWindowControls {
-    QLabel* label1;                     // clock label
-    QLabel* label6;                     // status line
-    QTimeEdit* dtPicker1;               // start time
-    QTimeEdit* dtPicker3;               // stop time
-    QPushButton* command1;              // Rec
-    QPushButton* command2;              // Stop
-    QPushButton* command3;              // Pause
-    QPushButton* command4;              // expand to the settings width
-    QPushButton* command5;              // expand to the full width
-    QPushButton* command6;              // delete show
-    std::array<QCheckBox*, 7> weekdays; // Check2 (Sunday) .. Check8 (Saturday)
-    QCheckBox* check1;                  // Monitor Source
-    LevelMeter* picture1;               // left meter
-    LevelMeter* picture2;               // right meter
-    QLabel* picture3;                   // meter image holders, never shown
-    QLabel* picture4;
-    QSlider* slider1;   // input level, 0 (loudest) at the top
-    QComboBox* combo1;  // sample rate
-    QComboBox* combo2;  // output format
-    QComboBox* combo3;  // channels
-    QComboBox* combo4;  // MP3 quality
-    QComboBox* combo5;  // source
-    QComboBox* combo6;  // WMA quality
-    QListWidget* file1; // show list
-    QLineEdit* text1;   // show name, hidden until edited
-    QLineEdit* text4;   // webcast address
-    QTimer* timer1;     // clock tick, 1000 ms
-    QTimer* timer2;     // meter poll, 50 ms
-    QTimer* timer3;     // right peak hold, 2000 ms
-    QTimer* timer4;     // left peak hold, 2000 ms
-    QTimer* timer5;     // blink, 1000 ms
-    QTimer* timer8;     // monitoring limit, 60000 ms
 };
 
 class MainWindow : public QWidget {
@@ -163,19 +127,9 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void buildControls();
-    void buildMeterImageHolders();
-    void buildClockPanel(QFrame* frame);
-    void buildTransportPanel(QFrame* frame);
-    void buildStatusPanel(QFrame* frame);
-    void buildWeekdayPanel(QFrame* frame);
-    void buildSourcePanel(QFrame* frame);
-    void buildShowPanel(QFrame* frame);
-    void buildOutputPanel(QFrame* frame);
-    void buildHiddenControls();
-    void buildTimers();
     void createRecordingController();
     void createLevelMonitoring();
+    void createShowPanel();
     void connectHandlers();
     void applyDefaults();
     void associateFileType();
@@ -193,10 +147,6 @@ private:
     void updateNextStartHint(std::time_t now);
     // The current show's schedule from the controls, then, with every show on, the others'.
     std::vector<std::pair<std::string, Schedule>> scheduledShows() const;
-
-    QFrame* panel(const char* name, int left, int top, int width, int height);
-    template <typename Widget>
-    Widget* place(Widget* widget, const char* name, int left, int top, int width, int height);
 
     MainWindowServices services_;
     MainWindowControls controls_{};
@@ -217,8 +167,8 @@ private:
     QString captionSuffix_;     // " - Next: ..." while idle
     std::optional<std::pair<QByteArrayList, QByteArray>> handedOver_; // before start-up ended
     double dpi_ = 96.0;
-    int settingsWidthOpen_ = 0;
-    int fullWidthOpen_ = 0;
+    bool settingsWidthOpen_ = false;
+    bool fullWidthOpen_ = false;
     bool startedUp_ = false;
     bool shutDown_ = false;
     bool endingSession_ = false;

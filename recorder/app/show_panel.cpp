@@ -1,6 +1,5 @@
 #include "recorder/app/show_panel.h"
 
-#include "recorder/app/main_window.h"
 #include "recorder/shows/show_drop.h"
 #include "recorder/shows/window_placement.h"
 
@@ -40,29 +39,30 @@ TimeOfDay timeOfDay(const QTimeEdit& picker) {
 
 } // namespace
 
-ShowPanel::ShowPanel(MainWindow& window, std::vector<std::string> arguments)
-    : window_(window), store_(folderPath(window.services().dataFolder)),
+ShowPanel::ShowPanel(const ShowWidgets& widgets, ShowHooks hooks, HeldMixerSettings& held,
+                     const QString& dataFolder, std::vector<std::string> arguments)
+    : widgets_(widgets), hooks_(std::move(hooks)), held_(held), store_(folderPath(dataFolder)),
       arguments_(std::move(arguments)) {
-    const MainWindowControls& c = window_.controls();
+    const ShowWidgets& c = widgets_;
     // Handled once the click or key press is over, so that loading (which may re-read the
     // list and show a message) never runs inside the list's own event handling.
-    connect(c.file1, &QListWidget::currentItemChanged, this, [this] {
+    connect(c.showList, &QListWidget::currentItemChanged, this, [this] {
         if (!listSelectionGuard_) {
             QTimer::singleShot(0, this, &ShowPanel::showChosen);
         }
     });
-    connect(c.command6, &QPushButton::clicked, this, &ShowPanel::deleteSelectedShow);
-    c.file1->viewport()->installEventFilter(this);
-    c.text1->installEventFilter(this);
+    connect(c.deleteShowButton, &QPushButton::clicked, this, &ShowPanel::deleteSelectedShow);
+    c.showList->viewport()->installEventFilter(this);
+    c.showName->installEventFilter(this);
 }
 
 bool ShowPanel::eventFilter(QObject* watched, QEvent* event) {
-    const MainWindowControls& c = window_.controls();
-    if (watched == c.file1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    const ShowWidgets& c = widgets_;
+    if (watched == c.showList->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         editShowName();
         return true;
     }
-    if (watched != c.text1) {
+    if (watched != c.showName) {
         return false;
     }
     if (event->type() == QEvent::KeyPress) {
@@ -92,22 +92,21 @@ void ShowPanel::saveconfig() {
 }
 
 bool ShowPanel::save() {
-    if (RecordingSources* sources = window_.sources()) {
+    if (RecordingSources* sources = mixerSources()) {
         sources->rememberMixerSettings();
     }
-    const MainWindowControls& c = window_.controls();
-    const HeldMixerSettings& held = window_.heldMixerSettings();
+    const ShowWidgets& c = widgets_;
+    const HeldMixerSettings& held = held_;
     ShowRecord record;
-    record.startTime = timeOfDay(*c.dtPicker1);
-    record.stopTime = timeOfDay(*c.dtPicker3);
-    record.outputFormat = c.combo2->currentText().toStdString();
-    record.sampleRate = c.combo1->currentText().toStdString();
-    record.mp3Quality = c.combo4->currentText().toStdString();
-    record.channels = c.combo3->currentText().toStdString();
-    record.windowLeft = pixelsToTwips(window_.pos().x());
-    record.windowTop = pixelsToTwips(window_.pos().y());
-    record.sourceName =
-        window_.sources() ? window_.sources()->selectedSourceName() : held.sourceName;
+    record.startTime = timeOfDay(*c.startTime);
+    record.stopTime = timeOfDay(*c.stopTime);
+    record.outputFormat = c.outputFormat->currentText().toStdString();
+    record.sampleRate = c.sampleRate->currentText().toStdString();
+    record.mp3Quality = c.mp3Quality->currentText().toStdString();
+    record.channels = c.channels->currentText().toStdString();
+    record.windowLeft = pixelsToTwips(widgets_.window->pos().x());
+    record.windowTop = pixelsToTwips(widgets_.window->pos().y());
+    record.sourceName = mixerSources() ? mixerSources()->selectedSourceName() : held.sourceName;
     record.inputLevel = held.inputLevel;
     record.webcastAddress = held.webcastAddress;
     record.wmaQuality = heldWmaQuality_;
@@ -116,7 +115,7 @@ bool ShowPanel::save() {
             c.weekdays[static_cast<std::size_t>(day)]->isChecked() ? 1 : 0;
     }
     if (auto problem = store_.save(currentShowName_, record)) {
-        window_.showMessage(qText(*problem));
+        hooks_.showMessage(qText(*problem));
         return false;
     }
     return true;
@@ -134,17 +133,17 @@ void ShowPanel::loadCurrentShow() {
     const LoadedShow loaded = store_.load(currentShowName_);
     currentShowName_ = loaded.showName;
     currentUnloaded_ = !loaded.problem.empty();
-    window_.setWindowTitle(readable(loaded.caption));
+    widgets_.window->setWindowTitle(readable(loaded.caption));
     refreshShowList();
     if (currentUnloaded_) {
-        window_.showMessage(
+        hooks_.showMessage(
             QStringLiteral("The show \"%1\" could not be loaded; the settings on screen stay as "
                            "they are, and its file was left untouched: it is saved only if you "
                            "name the show again.\n\n%2")
                 .arg(readable(loaded.showName), readable(loaded.problem)));
     }
     if (!openNotice_.empty()) {
-        window_.showMessage(readable(std::exchange(openNotice_, {})));
+        hooks_.showMessage(readable(std::exchange(openNotice_, {})));
     }
     if (loaded.record) {
         loadedMixer_ = {};
@@ -154,7 +153,7 @@ void ShowPanel::loadCurrentShow() {
 
 void ShowPanel::refreshShowList() {
     const std::vector<std::string> names = store_.list();
-    QListWidget& list = *window_.controls().file1;
+    QListWidget& list = *widgets_.showList;
     std::vector<std::string> shown;
     for (int row = 0; row < list.count(); ++row) {
         shown.push_back(entryName(*list.item(row)));
@@ -176,7 +175,7 @@ std::string ShowPanel::entryName(const QListWidgetItem& item) {
 }
 
 void ShowPanel::selectCurrentShowInList() {
-    QListWidget& list = *window_.controls().file1;
+    QListWidget& list = *widgets_.showList;
     int row = list.count() - 1; // no match leaves the list on its last entry
     for (int i = 0; i < list.count(); ++i) {
         if (entryName(*list.item(i)) == currentShowName_) {
@@ -190,7 +189,7 @@ void ShowPanel::selectCurrentShowInList() {
 }
 
 void ShowPanel::showChosen() {
-    const QListWidgetItem* item = window_.controls().file1->currentItem();
+    const QListWidgetItem* item = widgets_.showList->currentItem();
     if (listSelectionGuard_ || naming_ || !item) {
         return;
     }
@@ -226,20 +225,20 @@ void ShowPanel::editShowName() {
     if (naming_) {
         return;
     }
-    const MainWindowControls& c = window_.controls();
+    const ShowWidgets& c = widgets_;
     naming_ = true;
-    c.file1->hide();
-    c.text1->setText(readable(currentShowName_));
-    c.text1->show();
-    c.text1->setFocus();
-    c.text1->setSelection(0, kNameSelection);
+    c.showList->hide();
+    c.showName->setText(readable(currentShowName_));
+    c.showName->show();
+    c.showName->setFocus();
+    c.showName->setSelection(0, kNameSelection);
 }
 
 void ShowPanel::commitShowName(bool focusLost) {
     if (!naming_) {
         return;
     }
-    QLineEdit& box = *window_.controls().text1;
+    QLineEdit& box = *widgets_.showName;
     // The name left as shown keeps its bytes on disk, even when they are not UTF-8.
     const std::string name =
         box.text() == readable(currentShowName_) ? currentShowName_ : box.text().toStdString();
@@ -251,7 +250,7 @@ void ShowPanel::commitShowName(bool focusLost) {
             return;
         }
         askingAboutName_ = true;
-        window_.showMessage(qText(*refusal));
+        hooks_.showMessage(qText(*refusal));
         askingAboutName_ = false;
         box.setFocus();
         box.setSelection(0, kNameSelection);
@@ -278,14 +277,14 @@ void ShowPanel::cancelNaming() {
 }
 
 void ShowPanel::leaveNaming() {
-    const MainWindowControls& c = window_.controls();
-    c.file1->show();
-    c.text1->hide();
+    const ShowWidgets& c = widgets_;
+    c.showList->show();
+    c.showName->hide();
     selectCurrentShowInList();
 }
 
 void ShowPanel::deleteSelectedShow() {
-    const QListWidgetItem* item = window_.controls().file1->currentItem();
+    const QListWidgetItem* item = widgets_.showList->currentItem();
     const std::string name = item ? entryName(*item) : std::string();
     if (name.empty()) {
         return;
@@ -293,7 +292,7 @@ void ShowPanel::deleteSelectedShow() {
     store_.remove(name);
     const bool deletedCurrent = name == currentShowName_;
     refreshShowList();
-    QListWidget& list = *window_.controls().file1;
+    QListWidget& list = *widgets_.showList;
     listSelectionGuard_ = true;
     list.setCurrentRow(list.count() > 0 ? 0 : -1);
     listSelectionGuard_ = false;
@@ -331,44 +330,44 @@ bool ShowPanel::carriesFiles(const QMimeData& data) {
 }
 
 void ShowPanel::setStartTime(TimeOfDay time) {
-    window_.controls().dtPicker1->setTime(QTime(time.hour, time.minute, time.second));
+    widgets_.startTime->setTime(QTime(time.hour, time.minute, time.second));
 }
 
 void ShowPanel::setStopTime(TimeOfDay time) {
-    window_.controls().dtPicker3->setTime(QTime(time.hour, time.minute, time.second));
+    widgets_.stopTime->setTime(QTime(time.hour, time.minute, time.second));
 }
 
 // The format rule waits until the loader has set both lists and then runs once: run between
 // them, it would turn a stored MP3 show back into WAV whenever the show before it had a
 // sample rate too low for MP3.
 void ShowPanel::setOutputFormat(const std::string& text) {
-    const QSignalBlocker ruleWaits(window_.controls().combo2);
-    setListTextIfEntry(*window_.controls().combo2, qText(text));
+    const QSignalBlocker ruleWaits(widgets_.outputFormat);
+    setListTextIfEntry(*widgets_.outputFormat, qText(text));
 }
 
 void ShowPanel::setMp3Quality(const std::string& text) {
-    setListTextIfEntry(*window_.controls().combo4, qText(text));
+    setListTextIfEntry(*widgets_.mp3Quality, qText(text));
 }
 
 void ShowPanel::setSampleRate(const std::string& text) {
-    const QSignalBlocker ruleWaits(window_.controls().combo1);
-    setListTextIfEntry(*window_.controls().combo1, qText(text));
+    const QSignalBlocker ruleWaits(widgets_.sampleRate);
+    setListTextIfEntry(*widgets_.sampleRate, qText(text));
 }
 
 void ShowPanel::setChannels(const std::string& text) {
-    setListTextIfEntry(*window_.controls().combo3, qText(text));
+    setListTextIfEntry(*widgets_.channels, qText(text));
 }
 
 void ShowPanel::moveWindow(std::optional<std::int32_t> leftTwips,
                            std::optional<std::int32_t> topTwips) {
-    QPoint place = window_.pos();
+    QPoint place = widgets_.window->pos();
     if (leftTwips) {
         place.setX(twipsToPixels(*leftTwips));
     }
     if (topTwips) {
         place.setY(twipsToPixels(*topTwips));
     }
-    window_.move(reachableWindowPosition(place, window_.frameGeometry().size()));
+    widgets_.window->move(reachableWindowPosition(place, widgets_.window->frameGeometry().size()));
 }
 
 void ShowPanel::setWebcastAddress(const std::string& address) {
@@ -381,7 +380,7 @@ void ShowPanel::setInputLevel(std::int32_t level) {
 
 void ShowPanel::setWmaQuality(const std::string& text) {
     heldWmaQuality_ = text;
-    window_.controls().combo6->setEditText(qText(text));
+    widgets_.wmaQuality->setEditText(qText(text));
 }
 
 void ShowPanel::setSourceName(const std::string& name) {
@@ -389,31 +388,35 @@ void ShowPanel::setSourceName(const std::string& name) {
 }
 
 void ShowPanel::setWeekday(int day, bool checked) {
-    window_.controls().weekdays[static_cast<std::size_t>(day)]->setChecked(checked);
+    widgets_.weekdays[static_cast<std::size_t>(day)]->setChecked(checked);
 }
 
 void ShowPanel::updateFormatDependentLists() {
-    window_.updateFormatDependentLists();
+    hooks_.updateFormatDependentLists();
 }
 
 void ShowPanel::selectSourceByHeldName() {
-    RecordingSources* sources = window_.sources();
+    RecordingSources* sources = mixerSources();
     if (!sources) {
         return;
     }
-    const MainWindowControls& c = window_.controls();
+    const ShowWidgets& c = widgets_;
     const MixerFields fields = std::exchange(loadedMixer_, {});
-    std::string address = fields.webcastAddress.value_or(c.text4->text().toStdString());
-    if (const QString text = qText(address); text.size() > c.text4->maxLength()) {
-        window_.showMessage(QStringLiteral("The webcast address of the show \"%1\" is longer "
-                                           "than the %2 characters the address box holds, so "
-                                           "it was cut to fit.")
-                                .arg(readable(currentShowName_))
-                                .arg(c.text4->maxLength()));
-        address = text.left(c.text4->maxLength()).toStdString();
+    std::string address = fields.webcastAddress.value_or(c.webcastAddress->text().toStdString());
+    if (const QString text = qText(address); text.size() > c.webcastAddress->maxLength()) {
+        hooks_.showMessage(QStringLiteral("The webcast address of the show \"%1\" is longer "
+                                          "than the %2 characters the address box holds, so "
+                                          "it was cut to fit.")
+                               .arg(readable(currentShowName_))
+                               .arg(c.webcastAddress->maxLength()));
+        address = text.left(c.webcastAddress->maxLength()).toStdString();
     }
-    sources->loadSettings(fields.sourceName.value_or(c.combo5->currentText().toStdString()),
-                          fields.inputLevel.value_or(c.slider1->value()), address);
+    sources->loadSettings(fields.sourceName.value_or(c.sourceList->currentText().toStdString()),
+                          fields.inputLevel.value_or(c.inputLevel->value()), address);
+}
+
+RecordingSources* ShowPanel::mixerSources() const {
+    return hooks_.sources ? hooks_.sources() : nullptr;
 }
 
 } // namespace kelvo

@@ -9,12 +9,22 @@
 // Window's thread only, like the controls.
 #pragma once
 
+#include "recorder/mixer/recording_sources.h"
 #include "recorder/shows/show_apply.h"
 #include "recorder/shows/show_store.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QObject>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimeEdit>
 
+#include <array>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,14 +34,42 @@ class QMimeData;
 
 namespace kelvo {
 
-class MainWindow;
+struct ShowWidgets {
+    QWidget* window;                    // Form1: its caption and position belong to the show
+    QTimeEdit* startTime;               // DTPicker1
+    QTimeEdit* stopTime;                // DTPicker3
+    QComboBox* sampleRate;              // Combo1
+    QComboBox* outputFormat;            // Combo2
+    QComboBox* channels;                // Combo3
+    QComboBox* mp3Quality;              // Combo4
+    QComboBox* sourceList;              // Combo5
+    QComboBox* wmaQuality;              // Combo6
+    QSlider* inputLevel;                // Slider1
+    QLineEdit* webcastAddress;          // Text4
+    QListWidget* showList;              // File1
+    QLineEdit* showName;                // Text1
+    QPushButton* deleteShowButton;      // Command6
+    std::array<QCheckBox*, 7> weekdays; // Check2 (Sunday) .. Check8 (Saturday)
+};
+
+// What the panel needs from the window and the mixer.
+struct ShowHooks {
+    // A message with only an OK button; returns once acknowledged.
+    std::function<void(const QString& text)> showMessage;
+    // The enabling rule of the format-dependent lists, run after a load.
+    std::function<void()> updateFormatDependentLists;
+    // Null until the mixer has started.
+    std::function<RecordingSources*()> sources;
+};
 
 class ShowPanel : public QObject, private ShowControls {
     Q_OBJECT
 
 public:
-    // arguments: the command line after the program's name, taken by the first load only.
-    ShowPanel(MainWindow& window, std::vector<std::string> arguments);
+    // held outlives the panel; dataFolder holds configurations/. arguments: the command line
+    // after the program's name, taken by the first load only.
+    ShowPanel(const ShowWidgets& widgets, ShowHooks hooks, HeldMixerSettings& held,
+              const QString& dataFolder, std::vector<std::string> arguments);
 
     const std::string& currentShowName() const { return currentShowName_; }
     bool naming() const { return naming_; }
@@ -78,6 +116,7 @@ private:
     // Where a list entry keeps the file name's bytes; its text is the readable form.
     static std::string entryName(const QListWidgetItem& item);
     void leaveNaming();
+    RecordingSources* mixerSources() const;
 
     // ShowControls: the loader's way into the window.
     void setStartTime(TimeOfDay time) override;
@@ -96,7 +135,9 @@ private:
     void updateFormatDependentLists() override;
     void selectSourceByHeldName() override;
 
-    MainWindow& window_;
+    ShowWidgets widgets_;
+    ShowHooks hooks_;
+    HeldMixerSettings& held_;
     ShowStore store_;
     std::vector<std::string> arguments_;
     std::string currentShowName_;

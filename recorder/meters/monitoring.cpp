@@ -15,7 +15,6 @@ namespace kelvo {
 namespace {
 
 constexpr int kLimitMs = 60000;
-constexpr std::int16_t kMonitoring = -1;
 
 // Monitoring only watches levels: the lowest rate in 16-bit stereo, whatever the lists show.
 constexpr int kWriteFile = 0;
@@ -50,7 +49,7 @@ Monitoring::Monitoring(CaptureEngine& engine, MeterPoll& meters, QCheckBox& moni
 }
 
 bool Monitoring::startMonitoring() {
-    if (flag_ != 0) {
+    if (monitoring_) {
         return true;
     }
     if (hooks_.setRecordingSelection) {
@@ -65,7 +64,7 @@ bool Monitoring::startMonitoring() {
     }
     meters_.resetChannels();
     meters_.enableTimers();
-    flag_ = kMonitoring;
+    monitoring_ = true;
     return true;
 }
 
@@ -82,7 +81,7 @@ bool Monitoring::startEngine() {
 }
 
 void Monitoring::stopMonitoring() {
-    if (flag_ != kMonitoring) {
+    if (!monitoring_) {
         return;
     }
     meters_.disableTimers();
@@ -91,7 +90,7 @@ void Monitoring::stopMonitoring() {
         reportFailure(stopped);
     }
     meters_.clearLevelMeters();
-    flag_ = 0;
+    monitoring_ = false;
 }
 
 bool Monitoring::reportFailure(int result) {

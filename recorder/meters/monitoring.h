@@ -5,6 +5,8 @@
 // a recording stops monitoring before it starts the engine.
 #pragma once
 
+#include "recorder/recording/program_texts.h"
+
 #include <QObject>
 #include <QString>
 
@@ -18,10 +20,6 @@ namespace kelvo {
 
 class CaptureEngine;
 class MeterPoll;
-
-inline constexpr char kProgramTitle[] = "KelvoRecorder";
-inline constexpr char kEngineBusyMessage[] =
-    "KelvoInitializeMonitor: Audio Channel is in use by another Application";
 
 class Monitoring : public QObject {
     Q_OBJECT
@@ -64,7 +62,7 @@ public:
     // Timer8 fired: it fires once per ticking of the box.
     void limitTimerTick();
 
-    bool isMonitoring() const { return flag_ != 0; }
+    bool isMonitoring() const { return monitoring_; }
 
 private:
     bool startEngine();
@@ -77,7 +75,7 @@ private:
     QCheckBox& monitorBox_;
     QTimer& limitTimer_;
     Hooks hooks_;
-    std::int16_t flag_ = 0;
+    bool monitoring_ = false;
 };
 
 } // namespace kelvo

@@ -217,7 +217,7 @@ QString RecordingController::lengthText(std::int64_t seconds) {
 }
 
 void RecordingController::enterRecording() {
-    setRecordingState(1);
+    setRecordingState(true);
     setColour(kRecordingRed);
     statusPrefix_ =
         state_.webcastAddress.isEmpty() ? QStringLiteral("Rec: ") : QStringLiteral("Rec WebCast: ");
@@ -360,7 +360,7 @@ void RecordingController::stop(int writeError) {
         writeError == 0 ? QStringLiteral("Idle")
                         : QStringLiteral("Stopped: %1 (%2)")
                               .arg(writeErrorText(writeError), QString::fromLatin1(kSoundFolder)));
-    setRecordingState(0);
+    setRecordingState(false);
     state_.paused = false;
     widgets_.meterPoll->stop();
     // The peak-hold timers keep running: they only release the hold marks.
@@ -442,10 +442,10 @@ void RecordingController::togglePause() {
     }
 }
 
-void RecordingController::setRecordingState(int value) {
-    state_.recording = value;
+void RecordingController::setRecordingState(bool recording) {
+    state_.recording = recording;
     // Recording owns the engine: monitoring cannot be switched on meanwhile.
-    widgets_.monitor->setEnabled(value != 1);
+    widgets_.monitor->setEnabled(!recording);
 }
 
 void RecordingController::blinkTick() {

@@ -16,6 +16,7 @@
 #include "recorder/recording/format_lists.h"
 #include "recorder/recording/free_space.h"
 #include "recorder/recording/process_launcher.h"
+#include "recorder/recording/program_texts.h"
 #include "recorder/recording/recording_names.h"
 #include "recorder/recording/sleep_inhibitor.h"
 
@@ -36,7 +37,7 @@
 namespace kelvo {
 
 struct RecorderState {
-    int recording = 0; // 1 from a successful start until stop
+    bool recording = false; // from a successful start until stop
     bool paused = false;
     QString savedStatus;     // the status line as it was before pausing
     bool blinkPhase = false; // carried across recordings on purpose
@@ -98,8 +99,7 @@ public:
     static QString gapText(std::uint64_t frames, int sampleRate);
     static QString lengthText(std::int64_t seconds);
 
-    static inline const QString kEngineMessage =
-        QStringLiteral("KelvoInitializeMonitor: Audio Channel is in use by another Application");
+    static inline const QString kEngineMessage = QString::fromLatin1(kEngineBusyMessage);
 
     RecordingController(CaptureEngine& engine, ProcessLauncher& launcher,
                         const RecordingWidgets& widgets, RecordingHooks hooks, MessageSink messages,
@@ -125,11 +125,11 @@ public:
     // One look at the engine's status: the device, a write error, the room left.
     void pollStatus();
     void togglePause();
-    void setRecordingState(int value);
+    void setRecordingState(bool recording);
     void blinkTick();
 
     const RecorderState& state() const { return state_; }
-    bool isRecording() const { return state_.recording == 1; }
+    bool isRecording() const { return state_.recording; }
 
     // Replaces a hook later, once the module that provides it exists.
     RecordingHooks& hooks() { return hooks_; }

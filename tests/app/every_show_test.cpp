@@ -78,10 +78,10 @@ protected:
 
 TEST_F(EveryShowWindow, OffByDefaultOrTurnedOffOtherShowsDoNothing) {
     EXPECT_EQ(everyShow().text(), "Record every show on its schedule");
-    EXPECT_EQ(controls().file1->contextMenuPolicy(), Qt::CustomContextMenu);
+    EXPECT_EQ(controls().showList->contextMenuPolicy(), Qt::CustomContextMenu);
     EXPECT_FALSE(everyShow().isChecked());
     run(QTime(21, 5, 0), QTime(21, 5, 30));
-    EXPECT_EQ(controls().label6->toolTip(), "") << "A's own schedule has no weekday";
+    EXPECT_EQ(controls().statusLine->toolTip(), "") << "A's own schedule has no weekday";
     EXPECT_TRUE(inhibitor.log.empty()) << "no start near, so sleep is not held off";
 
     everyShow().trigger(); // on, kept, and read by the next start
@@ -101,10 +101,10 @@ TEST_F(EveryShowWindow, OnItSwitchesToTheOtherShowRecordsItAndStopsAtItsStop) {
     EXPECT_EQ(settings().value("recordEveryShow").toBool(), true);
     EXPECT_TRUE(QFile::exists(settings().fileName()));
     EXPECT_FALSE(settings().fileName().startsWith(folder.path())) << "never in configurations";
-    controls().slider1->setValue(35);
+    controls().inputLevel->setValue(35);
 
     run(QTime(21, 5, 0), QTime(21, 5, 9));
-    EXPECT_EQ(controls().label6->toolTip(), "Next: B, Fri 21:05:10");
+    EXPECT_EQ(controls().statusLine->toolTip(), "Next: B, Fri 21:05:10");
     EXPECT_EQ(window->windowTitle(), "A - KelvoRecorder - Next: B, Fri 21:05:10");
     EXPECT_TRUE(inhibitor.held) << "B's start is near: sleep is held off for it too";
 
@@ -115,7 +115,7 @@ TEST_F(EveryShowWindow, OnItSwitchesToTheOtherShowRecordsItAndStopsAtItsStop) {
     ASSERT_EQ(engine.starts.size(), 1u);
     EXPECT_EQ(engine.starts[0],
               "1,1,22000," + folder.path().toStdString() + "/soundfiles/B-03-05-04-21-05-10.wav");
-    EXPECT_EQ(controls().combo5->currentText(), "Monitor of Speakers");
+    EXPECT_EQ(controls().sourceList->currentText(), "Monitor of Speakers");
     EXPECT_EQ(window->windowTitle(), "B - KelvoRecorder") << "no hint while recording";
 
     run(QTime(21, 5, 11), QTime(21, 5, 20));
@@ -127,12 +127,12 @@ TEST_F(EveryShowWindow, OnItSwitchesToTheOtherShowRecordsItAndStopsAtItsStop) {
 TEST_F(EveryShowWindow, AnOverlappingStartIsRefusedToldAndTheRecordingGoesOn) {
     everyShow().trigger();
     run(QTime(21, 5, 0), QTime(21, 5, 5));
-    controls().command1->click();
+    controls().recordButton->click();
     ASSERT_TRUE(recording());
     run(QTime(21, 5, 6), QTime(21, 5, 25));
     EXPECT_TRUE(recording()) << "B's stop is not A's";
     EXPECT_EQ(current(), "A");
-    EXPECT_EQ(controls().label6->text(), "B not recorded: A was recording");
+    EXPECT_EQ(controls().statusLine->text(), "B not recorded: A was recording");
     EXPECT_EQ(notifier.sent.back(), "B not recorded: A was recording | ");
     EXPECT_EQ(engine.starts.size(), 1u);
 }
@@ -144,7 +144,7 @@ TEST_F(EveryShowWindow, AShowFileEditedOnDiskIsFollowed) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             window->clockTick();
-            return controls().label6->toolTip() == "Next: C, Fri 21:05:30";
+            return controls().statusLine->toolTip() == "Next: C, Fri 21:05:30";
         },
         5000));
     run(QTime(21, 5, 1), QTime(21, 5, 36));
@@ -160,12 +160,12 @@ TEST_F(EveryShowWindow, AShowFileEditedOnDiskIsFollowed) {
 }
 
 TEST_F(EveryShowWindow, AHandedOverCommandLineLoadsItsShowAsADropWould) {
-    controls().slider1->setValue(35);
+    controls().inputLevel->setValue(35);
     // Relative to the other start's working folder.
     window->openHandedOver({"B"}, QFile::encodeName(folder.path() + "/configurations"));
     EXPECT_EQ(current(), "B");
     EXPECT_EQ(showFile("A"), kA) << "as a drop: the show before is not saved";
-    EXPECT_EQ(controls().combo5->currentText(), "Monitor of Speakers");
+    EXPECT_EQ(controls().sourceList->currentText(), "Monitor of Speakers");
 
     // Split at its blank; named by its file name, as a drop is.
     QTemporaryDir elsewhere;

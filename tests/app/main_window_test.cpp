@@ -118,18 +118,19 @@ protected:
     }
     const MainWindowControls& controls() { return window().controls(); }
     void typeName(const QString& name, std::optional<Qt::Key> end) {
-        QTest::mouseDClick(controls().file1->viewport(), Qt::LeftButton);
-        ASSERT_TRUE(controls().text1->hasFocus());
-        QTest::keyClicks(controls().text1, name); // replaces the selected current name
+        QTest::mouseDClick(controls().showList->viewport(), Qt::LeftButton);
+        ASSERT_TRUE(controls().showName->hasFocus());
+        QTest::keyClicks(controls().showName, name); // replaces the selected current name
         if (end) {
-            QTest::keyClick(controls().text1, *end);
+            QTest::keyClick(controls().showName, *end);
         }
     }
     // What a load shows first: the caption (without the next-start hint a clock tick may have
     // added), the show list's selection and the sample rate.
     QString current() {
         return window().windowTitle().section(" - Next: ", 0, 0) + "|" +
-               controls().file1->currentItem()->text() + "|" + controls().combo1->currentText();
+               controls().showList->currentItem()->text() + "|" +
+               controls().sampleRate->currentText();
     }
     // Drops `urls` as the desktop does, the window asked first; whether it took them.
     bool drop(const QList<QUrl>& urls) {
@@ -165,13 +166,13 @@ TEST_F(WindowTest, EveryControlHasItsNameAndTheListsHoldTheTextsShowFilesStore) 
                    "Kb/sec"}};
     for (const auto& [name, texts] : lists)
         EXPECT_EQ(entries(window().findChild<QComboBox*>(name)->model()).join(','), texts) << name;
-    EXPECT_EQ(controls().command1->text() + controls().command2->text(), "RecStop");
+    EXPECT_EQ(controls().recordButton->text() + controls().stopButton->text(), "RecStop");
 }
 
 TEST_F(WindowTest, WidthTogglesWidenAndNarrowInTheirSequence) {
     window().show();
     const auto px = [this](int twips) { return window().toPixels(twips); };
-    QPushButton *expand = controls().command4, *output = controls().command5;
+    QPushButton *expand = controls().settingsWidthButton, *output = controls().fullWidthButton;
     EXPECT_EQ(window().size(), QSize(px(2400), px(1635)));
     const std::tuple<QPushButton*, int, QString> steps[] = {
         {expand, 5790, "<< >>"}, {output, 9420, "<< <<"},
@@ -190,16 +191,17 @@ TEST_F(WindowTest, FirstStartSetsTheDefaultsAndClosingWritesThemAsTheOneRecordOf
     EXPECT_TRUE(showFile("Default").isEmpty());
     EXPECT_TRUE(QDir(services.dataFolder + "/soundfiles").exists());
     EXPECT_EQ(current(), "Default - KelvoRecorder|Default|44.1 kHz (CD)");
-    EXPECT_EQ(controls().combo6->currentText(), "WMA");
-    EXPECT_EQ(entries(controls().combo5->model()),
+    EXPECT_EQ(controls().wmaQuality->currentText(), "WMA");
+    EXPECT_EQ(entries(controls().sourceList->model()),
               QStringList({"Microphone", "Line In", "Monitor of Speakers"}));
     EXPECT_EQ(mixer.selectionWrites, (std::vector<std::vector<std::int32_t>>{{1, 0, 0}}));
     EXPECT_EQ(mixer.volumeWrites,
               (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{11, 32768}}));
-    EXPECT_EQ(controls().label1->text(), " 9:05:03 PM");
-    for (const QTimer* timer : {controls().timer1, controls().timer2, controls().timer3,
-                                controls().timer4, controls().timer5, controls().timer8}) {
-        EXPECT_EQ(timer->isActive(), timer == controls().timer1) << "only the clock runs";
+    EXPECT_EQ(controls().clockLabel->text(), " 9:05:03 PM");
+    for (const QTimer* timer :
+         {controls().clockTick, controls().meterPoll, controls().rightPeakHold,
+          controls().leftPeakHold, controls().blink, controls().monitoringLimit}) {
+        EXPECT_EQ(timer->isActive(), timer == controls().clockTick) << "only the clock runs";
     }
     EXPECT_EQ(desktop.installs, 1) << "the association is written at every start";
     EXPECT_EQ(messages, QStringList());
@@ -228,13 +230,13 @@ TEST_F(WindowTest, ClosingStopsTheRecordingOrMonitoringOnceThenSavesTheShow) {
     for (const bool recording : {true, false}) {
         SCOPED_TRACE(recording ? "a paused recording" : "monitoring");
         open();
-        controls().combo5->setCurrentText("Line In");
-        controls().slider1->setValue(recording ? 40 : 30);
+        controls().sourceList->setCurrentText("Line In");
+        controls().inputLevel->setValue(recording ? 40 : 30);
         if (recording) {
-            controls().command1->click();
-            controls().command3->click();
+            controls().recordButton->click();
+            controls().pauseButton->click();
         } else {
-            controls().check1->setChecked(true);
+            controls().monitorSource->setChecked(true);
         }
         engine.calls.clear();
         window().close();
@@ -248,26 +250,26 @@ TEST_F(WindowTest, ClosingStopsTheRecordingOrMonitoringOnceThenSavesTheShow) {
 // The monitoring's busy message and its limit during a recording are the meters' tests.
 TEST_F(WindowTest, RecordingTakesTheEngineOverFromMonitoringAndHandsTheBoxBack) {
     open();
-    controls().check1->setChecked(true);
+    controls().monitorSource->setChecked(true);
     ASSERT_TRUE(window().monitoring().isMonitoring());
     engine.calls.clear();
-    controls().command1->click();
+    controls().recordButton->click();
     EXPECT_EQ(engine.calls, (Calls{"stopMonitor", "initialize", "startMonitor"}));
     EXPECT_FALSE(window().monitoring().isMonitoring());
-    EXPECT_TRUE(controls().check1->isChecked() && !controls().check1->isEnabled())
+    EXPECT_TRUE(controls().monitorSource->isChecked() && !controls().monitorSource->isEnabled())
         << "ticked, locked, but not monitoring";
-    EXPECT_TRUE(controls().timer2->isActive()) << "the recording drives the meters";
-    controls().command2->click();
-    EXPECT_TRUE(!controls().check1->isChecked() && controls().check1->isEnabled());
+    EXPECT_TRUE(controls().meterPoll->isActive()) << "the recording drives the meters";
+    controls().stopButton->click();
+    EXPECT_TRUE(!controls().monitorSource->isChecked() && controls().monitorSource->isEnabled());
     EXPECT_FALSE(window().monitoring().isMonitoring());
     EXPECT_EQ(messages, QStringList());
 }
 
 TEST_F(WindowTest, AScheduledShowKeepsTheMachineAwakeFromTwoMinutesBeforeAndIsNotified) {
     open();
-    controls().combo5->setCurrentText("Line In");
-    controls().dtPicker1->setTime(now.time().addSecs(150));
-    controls().dtPicker3->setTime(now.time().addSecs(210));
+    controls().sourceList->setCurrentText("Line In");
+    controls().startTime->setTime(now.time().addSecs(150));
+    controls().stopTime->setTime(now.time().addSecs(210));
     const auto tickAt = [this](int seconds) {
         now = now.addSecs(seconds);
         window().clockTick();
@@ -288,12 +290,12 @@ TEST_F(WindowTest, AScheduledShowKeepsTheMachineAwakeFromTwoMinutesBeforeAndIsNo
     EXPECT_FALSE(inhibitor.held);
 
     // A failed start while monitoring: the box does not stay ticked over nothing.
-    controls().check1->setChecked(true);
+    controls().monitorSource->setChecked(true);
     ASSERT_TRUE(window().monitoring().isMonitoring());
     engine.startResult = -3;
-    controls().command1->click();
+    controls().recordButton->click();
     EXPECT_FALSE(window().recording().isRecording() || window().monitoring().isMonitoring());
-    EXPECT_FALSE(controls().check1->isChecked());
+    EXPECT_FALSE(controls().monitorSource->isChecked());
     EXPECT_EQ(messages, QStringList{RecordingController::kEngineMessage});
 }
 
@@ -307,23 +309,23 @@ protected:
 
 TEST_F(ShowTest, SwitchingSavesTheOldShowThenLoadsTheNewOneButChoosingItAgainDoesNothing) {
     open({showPath("A").toStdString()});
-    controls().slider1->setValue(40);
-    QTest::keyClick(controls().file1, Qt::Key_Down);
+    controls().inputLevel->setValue(40);
+    QTest::keyClick(controls().showList, Qt::Key_Down);
     EVENTUALLY_EQ(current(), QString("B - KelvoRecorder|B|48 kHz"));
     // Every field loaded into the window comes back: the whole show round-trips.
     EXPECT_EQ(showFile("A"), QByteArray(kMorning).replace(",30,", ",40,"));
     EXPECT_EQ(showFile("B"), kEvening);
     // MP3 survives the switch from a show whose sample rate was too low for it.
-    EXPECT_EQ(controls().combo2->currentText(), "MPEG Layer 3 (MP3)");
-    EXPECT_TRUE(controls().combo4->isEnabled());
+    EXPECT_EQ(controls().outputFormat->currentText(), "MPEG Layer 3 (MP3)");
+    EXPECT_TRUE(controls().mp3Quality->isEnabled());
     EXPECT_EQ(mixer.selectionWrites.back(), (std::vector<std::int32_t>{0, 0, 1}));
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_TRUE(screen.contains(window().frameGeometry().topRight())) << "moved, but reachable";
 
-    controls().combo1->setCurrentText("8 kHz");
+    controls().sampleRate->setCurrentText("8 kHz");
     window().shows().showChosen(); // the selected entry is the current show
     EXPECT_EQ(showFile("B"), kEvening);
-    EXPECT_EQ(controls().combo1->currentText(), "8 kHz") << "not loaded again";
+    EXPECT_EQ(controls().sampleRate->currentText(), "8 kHz") << "not loaded again";
     EXPECT_EQ(messages, QStringList());
 }
 
@@ -331,10 +333,10 @@ TEST_F(ShowTest, NamingSavesTheScreenUnderAValidTypedNameAndLoadsItOnce) {
     // A real message box takes the focus from the name box; that must not commit again.
     services.messages = [this](const QString& text) {
         messages << text;
-        controls().text4->setFocus();
+        controls().webcastAddress->setFocus();
     };
     open({showPath("A").toStdString()});
-    controls().combo1->setCurrentText("11 kHz");
+    controls().sampleRate->setCurrentText("11 kHz");
     const std::size_t loads = mixer.selectionWrites.size(); // one per load
 
     typeName("B", Qt::Key_Return);
@@ -342,51 +344,51 @@ TEST_F(ShowTest, NamingSavesTheScreenUnderAValidTypedNameAndLoadsItOnce) {
     EXPECT_EQ(showFile("A"), kMorning) << "the show current before is not saved";
     EXPECT_EQ(current(), "B - KelvoRecorder|B|11 kHz");
     EXPECT_EQ(mixer.selectionWrites.size(), loads + 1);
-    EXPECT_TRUE(controls().file1->isVisible() && !controls().text1->isVisible());
+    EXPECT_TRUE(controls().showList->isVisible() && !controls().showName->isVisible());
 
     typeName("Zzz", Qt::Key_Escape);
     EXPECT_EQ(showFile("Zzz"), "(missing)");
     EXPECT_EQ(current(), "B - KelvoRecorder|B|11 kHz");
-    EXPECT_FALSE(controls().text1->isVisible());
+    EXPECT_FALSE(controls().showName->isVisible());
 
     typeName("Evening", std::nullopt);
-    controls().text4->setFocus(); // leaving the box commits as Enter does
+    controls().webcastAddress->setFocus(); // leaving the box commits as Enter does
     EXPECT_EQ(current(), "Evening - KelvoRecorder|Evening|11 kHz");
     EXPECT_EQ(messages, QStringList());
 
     typeName("a/b", Qt::Key_Return);
     EXPECT_EQ(messages, QStringList{"A show name cannot contain \"/\"."});
-    EXPECT_TRUE(controls().text1->isVisible()) << "the user may correct the name";
-    controls().text1->setText("..");
-    controls().text4->setFocus();
+    EXPECT_TRUE(controls().showName->isVisible()) << "the user may correct the name";
+    controls().showName->setText("..");
+    controls().webcastAddress->setFocus();
     EXPECT_EQ(messages.size(), 1) << "focus loss asks nothing";
-    EXPECT_FALSE(controls().text1->isVisible());
-    EXPECT_EQ(entries(controls().file1->model()), QStringList({"A", "B", "Evening"}));
+    EXPECT_FALSE(controls().showName->isVisible());
+    EXPECT_EQ(entries(controls().showList->model()), QStringList({"A", "B", "Evening"}));
 
     // A new name leaves room for its recordings' names.
     const QString longest(int(kMaxNewShowNameBytes), 'x');
     typeName(longest + "x", Qt::Key_Return);
     ASSERT_EQ(messages.size(), 2);
     EXPECT_TRUE(messages[1].contains("at most 225 bytes")) << messages[1].toStdString();
-    controls().text1->setText(longest);
-    QTest::keyClick(controls().text1, Qt::Key_Return);
+    controls().showName->setText(longest);
+    QTest::keyClick(controls().showName, Qt::Key_Return);
     EXPECT_EQ(window().windowTitle(), longest + " - KelvoRecorder");
-    controls().command1->click();
+    controls().recordButton->click();
     EXPECT_TRUE(window().recording().isRecording()) << messages.join('\n').toStdString();
-    controls().command2->click();
+    controls().stopButton->click();
     EXPECT_EQ(messages.size(), 2);
 }
 
 TEST_F(ShowTest, DeletingTheCurrentShowLoadsTheFirstLeftAndTheLastLeavesDefault) {
     QFile::rename(showPath("B"), showPath("b"));
     open({showPath("b").toStdString()});
-    EXPECT_EQ(entries(controls().file1->model()), QStringList({"A", "b"})) << "sorted by name";
-    controls().command6->click();
+    EXPECT_EQ(entries(controls().showList->model()), QStringList({"A", "b"})) << "sorted by name";
+    controls().deleteShowButton->click();
     EXPECT_EQ(showFile("b"), "(missing)");
     EXPECT_EQ(current(), "A - KelvoRecorder|A|22 kHz");
     EXPECT_EQ(showFile("A"), kMorning) << "neither show was saved";
-    controls().command6->click();
-    EXPECT_EQ(entries(controls().file1->model()), QStringList{"Default"});
+    controls().deleteShowButton->click();
+    EXPECT_EQ(entries(controls().showList->model()), QStringList{"Default"});
     EXPECT_TRUE(showFile("Default").isEmpty());
     EXPECT_EQ(current(), "Default - KelvoRecorder|Default|22 kHz") << "an empty show loads nothing";
 }
@@ -420,7 +422,7 @@ TEST_F(ShowTest, CommandLineAndDropsNameTheShowByItsFileNameOnlyAndALinkDropChan
     EXPECT_EQ(current(), "Default - KelvoRecorder|Default|44.1 kHz (CD)");
 
     messages.clear();
-    controls().combo1->setCurrentText("8 kHz");
+    controls().sampleRate->setCurrentText("8 kHz");
     EXPECT_FALSE(drop({QUrl("https://radio.example.com/live.m3u")}));
     EXPECT_EQ(current(), "Default - KelvoRecorder|Default|8 kHz") << "a link changes nothing";
     EXPECT_TRUE(showFile("Default").isEmpty());
@@ -455,11 +457,11 @@ TEST_F(ShowTest, AShowThatFailedToLoadIsNeverSavedOverByExitOrSwitching) {
             ASSERT_EQ(messages.size(), 1);
             EXPECT_TRUE(messages[0].contains("its file was left untouched"))
                 << messages[0].toStdString();
-            controls().combo1->setCurrentText("8 kHz");
-            controls().file1->setCurrentRow(0); // "A", saving nothing over the show left
+            controls().sampleRate->setCurrentText("8 kHz");
+            controls().showList->setCurrentRow(0); // "A", saving nothing over the show left
             EVENTUALLY_EQ(current(), QString("A - KelvoRecorder|A|22 kHz"));
             EXPECT_EQ(showFile("A"), kMorning);
-            controls().file1->setCurrentRow(name == "Huge" ? 2 : 3);
+            controls().showList->setCurrentRow(name == "Huge" ? 2 : 3);
             EVENTUALLY_TRUE(window().windowTitle().startsWith(name));
             window().close();
             EXPECT_EQ(showFile("A"), kMorning);
@@ -488,11 +490,11 @@ TEST_F(ShowTest, AShowNamedInLatin1OpensAndSavesIntoItsOwnFile) {
         return names;
     };
     open({showPath("B").toStdString()});
-    EXPECT_EQ(entries(controls().file1->model()), QStringList({"A", "B", "M\u00fcsik"}));
-    controls().file1->setCurrentRow(2);
+    EXPECT_EQ(entries(controls().showList->model()), QStringList({"A", "B", "M\u00fcsik"}));
+    controls().showList->setCurrentRow(2);
     EVENTUALLY_EQ(current(), QString("M\u00fcsik - KelvoRecorder|M\u00fcsik|22 kHz"));
-    controls().combo1->setCurrentText("8 kHz");
-    controls().file1->setCurrentRow(0);
+    controls().sampleRate->setCurrentText("8 kHz");
+    controls().showList->setCurrentRow(0);
     EVENTUALLY_EQ(current(), QString("A - KelvoRecorder|A|22 kHz"));
     std::ifstream in(configurations + latin1, std::ios::binary);
     const std::string saved{std::istreambuf_iterator<char>(in), {}};
@@ -503,32 +505,32 @@ TEST_F(ShowTest, AShowNamedInLatin1OpensAndSavesIntoItsOwnFile) {
     open({configurations + latin1});
     EXPECT_EQ(current(), QString("M\u00fcsik - KelvoRecorder|M\u00fcsik|8 kHz"));
     EXPECT_EQ(files(), (std::vector<std::string>{"A", "B", latin1}));
-    controls().command1->click();
+    controls().recordButton->click();
     ASSERT_EQ(engine.starts.size(), 1u);
     EXPECT_NE(engine.starts[0].find("/soundfiles/M\u00fcsik-03-05-04-21-05-03.wav"),
               std::string::npos)
         << engine.starts[0];
-    controls().command2->click();
+    controls().stopButton->click();
     EXPECT_EQ(messages, QStringList());
 }
 
 // The address reaches xdg-open as its one argument: one beginning with "-" would be an option.
 TEST_F(ShowTest, WebcastAddressesThatCouldMisleadTheOpenerOrTheBoxAreToldAbout) {
     open({showPath("A").toStdString()});
-    controls().text4->setText("--help");
-    controls().command1->click();
+    controls().webcastAddress->setText("--help");
+    controls().recordButton->click();
     EXPECT_TRUE(window().recording().isRecording()) << "the recording itself goes ahead";
     EXPECT_TRUE(launcher.launches.empty());
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("begins with \"-\"")) << messages[0].toStdString();
-    controls().command2->click();
+    controls().stopButton->click();
 
-    const int limit = controls().text4->maxLength();
+    const int limit = controls().webcastAddress->maxLength();
     const QByteArray address = "http://a.example/" + QByteArray(limit, 'x');
     write(showPath("Long"), QByteArray(kMorning).replace("http://a.example/live", address));
     messages.clear();
     open({showPath("Long").toStdString()});
-    EXPECT_EQ(controls().text4->text(), QString::fromLatin1(address.left(limit)));
+    EXPECT_EQ(controls().webcastAddress->text(), QString::fromLatin1(address.left(limit)));
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains(QString::number(limit) + " characters the address box holds"))
         << messages[0].toStdString();

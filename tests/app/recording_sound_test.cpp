@@ -97,14 +97,14 @@ TEST(RecordingSound, ButtonsAndScheduleRecordTheToneFromTheChosenSourceMadeTheSe
     const MainWindowControls& controls = window.controls();
     // The private server's microphone is a silent null source; record what is played into
     // the speakers instead, chosen as the user would.
-    controls.combo5->setCurrentText("Monitor of Speakers");
+    controls.sourceList->setCurrentText("Monitor of Speakers");
     EXPECT_EQ(run("pactl", {"get-default-source"}).trimmed(), "speakers.monitor");
-    controls.slider1->setValue(0); // the top: full level
+    controls.inputLevel->setValue(0); // the top: full level
 
-    controls.command1->click();
+    controls.recordButton->click();
     ASSERT_TRUE(window.recording().isRecording()) << messages.join('\n').toStdString();
     QTest::qWait(1500);
-    controls.command2->click();
+    controls.stopButton->click();
     const QString wav = dataFolder.path() + "/" + window.recording().state().fileName;
     EXPECT_TRUE(wav.startsWith(dataFolder.path() + "/soundfiles/Default-"));
     const auto info = [&](const char* option) { return run("soxi", {option, wav}).trimmed(); };
@@ -112,11 +112,11 @@ TEST(RecordingSound, ButtonsAndScheduleRecordTheToneFromTheChosenSourceMadeTheSe
     expectTone(wav, 44100, 2 * 44100);                                         // about 1.5 s
 
     const QTime start = QTime::currentTime().addSecs(2);
-    controls.dtPicker1->setTime(start);
-    controls.dtPicker3->setTime(start.addSecs(2));
+    controls.startTime->setTime(start);
+    controls.stopTime->setTime(start.addSecs(2));
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.recording().isRecording(); }, 4000))
         << messages.join('\n').toStdString();
-    EXPECT_EQ(controls.label6->text(), "Rec: Monitor of Speakers");
+    EXPECT_EQ(controls.statusLine->text(), "Rec: Monitor of Speakers");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window.recording().isRecording(); }, 4000));
     expectTone(dataFolder.path() + "/" + window.recording().state().fileName, 44100,
                3 * 44100); // about 2 s
