@@ -93,8 +93,7 @@ void MainWindow::createRecordingController() {
     const RecordingWidgets widgets{
         controls_.statusLine,     controls_.clockLabel,    controls_.sampleRate,
         controls_.outputFormat,   controls_.channels,      controls_.mp3Quality,
-        controls_.webcastAddress, controls_.monitorSource, controls_.meterPoll,
-        controls_.rightPeakHold,  controls_.leftPeakHold,  controls_.blink};
+        controls_.webcastAddress, controls_.monitorSource, controls_.blink};
     // The hooks reach modules made after the controller; none runs before start-up.
     RecordingHooks hooks;
     hooks.stopMonitoring = [this] { monitoring_->stopMonitoring(); };
@@ -146,6 +145,11 @@ void MainWindow::createLevelMonitoring() {
     meters_ = std::make_unique<MeterPoll>(*services_.engine, *controls_.leftMeter,
                                           *controls_.rightMeter, *controls_.meterPoll,
                                           *controls_.rightPeakHold, *controls_.leftPeakHold);
+    // The meters own their timers and follow the recording.
+    connect(recording_.get(), &RecordingController::recordingStarted, meters_.get(),
+            &MeterPoll::enableTimers);
+    connect(recording_.get(), &RecordingController::recordingStopped, meters_.get(),
+            &MeterPoll::stopPolling);
     Monitoring::Hooks hooks;
     hooks.setRecordingSelection = [this](int value) {
         if (sources_) {

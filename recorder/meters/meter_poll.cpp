@@ -98,4 +98,8 @@ void MeterPoll::disableTimers() {
     meterPoll_.stop();
 }
 
+void MeterPoll::stopPolling() {
+    meterPoll_.stop();
+}
+
 } // namespace kelvo

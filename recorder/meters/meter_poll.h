@@ -47,6 +47,9 @@ public:
     void enableTimers();
     // Disables the left and right peak-hold timers and the meter poll.
     void disableTimers();
+    // Stops only the meter poll, as the end of a recording does: the peak-hold timers keep
+    // running, since they only release the hold marks.
+    void stopPolling();
 
     const MeterChannel& left() const { return left_; }
     const MeterChannel& right() const { return right_; }

@@ -24,13 +24,6 @@ const QColor kIdleBlue(0, 0, 255);
 const QColor kRecordingRed(255, 0, 0);
 const QColor kBlinkDarkRed(127, 0, 0);
 
-void enable(QTimer* timer) {
-    // Enabling a running timer must not restart its period.
-    if (!timer->isActive()) {
-        timer->start();
-    }
-}
-
 void setTextColour(QLabel* label, const QColor& colour) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
@@ -72,10 +65,7 @@ RecordingController::RecordingController(CaptureEngine& engine, ProcessLauncher&
     QObject::connect(&statusPoll_, &QTimer::timeout, [this] { pollStatus(); });
     widgets_.status->setText(QStringLiteral("Idle"));
     setColour(kIdleBlue);
-    for (QTimer* timer :
-         {widgets_.blink, widgets_.meterPoll, widgets_.leftPeakHold, widgets_.rightPeakHold}) {
-        timer->stop();
-    }
+    widgets_.blink->stop();
 }
 
 void RecordingController::startRecording() {
@@ -333,10 +323,11 @@ void RecordingController::pollStatus() {
 }
 
 void RecordingController::enableRecordingTimers() {
-    enable(widgets_.blink);
-    enable(widgets_.rightPeakHold);
-    enable(widgets_.leftPeakHold);
-    enable(widgets_.meterPoll);
+    // Enabling the running blink must not restart its period.
+    if (!widgets_.blink->isActive()) {
+        widgets_.blink->start();
+    }
+    emit recordingStarted();
 }
 
 void RecordingController::stopRecording() {
@@ -362,8 +353,7 @@ void RecordingController::stop(int writeError) {
                               .arg(writeErrorText(writeError), QString::fromLatin1(kSoundFolder)));
     setRecordingState(false);
     state_.paused = false;
-    widgets_.meterPoll->stop();
-    // The peak-hold timers keep running: they only release the hold marks.
+    emit recordingStopped();
     widgets_.monitor->setChecked(false);
     call(hooks_.clearLevelMeters);
     if (setup_.inhibitor && !awakeForSchedule_) {

@@ -6,8 +6,8 @@
 //
 // Everything runs on the window's thread (buttons, timers, the schedule), one handler after
 // another, so the state needs no lock. The controller acts on the widgets it is given and
-// reaches the mixer, the meters and monitoring only through RecordingHooks, so those
-// modules plug in without the controller knowing them.
+// reaches the mixer, the meters and monitoring only through RecordingHooks and its two
+// signals, so those modules plug in without the controller knowing them.
 #pragma once
 
 #include "recorder/recording/capture_engine.h"
@@ -59,9 +59,6 @@ struct RecordingWidgets {
     QComboBox* mp3Quality;   // Combo4
     QLineEdit* webcast;      // Text4
     QCheckBox* monitor;      // Check1
-    QTimer* meterPoll;       // Timer2
-    QTimer* rightPeakHold;   // Timer3
-    QTimer* leftPeakHold;    // Timer4
     QTimer* blink;           // Timer5
 };
 
@@ -89,7 +86,9 @@ struct RecordingSetup {
     FreeSpaceProbe freeSpace;                // empty: statvfs
 };
 
-class RecordingController {
+class RecordingController : public QObject {
+    Q_OBJECT
+
 public:
     // "Cannot create the recording file PATH: REASON"
     static QString createFileMessage(const QString& path, int error);
@@ -133,6 +132,13 @@ public:
 
     // Replaces a hook later, once the module that provides it exists.
     RecordingHooks& hooks() { return hooks_; }
+
+signals:
+    // A recording started, or a start while one runs asked for its timers again: the meters
+    // follow it.
+    void recordingStarted();
+    // The recording stopped; the meters stop polling, their hold marks still fall back.
+    void recordingStopped();
 
 private:
     // What a recording in progress has met, reset at every start.

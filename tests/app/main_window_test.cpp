@@ -260,6 +260,9 @@ TEST_F(WindowTest, RecordingTakesTheEngineOverFromMonitoringAndHandsTheBoxBack) 
         << "ticked, locked, but not monitoring";
     EXPECT_TRUE(controls().meterPoll->isActive()) << "the recording drives the meters";
     controls().stopButton->click();
+    EXPECT_FALSE(controls().meterPoll->isActive());
+    EXPECT_TRUE(controls().leftPeakHold->isActive() && controls().rightPeakHold->isActive())
+        << "the hold marks still fall back";
     EXPECT_TRUE(!controls().monitorSource->isChecked() && controls().monitorSource->isEnabled());
     EXPECT_FALSE(window().monitoring().isMonitoring());
     EXPECT_EQ(messages, QStringList());

@@ -134,6 +134,10 @@ template <typename Notifier, typename Inhibitor> struct ControllerRig {
         controller.hooks().applySourceSelection = [this] { engine.calls.push_back("hook:source"); };
         controller.hooks().clearLevelMeters = [this] { engine.calls.push_back("hook:meters"); };
         controller.hooks().sourceName = [] { return QStringLiteral("Microphone"); };
+        QObject::connect(&controller, &RecordingController::recordingStarted,
+                         [this] { meterPoll.start(); });
+        QObject::connect(&controller, &RecordingController::recordingStopped,
+                         [this] { meterPoll.stop(); });
     }
 
     QTemporaryDir folder;
@@ -148,7 +152,7 @@ template <typename Notifier, typename Inhibitor> struct ControllerRig {
     QComboBox sampleRate, outputFormat, channels, mp3Quality;
     QLineEdit webcast;
     QCheckBox monitor;
-    QTimer meterPoll, rightHold, leftHold, blink;
+    QTimer meterPoll, blink; // the meters' poll follows the controller's signals
     QDateTime now{QDate(2004, 3, 5), QTime(21, 7, 9)};
     QStringList messages;
     // While a message is up the schedule's clock keeps ticking and may start again.
@@ -156,7 +160,7 @@ template <typename Notifier, typename Inhibitor> struct ControllerRig {
         engine,
         launcher,
         {&status, &clock, &sampleRate, &outputFormat, &channels, &mp3Quality, &webcast, &monitor,
-         &meterPoll, &rightHold, &leftHold, &blink},
+         &blink},
         {},
         [this](const QString& text) {
             messages << text;
