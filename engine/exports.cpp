@@ -3,7 +3,7 @@
 #include "kelvo/kelvo.h"
 
 #include "engine/capture_alsa.h"
-#include "engine/capture_engine.h"
+#include "engine/engine.h"
 
 namespace {
 

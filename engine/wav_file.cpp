@@ -37,6 +37,27 @@ bool pwriteAll(int fd, const std::uint8_t* data, std::size_t bytes, off_t offset
     return true;
 }
 
+// The header's layout: its two size fields are rewritten as the data grows.
+constexpr std::size_t kHeaderBytes = 44;
+constexpr off_t kRiffSizeAt = 4;
+constexpr off_t kDataSizeAt = 40;
+// The RIFF chunk's size counts everything after its own size field.
+constexpr std::uint32_t kRiffSizeOverData = kHeaderBytes - 8;
+
+// Writes both size fields in place. 0, or the engine's error code.
+int writeSizeFields(int fd, std::uint32_t riffBytes, std::uint32_t dataBytes) {
+    std::uint8_t v[4];
+    put32(v, riffBytes);
+    bool written = pwriteAll(fd, v, 4, kRiffSizeAt);
+    if (written) {
+        put32(v, dataBytes);
+        written = pwriteAll(fd, v, 4, kDataSizeAt);
+    }
+    if (written)
+        return 0;
+    return errno == ESPIPE ? KELVO_ERR_FILE_SEEK : KELVO_ERR_FILE_WRITE;
+}
+
 // Digital silence of each sample width: 0 for signed 16-bit, the midpoint for unsigned 8-bit.
 constexpr std::size_t kSilenceBytes = 16384;
 const std::array<std::uint8_t, kSilenceBytes> kZero{};
@@ -75,9 +96,10 @@ bool WavFile::openPart(const char* path) {
     dataBytes_ = 0;
     bytesSinceSizes_ = 0;
 
-    std::uint8_t h[44];
+    // Both sizes start at 0, as an empty part's; writeSizeFields() keeps them up to date.
+    std::uint8_t h[kHeaderBytes];
     std::memcpy(h, "RIFF", 4);
-    put32(h + 4, 0);
+    put32(h + kRiffSizeAt, 0);
     std::memcpy(h + 8, "WAVEfmt ", 8);
     put32(h + 16, 16);
     put16(h + 20, 1); // PCM
@@ -87,7 +109,7 @@ bool WavFile::openPart(const char* path) {
     put16(h + 32, format_.blockAlign);
     put16(h + 34, format_.bitsPerSample);
     std::memcpy(h + 36, "data", 4);
-    put32(h + 40, 0);
+    put32(h + kDataSizeAt, 0);
     // Not tested, as before: a file that cannot take its header fails its first size update.
     (void)writeAll(h, sizeof h);
     return true;
@@ -163,7 +185,7 @@ std::size_t WavFile::appendPart(const std::uint8_t* data, std::size_t bytes) {
         // Keep the data frame-aligned: drop the partial frame that did reach the disk.
         const std::size_t align = std::max<std::uint16_t>(format_.blockAlign, 1);
         written -= written % align;
-        if (::ftruncate(fd_, static_cast<off_t>(44 + dataBytes_ + written)) == 0)
+        if (::ftruncate(fd_, static_cast<off_t>(kHeaderBytes + dataBytes_ + written)) == 0)
             (void)::lseek(fd_, 0, SEEK_END);
         dataBytes_ += static_cast<std::uint32_t>(written);
         writeSizes();
@@ -177,11 +199,8 @@ std::size_t WavFile::appendPart(const std::uint8_t* data, std::size_t bytes) {
 }
 
 void WavFile::writeSizes() {
-    std::uint8_t v[4];
-    put32(v, dataBytes_ + 36);
-    (void)pwriteAll(fd_, v, 4, 4);
-    put32(v, dataBytes_);
-    (void)pwriteAll(fd_, v, 4, 40);
+    // A failure here shows again at the next update or at finish(), which reports it.
+    (void)writeSizeFields(fd_, dataBytes_ + kRiffSizeOverData, dataBytes_);
     bytesSinceSizes_ = 0;
 }
 
@@ -190,23 +209,11 @@ int WavFile::finish() {
         return 0;
     int fd = fd_;
     fd_ = -1;
-    int rc = 0;
-    std::uint8_t v[4];
-    off_t length = ::lseek(fd, 0, SEEK_END);
-    if (length < 8 || ::lseek(fd, 4, SEEK_SET) != 4) {
-        rc = KELVO_ERR_FILE_SEEK;
-    } else {
-        put32(v, static_cast<std::uint32_t>(length - 8));
-        if (::write(fd, v, 4) != 4) {
-            rc = KELVO_ERR_FILE_WRITE;
-        } else if (::lseek(fd, 40, SEEK_SET) != 40) {
-            rc = KELVO_ERR_FILE_SEEK;
-        } else {
-            put32(v, dataBytes_);
-            if (::write(fd, v, 4) != 4)
-                rc = KELVO_ERR_FILE_WRITE;
-        }
-    }
+    // The RIFF size is taken from the file's length, which counts a header that is all there
+    // is when not even it could be written in full.
+    const off_t length = ::lseek(fd, 0, SEEK_END);
+    int rc = length < 8 ? KELVO_ERR_FILE_SEEK
+                        : writeSizeFields(fd, static_cast<std::uint32_t>(length - 8), dataBytes_);
     if (::close(fd) != 0 && rc == 0)
         rc = KELVO_ERR_FILE_CLOSE;
     return rc;

@@ -5,7 +5,7 @@
 #include "recorder/app/termination_signals.h"
 #include "recorder/mixer/mixer_pulse.h"
 #include "recorder/recording/engine_library.h"
-#include "recorder/recording/program_folder.h"
+#include "recorder/recording/executable_folder.h"
 #include "recorder/recording/spawn_launcher.h"
 
 #include <QApplication>

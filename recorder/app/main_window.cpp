@@ -2,13 +2,14 @@
 
 #include "recorder/app/program_folders.h"
 #include "recorder/app/show_panel.h"
-#include "recorder/app/twips.h"
 #include "recorder/recording/format_lists.h"
 #include "recorder/recording/notifier_dbus.h"
 #include "recorder/recording/sleep_inhibitor_logind.h"
+#include "recorder/schedule/clock_text.h"
 #include "recorder/schedule/schedule_controls.h"
 #include "recorder/schedule/second_ticker.h"
 #include "recorder/schedule/show_folder_schedules.h"
+#include "recorder/shows/twips.h"
 #include "recorder/shows/xdg_registry.h"
 
 #include <QApplication>
@@ -86,7 +87,10 @@ int MainWindow::toPixels(double twips) const {
 }
 
 QString MainWindow::clockText(const QTime& time) {
-    return QLatin1Char(' ') + timeLocale().toString(time, QString::fromLatin1(kTimeFormat));
+    if (!time.isValid()) {
+        return {};
+    }
+    return QString::fromStdString(clockLabelText(time.hour(), time.minute(), time.second()));
 }
 
 void MainWindow::createRecordingController() {

@@ -1,8 +1,8 @@
 #include "recorder/app/main_window_form.h"
 
-#include "recorder/app/twips.h"
 #include "recorder/meters/meter_image.h"
 #include "recorder/recording/format_lists.h"
+#include "recorder/shows/twips.h"
 
 #include <QFrame>
 

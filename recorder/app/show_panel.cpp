@@ -1,5 +1,6 @@
 #include "recorder/app/show_panel.h"
 
+#include "recorder/schedule/schedule_controls.h"
 #include "recorder/shows/show_drop.h"
 #include "recorder/shows/window_placement.h"
 
@@ -30,11 +31,6 @@ QString qText(const std::string& text) {
 // A show name or a path as the user reads it; the bytes stay in currentShowName_ and the list.
 QString readable(const std::string& name) {
     return qText(readableShowName(name));
-}
-
-TimeOfDay timeOfDay(const QTimeEdit& picker) {
-    const QTime time = picker.time();
-    return {time.hour(), time.minute(), time.second()};
 }
 
 } // namespace
@@ -98,8 +94,8 @@ bool ShowPanel::save() {
     const ShowWidgets& c = widgets_;
     const HeldMixerSettings& held = held_;
     ShowRecord record;
-    record.startTime = timeOfDay(*c.startTime);
-    record.stopTime = timeOfDay(*c.stopTime);
+    record.startTime = timeOfDay(c.startTime->time());
+    record.stopTime = timeOfDay(c.stopTime->time());
     record.outputFormat = c.outputFormat->currentText().toStdString();
     record.sampleRate = c.sampleRate->currentText().toStdString();
     record.mp3Quality = c.mp3Quality->currentText().toStdString();

@@ -1,8 +1,8 @@
 #include "recorder/recording/spawn_launcher.h"
 
+#include "recorder/recording/spawn_child.h"
+
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,56 +10,9 @@
 #include <cerrno>
 #include <thread>
 
-extern char** environ;
-
 namespace kelvo {
 
 namespace {
-
-// Owns the posix_spawn attribute objects so every return path releases them.
-class SpawnSetup {
-public:
-    SpawnSetup() {
-        posix_spawn_file_actions_init(&actions_);
-        posix_spawnattr_init(&attributes_);
-    }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&actions_);
-        posix_spawnattr_destroy(&attributes_);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    bool prepare(const std::string& workingFolder) {
-        // The child must not read the recorder's terminal, nor inherit a blocked signal
-        // mask or ignored signals from whatever started the recorder.
-        if (posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0) != 0) {
-            return false;
-        }
-        if (!workingFolder.empty() &&
-            posix_spawn_file_actions_addchdir_np(&actions_, workingFolder.c_str()) != 0) {
-            return false;
-        }
-        sigset_t none;
-        sigemptyset(&none);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        sigaddset(&defaults, SIGINT);
-        sigaddset(&defaults, SIGQUIT);
-        return posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
-               posix_spawnattr_setsigdefault(&attributes_, &defaults) == 0 &&
-               posix_spawnattr_setflags(&attributes_,
-                                        POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
-    }
-
-    const posix_spawn_file_actions_t* actions() const { return &actions_; }
-    const posix_spawnattr_t* attributes() const { return &attributes_; }
-
-private:
-    posix_spawn_file_actions_t actions_;
-    posix_spawnattr_t attributes_;
-};
 
 void reapInBackground(pid_t pid) {
     std::thread([pid] {
@@ -83,22 +36,8 @@ int SpawnLauncher::startWatched(const std::string& program, const std::vector<st
 
 int SpawnLauncher::spawn(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workingFolder, int* exitFd) {
-    SpawnSetup setup;
-    if (!setup.prepare(workingFolder)) {
-        return -1;
-    }
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 2);
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-
-    pid_t pid = -1;
-    // posix_spawnp searches PATH only for a bare name, as a shell would.
-    if (posix_spawnp(&pid, program.c_str(), setup.actions(), setup.attributes(), argv.data(),
-                     environ) != 0) {
+    const pid_t pid = spawnChild(program, args, {.workingFolder = workingFolder});
+    if (pid < 0) {
         return -1;
     }
     if (exitFd != nullptr) {

@@ -28,19 +28,6 @@ int placeWithin(int position, int length, int start, int available) {
 
 } // namespace
 
-int twipsToPixels(std::int32_t twips) {
-    const std::int64_t quotient = twips / kTwipsPerPixel;
-    const std::int64_t twiceRemainder =
-        2 * std::abs(static_cast<std::int64_t>(twips % kTwipsPerPixel));
-    const int direction = twips < 0 ? -1 : 1;
-    // kTwipsPerPixel is odd, so there are no halves to break.
-    return static_cast<int>(quotient + (twiceRemainder > kTwipsPerPixel ? direction : 0));
-}
-
-float pixelsToTwips(int pixels) {
-    return static_cast<float>(pixels) * kTwipsPerPixel;
-}
-
 QPoint reachableWindowPosition(QPoint topLeft, QSize frameSize, const QList<QRect>& screens) {
     if (screens.isEmpty())
         return topLeft;

@@ -3,6 +3,8 @@
 // dragged back.
 #pragma once
 
+#include "recorder/shows/twips.h"
+
 #include <QList>
 #include <QPoint>
 #include <QRect>
@@ -10,12 +12,6 @@
 #include <cstdint>
 
 namespace kelvo {
-
-// 1/1440 inch; 15 to a pixel at 96 dots per inch, Qt's logical pixel.
-inline constexpr int kTwipsPerPixel = 15;
-
-int twipsToPixels(std::int32_t twips); // rounded, halves to even
-float pixelsToTwips(int pixels);
 
 // The desired top-left corner when the window's title strip can be grabbed on one of the
 // screens (their available areas, in the same coordinates); otherwise the nearest place

@@ -1,21 +1,18 @@
 #include "recorder/shows/xdg_registry.h"
 
+#include "recorder/recording/spawn_child.h"
 #include "recorder/shows/atomic_file.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace kelvo {
 
@@ -105,21 +102,9 @@ bool XdgDesktopRegistry::install(const std::vector<DataFile>& files) {
 bool runQuietly(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout) {
     if (arguments.empty())
         return false;
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0)
-        return false;
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
+    const pid_t pid = spawnChild(arguments.front(), {arguments.begin() + 1, arguments.end()},
+                                 {.discardOutput = true});
+    if (pid < 0)
         return false;
 
     const auto deadline = std::chrono::steady_clock::now() + timeout;

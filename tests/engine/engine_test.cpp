@@ -1,6 +1,6 @@
 // The engine against the test device: starting, stopping, the files it leaves, its peaks.
-#include "engine/capture_engine.h"
 #include "engine/capture_ring.h"
+#include "engine/engine.h"
 #include "engine/peak_meter.h"
 #include "fake_capture_device.h"
 #include "wav_reader.h"

@@ -1,4 +1,4 @@
-#include "engine/capture_engine.h"
+#include "engine/engine.h"
 
 #include <algorithm>
 #include <cstddef>
