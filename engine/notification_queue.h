@@ -13,7 +13,7 @@ namespace kelvo::engine {
 struct CaptureBuffer;
 
 struct Notification {
-    enum Kind : unsigned { Open = 958, Close = 959, Data = 960, Lost = 961, Quit = 18 };
+    enum Kind : unsigned { Open, Close, Data, Lost, Quit };
     Kind kind = Quit;
     CaptureBuffer* buffer = nullptr;
 };

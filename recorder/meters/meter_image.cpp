@@ -12,21 +12,35 @@ struct Band {
     QRgb lit;
 };
 
+// Three bars, each seven columns wide, between one-column frames: the two unlit ones the
+// meters show at rest, then the lit one they copy as the level rises.
+constexpr int kBarWidth = 7;
+constexpr int kUnlitLeftBar = 1;
+constexpr int kUnlitRightBar = kUnlitLeftBar + kBarWidth + 2;
+constexpr int kLitBar = kUnlitRightBar + kBarWidth + 2;
+static_assert(kLitBar + kBarWidth + 1 == kMeterImageWidth);
+
+// Rows from the top, below the frame: red to kLastRedRow, one pale yellow row, yellow to
+// kLastYellowRow, green below.
+constexpr int kLastRedRow = 4;
+constexpr int kPaleYellowRow = kLastRedRow + 1;
+constexpr int kLastYellowRow = 12;
+
 constexpr QRgb kBlack = qRgb(0, 0, 0);
 constexpr QRgb kDarkGreen = qRgb(0, 130, 0);
 
 Band bandOfRow(int row) {
-    if (row <= 4) {
+    if (row <= kLastRedRow) {
         return {qRgb(132, 0, 0), qRgb(255, 0, 0)};
     }
-    if (row == 5) {
+    if (row == kPaleYellowRow) {
         return {qRgb(132, 130, 66), qRgb(255, 255, 132)};
     }
-    if (row <= 12) {
+    if (row <= kLastYellowRow) {
         return {qRgb(132, 130, 66), qRgb(255, 255, 0)};
     }
     // Every third row of the green band stays dark, so the lit bar reads as segments.
-    const bool divider = (row - 13) % 3 == 0;
+    const bool divider = (row - kLastYellowRow - 1) % 3 == 0;
     return {kDarkGreen, divider ? kDarkGreen : qRgb(0, 255, 0)};
 }
 
@@ -34,17 +48,10 @@ bool isFrame(int column, int row) {
     if (row == 0 || row == kMeterImageHeight - 1) {
         return true;
     }
-    switch (column) {
-    case 0:
-    case 8:
-    case 9:
-    case 17:
-    case 18:
-    case 26:
-        return true;
-    default:
-        return false;
-    }
+    const auto inBar = [column](int first) {
+        return column >= first && column < first + kBarWidth;
+    };
+    return !inBar(kUnlitLeftBar) && !inBar(kUnlitRightBar) && !inBar(kLitBar);
 }
 
 } // namespace
@@ -56,7 +63,7 @@ QImage drawMeterImage() {
         for (int column = 0; column < kMeterImageWidth; ++column) {
             QRgb colour = kBlack;
             if (!isFrame(column, row)) {
-                colour = column >= 19 ? band.lit : band.unlit;
+                colour = column >= kLitBar ? band.lit : band.unlit;
             }
             image.setPixel(column, row, colour);
         }

@@ -25,9 +25,22 @@ enum class MixerResult {
 };
 
 constexpr std::uint32_t kComponentDestinationWaveIn = 7;
-constexpr std::uint32_t kControlTypeMixer = 0x71010001; // multiple-select list
-constexpr std::uint32_t kControlTypeMux = 0x70010001;   // single-select list
-constexpr std::uint32_t kControlTypeVolume = 0x50030001;
+// A control type is composed the classic mixer way: its class, its subclass, the units of
+// its values, and an index among the types that share those three.
+constexpr std::uint32_t kControlClassFader = 0x50000000;
+constexpr std::uint32_t kControlClassList = 0x70000000;
+constexpr std::uint32_t kListSingleSelect = 0x00000000;
+constexpr std::uint32_t kListMultipleSelect = 0x01000000;
+constexpr std::uint32_t kUnitsBoolean = 0x00010000;
+constexpr std::uint32_t kUnitsUnsigned = 0x00030000;
+
+// A list where any number of sources may record at once (0x71010001).
+constexpr std::uint32_t kControlTypeMixer =
+    kControlClassList | kListMultipleSelect | kUnitsBoolean | 1;
+// A list where one source at a time records (0x70010001).
+constexpr std::uint32_t kControlTypeMux = kControlClassList | kListSingleSelect | kUnitsBoolean | 1;
+// A line's recording level (0x50030001).
+constexpr std::uint32_t kControlTypeVolume = kControlClassFader | kUnitsUnsigned | 1;
 
 // Room for a list item's name including its terminating NUL.
 constexpr std::size_t kMixerNameChars = 64;
