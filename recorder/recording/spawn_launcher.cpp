@@ -36,7 +36,9 @@ int SpawnLauncher::startWatched(const std::string& program, const std::vector<st
 
 int SpawnLauncher::spawn(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workingFolder, int* exitFd) {
-    const pid_t pid = spawnChild(program, args, {.workingFolder = workingFolder});
+    SpawnOptions options;
+    options.workingFolder = workingFolder;
+    const pid_t pid = spawnChild(program, args, options);
     if (pid < 0) {
         return -1;
     }

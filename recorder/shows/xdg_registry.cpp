@@ -102,8 +102,10 @@ bool XdgDesktopRegistry::install(const std::vector<DataFile>& files) {
 bool runQuietly(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout) {
     if (arguments.empty())
         return false;
-    const pid_t pid = spawnChild(arguments.front(), {arguments.begin() + 1, arguments.end()},
-                                 {.discardOutput = true});
+    SpawnOptions quiet;
+    quiet.discardOutput = true;
+    const pid_t pid =
+        spawnChild(arguments.front(), {arguments.begin() + 1, arguments.end()}, quiet);
     if (pid < 0)
         return false;
 

@@ -150,6 +150,9 @@ TEST(ShowFile, ControlCharactersInAnyTextFieldNeverSplitTheRecord) {
 TEST(WindowPlacement, WindowComesBackWhereItsTitleCanBeGrabbedElseOntoTheNearestScreen) {
     EXPECT_EQ(twipsToPixels(22500), 1500);
     EXPECT_EQ(twipsToPixels(-8), -1);
+    EXPECT_EQ(twipsToPixels(2400, 144), 240); // a screen at 150 %
+    EXPECT_EQ(twipsToPixels(15, 48), 0);      // halves to even
+    EXPECT_EQ(twipsToPixels(45, 48), 2);
     const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 2560, 1440)};
     for (auto [wanted, placed] : {std::pair{QPoint(100, 100), QPoint(100, 100)},
                                   {{4000, 1200}, {4000, 1200}},
