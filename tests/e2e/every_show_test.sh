@@ -20,6 +20,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/desktop.sh"
 
 app="$work/Kelvo Recorder"
 mkdir -p "$app/configurations" "$work/home" "$work/config/KelvoRecorder" "$work/run"
@@ -38,15 +39,10 @@ record "1:00:00 AM" "2:00:00 AM" "0,0,0,0,0,0,0" >"$showA"
 record "1:00:00 AM" "2:00:00 AM" "0,0,0,0,0,0,0" >"$showB"
 
 # Something playing keeps the monitor's data flowing in small blocks, as on a desktop.
-sox -q -n -r 44100 -c 2 "$work/tone.wav" synth 60 sine 1000 vol 0.5
-paplay -d speakers "$work/tone.wav" &
-tone=$!
+play_tone 60
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb HOME="$work/home" \
+start_display
+export DISPLAY="$display" QT_QPA_PLATFORM=xcb HOME="$work/home" \
     XDG_DATA_HOME="$work/home/share" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
 
 "$app/KelvoRecorder" "$showA" >"$work/program.log" 2>&1 &

@@ -30,6 +30,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/desktop.sh"
 
 app="$work/Kelvo Recorder"
 mkdir -p "$app/configurations" "$work/home"
@@ -57,17 +58,11 @@ show="$app/configurations/Night Watch.cia"
 printf '"%s","%s","Windows Wave (WAV)","44.1 kHz (CD)","128 Kb/sec","2",1200,900,"Monitor of Speakers",0,"","",1,1,1,1,1,1,1\r\n' \
     "$(at $start)" "$(at $stop)" >"$show"
 
-tone_file="$work/tone.wav"
-sox -q -n -r 44100 -c 2 "$tone_file" synth 40 sine 1000 vol 0.5
-paplay -d speakers "$tone_file" &
-tone=$!
+play_tone 40
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
+start_display
 
-DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb HOME="$work/home" \
+DISPLAY="$display" QT_QPA_PLATFORM=xcb HOME="$work/home" \
     XDG_DATA_HOME="$work/home/share" "$app/KelvoRecorder" "$show" >"$work/program.log" 2>&1 &
 program=$!
 
@@ -76,9 +71,7 @@ while [ "$(date +%s)" -lt $((start + 4)) ]; do sleep 0.05; done
 "$repo/scripts/sound-server" kill
 sleep 1.5
 eval "$("$repo/scripts/sound-server" revive)"
-kill "$tone" 2>/dev/null || true
-paplay -d speakers "$tone_file" &
-tone=$!
+play_tone 40
 
 while [ "$(date +%s)" -lt $((stop + 3)) ]; do sleep 0.2; done
 wavs=("$app/soundfiles/"*.wav)

@@ -22,6 +22,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/desktop.sh"
 
 # A program folder of its own, laid out as the build lays it out.
 app="$work/Kelvo Recorder"
@@ -46,18 +47,11 @@ show="$app/configurations/Evening News.cia"
 printf '"%s","%s","MPEG Layer 3 (MP3)","44.1 kHz (CD)","128 Kb/sec","2",1200,900,"Monitor of Speakers",0,"%s","",1,1,1,1,1,1,1\r\n' \
     "$(at $start)" "$(at $stop)" "$webcast" >"$show"
 
-tone_file="$work/tone.wav"
-sox -q -n -r 44100 -c 2 "$tone_file" synth 40 sine 1000 vol 0.5
-paplay -d speakers "$tone_file" &
-tone=$!
+play_tone 40
 
-# A display of its own; Xvfb picks a free number and writes it to fd 3.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
+start_display
 
-DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb PATH="$work/path:$PATH" HOME="$work/home" \
+DISPLAY="$display" QT_QPA_PLATFORM=xcb PATH="$work/path:$PATH" HOME="$work/home" \
     XDG_DATA_HOME="$work/home/share" "$app/KelvoRecorder" "$show" >"$work/program.log" 2>&1 &
 program=$!
 

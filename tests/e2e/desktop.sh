@@ -1,0 +1,21 @@
+# Sourced by the whole-program tests: a tone into "Speakers" and a virtual display of its
+# own. Needs the sourcing script's $work and fail(); sets $tone and $xvfb, which its cleanup
+# ends, and $display.
+
+# play_tone SECONDS: a 1 kHz tone at half scale into "Speakers" (again, after a restart of
+# the sound server), so that its monitor delivers in small blocks, as on a desktop.
+play_tone() {
+    [ -f "$work/tone.wav" ] || sox -q -n -r 44100 -c 2 "$work/tone.wav" synth "$1" sine 1000 vol 0.5
+    if [ -n "${tone:-}" ]; then kill "$tone" 2>/dev/null || true; fi
+    paplay -d speakers "$work/tone.wav" &
+    tone=$!
+}
+
+# start_display: Xvfb picks a free display number and writes it to fd 3.
+start_display() {
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+    xvfb=$!
+    for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+    [ -s "$work/display" ] || fail "Xvfb did not start"
+    display=":$(cat "$work/display")"
+}
