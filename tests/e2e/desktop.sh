@@ -18,4 +18,16 @@ start_display() {
     for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
     [ -s "$work/display" ] || fail "Xvfb did not start"
     display=":$(cat "$work/display")"
+    for _ in $(seq 50); do xprop -display "$display" -root >/dev/null 2>&1 && return 0; sleep 0.1; done
+    fail "the virtual display $display does not answer"
+}
+
+# stop_desktop: ends the tone and the display, and waits until the display is gone, so that
+# its number is free for the next test and nothing of this one holds ctest's output open.
+stop_desktop() {
+    if [ -n "${tone:-}" ]; then kill "$tone" 2>/dev/null || true; fi
+    if [ -n "${xvfb:-}" ]; then
+        kill "$xvfb" 2>/dev/null || true
+        wait "$xvfb" 2>/dev/null || true
+    fi
 }

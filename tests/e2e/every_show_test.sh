@@ -14,9 +14,8 @@ program=""
 tone=""
 xvfb=""
 cleanup() {
-    [ -n "$program" ] && kill "$program" 2>/dev/null
-    [ -n "$tone" ] && kill "$tone" 2>/dev/null
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+    if [ -n "$program" ]; then kill "$program" 2>/dev/null || true; fi
+    stop_desktop
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -23,7 +23,8 @@ pactl info >/dev/null 2>&1 || fail "no sound server reachable (scripts/test star
 work=$(mktemp -d /tmp/kelvo-unattended.XXXXXX)
 program="" tone="" xvfb="" bus="" sysbus="" server=""
 cleanup() {
-    for pid in $program $tone $server $xvfb $bus $sysbus; do kill "$pid" 2>/dev/null || true; done
+    for pid in $program $server $bus $sysbus; do kill "$pid" 2>/dev/null || true; done
+    stop_desktop
     # A failed run must not leave the shared server dead for the tests after this one.
     pactl info >/dev/null 2>&1 || eval "$("$repo/scripts/sound-server" revive)" >/dev/null 2>&1 || true
     pactl set-default-source microphone >/dev/null 2>&1 || true
