@@ -9,6 +9,13 @@
 // posts Lost once and delivers nothing more; reset still hands back what it holds. The
 // engine then retires it and opens a new one. After open, the engine's reconnect thread
 // may make these calls instead of the caller's thread, never both at once.
+//
+// Timing: a device that knows when its audio was captured stamps each buffer with the
+// moment of its first frame (capturedAtNs, on CLOCK_BOOTTIME, the engine's clock); the
+// engine places the buffer on the recording's timeline by that stamp, so audio that arrives
+// late (a frozen process, a server's backlog) lands where it belongs, and frames the device
+// lost show up as the distance between two stamps. A device without timing leaves it 0 and
+// reports what it dropped in gapFrames; its buffers are then taken as following each other.
 #pragma once
 
 #include <cstdint>
@@ -34,8 +41,10 @@ struct CaptureBuffer {
     std::uint32_t bytesRecorded = 0;
     bool prepared = false;
     // Frames the device had to drop just before this buffer's first frame (its ring was
-    // full); the engine writes as much silence there.
+    // full); the engine writes as much silence there. Ignored when capturedAtNs is set.
     std::uint64_t gapFrames = 0;
+    // When the first frame was captured, by the device's timing (see above); 0: unknown.
+    std::int64_t capturedAtNs = 0;
 };
 
 // Error numbers of unprepare, as the engine maps them to its stop codes.
@@ -47,11 +56,15 @@ enum DeviceError : int {
     kDeviceStillQueued = 33,
 };
 
+// What open returns when the sound server answers but has no source of the asked name:
+// the engine then records silence and keeps trying, rather than failing the start.
+constexpr int kDeviceSourceMissing = 2; // ENOENT
+
 class CaptureDevice {
 public:
     virtual ~CaptureDevice() = default;
 
-    // Every call returns 0 on success, else a non-zero error number.
+    // Every call returns 0 on success, else a non-zero error number (an errno value).
     virtual int open(const CaptureFormat& format, NotificationQueue& target) = 0;
     virtual int prepare(CaptureBuffer& buffer) = 0;
     virtual int addBuffer(CaptureBuffer& buffer) = 0;

@@ -15,10 +15,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace kelvo::engine {
 
-using DeviceFactory = std::function<std::unique_ptr<CaptureDevice>()>;
+// Makes a device for the named source ("" for the default one); called by the start and by
+// the reconnect thread.
+using DeviceFactory = std::function<std::unique_ptr<CaptureDevice>(const std::string& source)>;
 
 class Engine {
 public:
@@ -32,6 +35,9 @@ public:
               const char* fileName);
     int stop();
     int togglePause();
+    // The source the following starts record from; "" for the default. Never while running
+    // changes the running capture.
+    int setSource(const char* name);
     int peakLeft() const { return state_.peakLeft.load(std::memory_order_relaxed); }
     int peakRight() const { return state_.peakRight.load(std::memory_order_relaxed); }
 
@@ -44,6 +50,8 @@ public:
     // How long a stop waits for the device to return its buffers before it gives up on
     // them (a removed device, a driver that stopped delivering).
     void setDrainLimit(std::chrono::milliseconds limit) { drainLimit_ = limit; }
+    // How long a stop waits for the first of them while none has come back yet.
+    void setFirstBufferLimit(std::chrono::milliseconds limit) { firstBufferLimit_ = limit; }
     // Lowers the size at which a recording continues in a new file (tests only).
     void setMaxDataBytes(std::uint64_t bytes) { maxDataBytes_ = bytes; }
     // The worker sleeps once for this long before its next buffer (tests only).
@@ -67,9 +75,13 @@ private:
 
     EngineState state_;
     DeviceFactory makeDevice_;
-    // A buffer holds 50 ms; a stop waits at most that long for one, then takes what the
-    // device holds with reset.
-    std::chrono::milliseconds drainLimit_{50};
+    // A buffer holds 50 ms: a stop right after the start waits for both (about 100 ms of
+    // audio) while the device delivers, within the 150 ms a stop may take; then it takes
+    // what the device holds with reset.
+    std::chrono::milliseconds drainLimit_{115};
+    std::chrono::milliseconds firstBufferLimit_{70};
+    std::string nextSource_;    // for the following starts
+    std::string captureSource_; // of the running capture; read by the reconnect thread
     std::uint64_t maxDataBytes_ = WavFile::kMaxDataBytes;
     double maxFillSeconds_ = WavFile::kMaxFillSeconds;
     EngineClock clock_;

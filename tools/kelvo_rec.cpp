@@ -1,13 +1,16 @@
-// kelvo-rec: records the default capture source into a WAV file through the engine's
-// exports, for headless use (cron, systemd timers) and for measuring the engine alone.
+// kelvo-rec: records a sound server source (the default one unless --source names another)
+// into a WAV file through the engine's exports, for headless use (cron, systemd timers) and
+// for measuring the engine alone.
 #include "kelvo/kelvo.h"
 
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -29,17 +32,33 @@ void onSignal(int) {
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 void usage(FILE* out) {
-    std::fprintf(out, "usage: kelvo-rec [--rate HZ] [--channels 1|2] [--seconds N] FILE.wav\n"
-                      "Records the default capture source until N seconds have passed or\n"
-                      "Ctrl-C is pressed. --channels 1 records 8-bit mono, 2 (the default)\n"
-                      "16-bit stereo; the default rate is 44100 Hz.\n"
-                      "If the capture device goes away (a sound server restart), the\n"
-                      "recording goes on: silence is written until it is back, and each gap\n"
-                      "is reported on standard error.\n"
+    std::fprintf(out, "usage: kelvo-rec [--source NAME] [--rate HZ] [--channels 1|2] [--seconds N] "
+                      "FILE.wav\n"
+                      "Records the sound server's source NAME (its server name, as `pactl list\n"
+                      "short sources` shows it; by default the server's default source) until\n"
+                      "N seconds have passed or Ctrl-C is pressed. Without a sound server it\n"
+                      "records ALSA's default device. --channels 1 records 8-bit mono, 2 (the\n"
+                      "default) 16-bit stereo; the default rate is 44100 Hz.\n"
+                      "If the capture device goes away (a sound server restart, the source\n"
+                      "removed), the recording goes on: silence is written until it is back,\n"
+                      "and each gap is reported on standard error. A source that is not there\n"
+                      "at the start is waited for the same way.\n"
                       "Exit status: 0 recorded whole, gaps filled and reported; 1 the\n"
                       "recording could not start or stop; 2 bad arguments; 3 the capture\n"
                       "device was lost and never came back; 4 writing the file failed (disk\n"
                       "full, file too large, I/O error).\n");
+}
+
+// Now on the clock the engine keeps the timeline by, which goes on while the machine sleeps.
+std::chrono::nanoseconds bootTime() {
+    timespec t{};
+    ::clock_gettime(CLOCK_BOOTTIME, &t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
+// Decibels of a 16-bit magnitude against full scale.
+double dbfs(double magnitude) {
+    return magnitude > 0 ? 20 * std::log10(magnitude / 32767.0) : -INFINITY;
 }
 
 // m:ss.d (h:mm:ss.d from an hour on), the position in the recording.
@@ -69,11 +88,19 @@ public:
         // After the stop the state is idle: a gap that ended just before it ended too.
         const bool capturing =
             s.deviceState == KELVO_DEVICE_CAPTURING || s.deviceState == KELVO_DEVICE_IDLE;
-        if (s.gaps != gaps_ && s.deviceState == KELVO_DEVICE_RECONNECTING && !open_) {
+        const bool away = s.deviceState == KELVO_DEVICE_RECONNECTING ||
+                          s.deviceState == KELVO_DEVICE_SOURCE_MISSING;
+        if (s.gaps != gaps_ && away && !open_) {
             gapStart_ = at;
             open_ = true;
-            say(live, "kelvo-rec: capture device lost at %s, reconnecting\n",
-                position(at, rate_).c_str());
+            if (s.deviceState == KELVO_DEVICE_SOURCE_MISSING)
+                say(live,
+                    "kelvo-rec: the source is not there at %s; silence is recorded until "
+                    "it appears\n",
+                    position(at, rate_).c_str());
+            else
+                say(live, "kelvo-rec: capture device lost at %s, reconnecting\n",
+                    position(at, rate_).c_str());
         } else if (open_ && capturing) {
             open_ = false;
             say(live, "kelvo-rec: capture device lost at %s, silence written until %s\n",
@@ -135,8 +162,10 @@ std::string meterBar(int peak) {
 } // namespace
 
 int main(int argc, char** argv) {
-    unsigned long rate = 44100, channels = 2, seconds = 0;
+    unsigned long rate = 44100, channels = 2, seconds = 0, maxFill = 0;
+    bool reportClock = false;
     const char* file = nullptr;
+    const char* source = nullptr;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](unsigned long max, unsigned long& out) {
@@ -152,6 +181,16 @@ int main(int argc, char** argv) {
             value(2, channels);
         else if (arg == "--seconds")
             value(7UL * 24 * 3600, seconds);
+        else if (arg == "--source") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "kelvo-rec: --source needs a source name\n");
+                return 2;
+            }
+            source = argv[++i];
+        } else if (arg == "--test-max-fill") // these two are not in the usage: tests only
+            value(3600, maxFill);
+        else if (arg == "--test-report-clock")
+            reportClock = true;
         else if (arg == "-h" || arg == "--help") {
             usage(stdout);
             return 0;
@@ -188,6 +227,21 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
 
     snd_lib_error_set_handler(quietAlsa);
+    if (maxFill > 0) {
+        // Only the test build of the engine has it (preloaded by the tests).
+        using SetMaxFill = void(double);
+        auto* set =
+            reinterpret_cast<SetMaxFill*>(dlsym(RTLD_DEFAULT, "KelvoTestSetMaxFillSeconds"));
+        if (set == nullptr) {
+            std::fprintf(stderr, "kelvo-rec: --test-max-fill needs the engine's test build\n");
+            return 2;
+        }
+        set(static_cast<double>(maxFill));
+    }
+    if (int rc = KelvoSetSourceA(source); rc != 0) {
+        std::fprintf(stderr, "kelvo-rec: %s: %s\n", source, kelvo_strerror(rc));
+        return 2;
+    }
     KelvoInitialize();
     int rc =
         KelvoStartMonitorA(1, static_cast<uint32_t>(channels), static_cast<uint32_t>(rate), file);
@@ -198,14 +252,17 @@ int main(int argc, char** argv) {
     }
 
     const bool live = isatty(STDERR_FILENO) != 0;
-    const auto began = std::chrono::steady_clock::now();
-    auto elapsed = [&] { return std::chrono::steady_clock::now() - began; };
+    // The deadline follows the engine's clock: a recording that slept or was frozen past its
+    // end stops as soon as it runs again.
+    const auto began = bootTime();
+    auto elapsed = [&] { return bootTime() - began; };
     // Without a terminal there is nothing to draw: wake rarely. A signal cuts the sleep
     // short (nanosleep returns on EINTR), so Ctrl-C still stops at once.
     const long stepMs = live ? 100 : 200;
     GapReporter gaps(rate);
     KelvoStatus status{};
     int writeError = 0;
+    bool silenceTold = false;
     while (!g_stop && (seconds == 0 || elapsed() < std::chrono::seconds(seconds))) {
         auto left = std::chrono::seconds(seconds) - elapsed();
         long ms =
@@ -230,6 +287,16 @@ int main(int argc, char** argv) {
             // Nothing more will fit; the file is completed now.
             break;
         }
+        // A long silence is worth a word while it lasts: a muted source, a wrong one.
+        if (status.silentRunFrames >= 30 * rate && !silenceTold) {
+            silenceTold = true;
+            if (live)
+                std::fputc('\n', stderr);
+            std::fprintf(stderr, "kelvo-rec: silent for %.0f s (no sample above -50 dBFS)\n",
+                         static_cast<double>(status.silentRunFrames) / static_cast<double>(rate));
+        } else if (status.silentRunFrames == 0) {
+            silenceTold = false;
+        }
         if (live) {
             long s = std::chrono::duration_cast<std::chrono::seconds>(elapsed()).count();
             std::fprintf(stderr, "\r%02ld:%02ld:%02ld  L %s  R %s", s / 3600, s / 60 % 60, s % 60,
@@ -240,8 +307,13 @@ int main(int argc, char** argv) {
     if (live)
         std::fputc('\n', stderr);
 
+    const auto stoppedAt = bootTime();
     rc = KelvoStopMonitor();
     KelvoGetStatus(&status, sizeof status);
+    if (reportClock)
+        std::fprintf(stderr, "kelvo-rec: timeline from %lld ns to %lld ns\n",
+                     static_cast<long long>(status.timelineStartNs),
+                     static_cast<long long>(stoppedAt.count()));
     if (rc != 0) {
         std::fprintf(stderr,
                      "kelvo-rec: the recording in %s may be incomplete: stopping failed: %s "
@@ -261,6 +333,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, ", %.1f s of it silence filled in for %u gap%s", filled, status.gaps,
                      status.gaps > 1 ? "s" : "");
     std::fputc('\n', stderr);
+    if (status.samples > 0) {
+        const double rms = std::sqrt(static_cast<double>(status.sumOfSquares) /
+                                     static_cast<double>(status.samples));
+        std::fprintf(stderr, "kelvo-rec: level: peak %.1f dBFS, RMS %.1f dBFS",
+                     dbfs(status.highestPeak), dbfs(rms));
+        if (status.framesSilent > 0)
+            std::fprintf(stderr,
+                         "; %.1f s of what was captured is silent (no sample above -50 dBFS)",
+                         static_cast<double>(status.framesSilent) / static_cast<double>(rate));
+        std::fputc('\n', stderr);
+    }
     if (status.lastWriteError != 0) {
         if (writeError == 0)
             std::fprintf(stderr, "kelvo-rec: writing %s failed: %s\n", file,

@@ -106,6 +106,9 @@ void MainWindow::createRecordingController() {
             sources_->applySourceSelection();
         }
     };
+    hooks.recordingSource = [this] {
+        return sources_ ? sources_->chosenSourceId() : std::string();
+    };
     hooks.clearLevelMeters = [this] { meters_->clearLevelMeters(); };
     hooks.sourceName = [this] {
         return sources_ ? QString::fromStdString(sources_->selectedSourceName()) : QString();
@@ -164,6 +167,9 @@ void MainWindow::createLevelMonitoring() {
         if (sources_) {
             sources_->applyInputLevel();
         }
+    };
+    hooks.recordingSource = [this] {
+        return sources_ ? sources_->chosenSourceId() : std::string();
     };
     hooks.isRecording = [this] { return recording_->isRecording(); };
     hooks.showMessage = [this](const QString&, const QString& text) { showMessage(text); };

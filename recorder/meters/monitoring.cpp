@@ -73,6 +73,7 @@ bool Monitoring::startEngine() {
     if (initialized != 0 && !reportFailure(initialized)) {
         return false;
     }
+    engine_.setSource(hooks_.recordingSource ? hooks_.recordingSource() : std::string());
     const int started = engine_.startMonitor(kWriteFile, kChannels, kSampleRate, std::string());
     if (started != 0 && !reportFailure(started)) {
         return false;

@@ -39,6 +39,8 @@ public:
         // The recording flag is 1.
         std::function<bool()> isRecording;
         MessageSink showMessage;
+        // The chosen source's server name, which the engine is told before it starts.
+        std::function<std::string()> recordingSource;
     };
 
     // Takes the Monitor Source box (Check1) and the monitoring limit timer (Timer8). Sets the

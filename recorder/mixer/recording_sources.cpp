@@ -126,6 +126,10 @@ void RecordingSources::applyInputLevel() {
     setSourceVolume(deviceLevel(inputLevel_.value()));
 }
 
+std::string RecordingSources::chosenSourceId() const {
+    return mixer_.device ? mixer_.device->chosenSource() : std::string();
+}
+
 std::string RecordingSources::selectedSourceName() const {
     if (held_.selectedSource < 0 ||
         static_cast<std::size_t>(held_.selectedSource) >= mixer_.sources.size()) {

@@ -71,6 +71,9 @@ public:
 
     // The name of the entry at the selected source index; empty when there is none.
     std::string selectedSourceName() const;
+    // The sound system's name of the source last switched on, for the capture engine; empty
+    // for the default source.
+    std::string chosenSourceId() const;
 
 private:
     const MixerState& mixer_;

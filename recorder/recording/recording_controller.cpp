@@ -154,6 +154,7 @@ bool RecordingController::startEngine() {
     }
     state_.filePath = recordingFilePath(setup_.dataFolder, state_.fileName);
     const QByteArray path = QFile::encodeName(state_.filePath);
+    engine_.setSource(hooks_.recordingSource ? hooks_.recordingSource() : std::string());
     errno = 0;
     const int started =
         engine_.startMonitor(1, static_cast<std::uint32_t>(state_.channels),
@@ -291,11 +292,13 @@ void RecordingController::pollStatus() {
             stop(status.lastWriteError);
             return;
         }
-        if (status.deviceState == KELVO_DEVICE_RECONNECTING) {
-            watch_.note = QStringLiteral("reconnecting");
-            // The chosen source made the server's default as soon as the server answers,
-            // so the engine reopens on it: moving a running stream later loses audio.
-            call(hooks_.applySourceSelection);
+        if (status.deviceState == KELVO_DEVICE_RECONNECTING ||
+            status.deviceState == KELVO_DEVICE_SOURCE_MISSING) {
+            // A source missing from a server that answers is waited for like a lost device.
+            watch_.note = status.deviceState == KELVO_DEVICE_SOURCE_MISSING
+                              ? QStringLiteral("not there")
+                              : QStringLiteral("reconnecting");
+            // The engine reopens the chosen source by its name; nothing to apply here.
             statusPoll_.setInterval(kReconnectPollMs);
             if (!watch_.deviceAway) {
                 watch_.deviceAway = true;
@@ -307,13 +310,14 @@ void RecordingController::pollStatus() {
             watch_.note = QStringLiteral("gap ") + gap;
             // A gap shorter than a poll is only seen by its count.
             if (watch_.deviceAway || status.gaps != watch_.gapsSeen) {
-                watch_.deviceAway = false;
+                const bool wasAway = std::exchange(watch_.deviceAway, false);
                 statusPoll_.setInterval(kStatusPollMs);
                 watch_.gapsSeen = status.gaps;
-                // A restarted sound server picks a default source of its own; the recording
-                // must go on from the one the user chose (a no-op when it already does).
-                call(hooks_.applySourceSelection);
-                notify(QStringLiteral("Recording %1: sound device back").arg(showName()),
+                // Only a device seen away came back; a gap between two polls may as well
+                // have been a stalled machine.
+                notify((wasAway ? QStringLiteral("Recording %1: sound device back")
+                                : QStringLiteral("Recording %1: gap in the recording"))
+                           .arg(showName()),
                        QStringLiteral("Gap of %1 filled with silence.").arg(gap));
             }
         }

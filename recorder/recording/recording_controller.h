@@ -65,11 +65,12 @@ struct RecordingWidgets {
 // What the controller needs from other subsystems. An empty function is skipped (the
 // source name then reads as empty and the show as the default one).
 struct RecordingHooks {
-    std::function<void()> stopMonitoring;       // monitoring: before the engine is taken over
-    std::function<void()> applySourceSelection; // mixer: record from the chosen source
-    std::function<void()> clearLevelMeters;     // meters: blank both bars
-    std::function<QString()> sourceName;        // mixer: name of the selected source entry
-    std::function<QString()> currentShowName;   // shows: begins every recording's name
+    std::function<void()> stopMonitoring;         // monitoring: before the engine is taken over
+    std::function<void()> applySourceSelection;   // mixer: record from the chosen source
+    std::function<std::string()> recordingSource; // mixer: its server name, for the engine
+    std::function<void()> clearLevelMeters;       // meters: blank both bars
+    std::function<QString()> sourceName;          // mixer: name of the selected source entry
+    std::function<QString()> currentShowName;     // shows: begins every recording's name
     // The program-wide webcast address lives with the held mixer settings; every start
     // refreshes it from the webcast address box.
     std::function<void(const QString& address)> holdWebcastAddress;

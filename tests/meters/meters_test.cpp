@@ -146,7 +146,8 @@ protected:
             [this] { engine.calls.push_back("level"); }, [this] { return recording; },
             [this](const QString& title, const QString& text) {
                 engine.calls.push_back((title + ": " + text).toStdString());
-            }}};
+            },
+            [] { return std::string("line_in"); }}};
 };
 using MeterPollTest = MetersTest;
 using MonitoringTest = MetersTest;
@@ -183,7 +184,8 @@ TEST_F(MonitoringTest, TickingTheBoxMonitorsAt8000HzStereoWithoutAFile) {
     engine.left = 32767;
     meters.poll();
     check1.setChecked(true);
-    EXPECT_EQ(engine.calls, (Calls{"select 1", "level", "initialize", "startMonitor"}));
+    EXPECT_EQ(engine.calls,
+              (Calls{"select 1", "level", "initialize", "setSource line_in", "startMonitor"}));
     EXPECT_EQ(engine.starts, Calls{"0,2,8000,"});
     EXPECT_EQ(meters.left().holdPercent, 0);
     EXPECT_TRUE(timer2.isActive() && timer3.isActive() && timer4.isActive());
@@ -193,7 +195,7 @@ TEST_F(MonitoringTest, TickingTheBoxMonitorsAt8000HzStereoWithoutAFile) {
     monitoring.stopMonitoring();
     check1.setChecked(false);
     EXPECT_EQ(engine.calls.back(), "stopMonitor");
-    EXPECT_EQ(engine.calls.size(), 5u);
+    EXPECT_EQ(engine.calls.size(), 6u);
     EXPECT_EQ(left.image(), blank);
     EXPECT_FALSE(timer2.isActive());
 }

@@ -31,6 +31,9 @@ public:
     }
     int stopMonitor() override { return log("stopMonitor", 0); }
     int togglePause() override { return log("togglePause", 0); }
+    int setSource(const std::string& serverName) override {
+        return log(("setSource " + serverName).c_str(), 0);
+    }
     int peakLeft() override { return left; }
     int peakRight() override { return right; }
     bool status(KelvoStatus& out) override {
@@ -133,6 +136,7 @@ template <typename Notifier, typename Inhibitor> struct ControllerRig {
         // Hooks log into the engine's call list so a test sees one ordered story.
         controller.hooks().applySourceSelection = [this] { engine.calls.push_back("hook:source"); };
         controller.hooks().clearLevelMeters = [this] { engine.calls.push_back("hook:meters"); };
+        controller.hooks().recordingSource = [] { return std::string("speakers.monitor"); };
         controller.hooks().sourceName = [] { return QStringLiteral("Microphone"); };
         QObject::connect(&controller, &RecordingController::recordingStarted,
                          [this] { meterPoll.start(); });

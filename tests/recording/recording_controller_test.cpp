@@ -41,7 +41,9 @@ TEST_F(RecordingControllerTest, ARecordingFromIdleThroughPauseToStopAndTheNextOn
     controller.startRecording();
     EXPECT_EQ(engine.starts,
               Texts{"1,1,8000," + dataText + "/soundfiles/Default-03-05-04-21-07-09.wav"});
-    EXPECT_EQ(engine.calls, (Texts{"hook:source", "hook:meters", "initialize", "startMonitor"}));
+    EXPECT_EQ(engine.calls, (Texts{"hook:source", "hook:meters", "initialize",
+                                   "setSource speakers.monitor", "startMonitor"}))
+        << "the engine is told the chosen source; the server's default is left alone";
     EXPECT_TRUE(blink.isActive() && meterPoll.isActive() && !monitor.isEnabled());
     EXPECT_EQ(shown(), "Rec WebCast: Microphone #ff0000");
     for (const char* colour : {"#ff0000", "#7f0000", "#ff0000"}) {
@@ -129,8 +131,9 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
         EXPECT_EQ(shown(), "Idle #0000ff");
         EXPECT_TRUE(!controller.isRecording() && monitor.isEnabled() && !monitor.isChecked() &&
                     !blink.isActive() && !meterPoll.isActive());
-        Texts calls{"hook:source", "hook:meters", "initialize", "startMonitor"};
-        calls.resize(initialize == 0 ? 4 : 3); // and never stopMonitor
+        Texts calls{"hook:source", "hook:meters", "initialize", "setSource speakers.monitor",
+                    "startMonitor"};
+        calls.resize(initialize == 0 ? 5 : 3); // and never stopMonitor
         EXPECT_EQ(std::exchange(engine.calls, {}), calls);
         EXPECT_TRUE(launcher.launches.empty()) << "no encoder, no webcast for nothing";
         EXPECT_TRUE(QDir(data + "/soundfiles").isEmpty()) << "no empty file left behind";
@@ -153,7 +156,14 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
     outputFormat.setCurrentText(formats::kMp3);
     const auto poll = [this](int device, std::uint32_t gaps, std::uint64_t gapFrames,
                              int writeError = 0) {
-        engine.statusValue = KelvoStatus{device, writeError, 0, 0, 176400 * 75, gaps, 1, gapFrames};
+        KelvoStatus s{};
+        s.deviceState = device;
+        s.lastWriteError = writeError;
+        s.bytesWritten = 176400 * 75;
+        s.gaps = gaps;
+        s.parts = 1;
+        s.lastGapFrames = gapFrames;
+        engine.statusValue = s;
         controller.pollStatus();
     };
     const std::string file = "soundfiles/Default-03-05-04-21-07-09.wav";
@@ -173,16 +183,23 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
         {kAway, 1, 44100, " (reconnecting)", {}},
         {kOn, 1, 66150, " (gap 1.5 s)", {back + "1.5 s filled with silence."}},
         {kOn, 1, 66150, " (gap 1.5 s)", {}},
-        // A gap that opened and closed between two polls is still told.
-        {kOn, 2, 4410, " (gap 0.1 s)", {back + "0.1 s filled with silence."}},
+        // A gap that opened and closed between two polls is still told, but as a gap: the
+        // device may never have gone (a stalled machine).
+        {kOn,
+         2,
+         4410,
+         " (gap 0.1 s)",
+         {"Recording Default: gap in the recording | Gap of 0.1 s filled with silence."}},
+        {KELVO_DEVICE_SOURCE_MISSING, 3, 100, " (not there)", {lost}},
+        {kOn, 3, 4410, " (gap 0.1 s)", {back + "0.1 s filled with silence."}},
     };
     for (const auto& [device, gaps, frames, line, sent] : polls) {
         poll(device, gaps, frames);
         EXPECT_EQ(statusText(), std::string("Rec: Microphone") + line);
         EXPECT_EQ(std::exchange(notifier.sent, {}), sent) << line;
     }
-    EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "hook:source"), 4)
-        << "the chosen source is applied while the device is away and again after each gap";
+    EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "hook:source"), 0)
+        << "the engine reopens the chosen source itself: nothing is applied again";
 
     controller.togglePause();
     poll(KELVO_DEVICE_RECONNECTING, 3, 100);

@@ -3,7 +3,7 @@
 // One capture at a time, held in process-wide state; there is no handle. Every export is
 // called from one thread (the caller's); the engine adds a device thread and a capture
 // worker of its own per running capture, and a thread that reopens a lost device. No export
-// blocks for long; KelvoStopMonitor waits for the capture buffers at most about 50 ms and
+// blocks for long; KelvoStopMonitor waits for the capture buffers at most about 120 ms and
 // never for a device that is gone. Failures are only ever reported as the negative codes
 // below (kelvo_strerror names them); the engine prints and logs nothing.
 #ifndef KELVO_KELVO_H
@@ -48,16 +48,30 @@ enum {
 
     // KelvoGetStatus
     KELVO_ERR_STATUS_ARGUMENT = -2, // no struct, or a size smaller than the first version
+
+    // KelvoSetSourceA
+    KELVO_ERR_SOURCE_NAME = -12, // a source name longer than KELVO_MAX_SOURCE_NAME bytes
 };
+
+// Longest source name KelvoSetSourceA takes, in bytes, without the terminating zero.
+#define KELVO_MAX_SOURCE_NAME 1023
 
 // Where the capture device stands. A recording outlives its device: when capture fails
 // mid-recording the engine keeps the file open, reopens the device about every 250 ms and
 // writes silence for the time it was away, so the file keeps the recording's timeline.
+//
+// The timeline: at any moment the frames in a recording's files are the time since its first
+// captured frame times the rate, within 150 ms, on a clock that goes on while the machine
+// sleeps. Audio is placed by the device's own timing; whatever the device could not deliver
+// (it was away, its buffers overflowed, the process was frozen) is silence, counted once.
+// A single gap writes at most 60 s of silence; the recording then goes on in the next part.
 enum {
-    KELVO_DEVICE_IDLE = 0,         // nothing runs, and the last capture ended with its device
-    KELVO_DEVICE_CAPTURING = 1,    // audio is arriving
-    KELVO_DEVICE_RECONNECTING = 2, // the device failed; silence is written while it is reopened
-    KELVO_DEVICE_LOST = 3,         // the last capture was stopped while its device was away
+    KELVO_DEVICE_IDLE = 0,           // nothing runs, and the last capture ended with its device
+    KELVO_DEVICE_CAPTURING = 1,      // audio is arriving
+    KELVO_DEVICE_RECONNECTING = 2,   // the device failed; silence is written while it is reopened
+    KELVO_DEVICE_LOST = 3,           // the last capture was stopped while its device was away
+    KELVO_DEVICE_SOURCE_MISSING = 4, // the sound server answers but has no source of the chosen
+                                     // name; silence is written until it appears
 };
 
 // What the running capture, or the last one after it stopped, has done. Counters start
@@ -74,14 +88,36 @@ typedef struct KelvoStatus {
     uint32_t gaps;           // times capture was interrupted and silence filled in
     uint32_t parts;          // files the recording spans: NAME.wav, NAME-2.wav, ... (0: none)
     uint64_t lastGapFrames;  // length of the most recent gap, including one still open
+    // Levels of everything captured, in 16-bit sample units (8-bit samples count x256).
+    uint64_t framesSilent;    // frames in buffers with no sample above -50 dBFS (magnitude 104)
+    uint64_t silentRunFrames; // frames of the silence under way now (0 while there is sound)
+    uint64_t sumOfSquares;    // of every captured sample: RMS = sqrt(sumOfSquares / samples)
+    uint64_t samples;         // samples in sumOfSquares (frames x channels)
+    uint32_t highestPeak;     // highest peak so far, 0..32767
+    uint32_t reserved;        // 0
+    int64_t timelineStartNs;  // CLOCK_BOOTTIME when the first frame was captured, by the
+                              // device's timing: where the timeline's time runs from (0: not yet)
 } KelvoStatus;
+
+// A buffer whose every sample is at most this magnitude counts as silence (-50 dBFS).
+#define KELVO_SILENCE_PEAK 104
 
 // Clears the peaks, the pause flag, the data byte count and the running state of the last
 // capture. Call it immediately before every KelvoStartMonitorA, never while one runs.
 // Always returns 0.
 KELVO_EXPORT int KelvoInitialize(void);
 
-// Starts capturing from the system's default capture device. channels 1 records 8-bit
+// Chooses the sound server source the following starts record from, by its server name
+// (for example "speakers.monitor"; not its description). NULL or "" means the server's
+// default source. The server's default is never changed. A capture already running goes on
+// from its source. A source of that name that does not exist when a capture starts is not
+// a failure: the capture records silence (KELVO_DEVICE_SOURCE_MISSING) until it appears.
+// Where no sound server runs the engine captures from ALSA's default device and the name is
+// not used. Returns 0, or KELVO_ERR_SOURCE_NAME for a name that is too long (nothing changes).
+KELVO_EXPORT int KelvoSetSourceA(const char* sourceName);
+
+// Starts capturing from the chosen sound server source (see KelvoSetSourceA), or where no
+// sound server runs from ALSA's default capture device. channels 1 records 8-bit
 // unsigned mono, 2 records 16-bit signed stereo; sampleRate is in frames per second.
 // With writeFile non-zero the audio goes into a PCM WAV file at fileName (created, or
 // emptied when it exists); with writeFile 0 fileName is not read and only the peaks move.
@@ -89,8 +125,9 @@ KELVO_EXPORT int KelvoInitialize(void);
 KELVO_EXPORT int KelvoStartMonitorA(int writeFile, uint32_t channels, uint32_t sampleRate,
                                     const char* fileName);
 
-// Stops the running capture: waits for both buffers, closes the device and completes the
-// WAV header. Returns 0 when nothing runs. On a failure everything is still released and
+// Stops the running capture: waits for both 50 ms buffers while the device delivers them
+// (so even a stop right after the start keeps about 100 ms), closes the device and completes
+// the WAV header. Returns 0 when nothing runs. On a failure everything is still released and
 // the first failing step's code is returned.
 KELVO_EXPORT int KelvoStopMonitor(void);
 
@@ -121,6 +158,8 @@ static inline const char* kelvo_strerror(int code) {
         return "the capture worker could not be started";
     case KELVO_ERR_STATUS_ARGUMENT:
         return "no status structure, or one too small";
+    case KELVO_ERR_SOURCE_NAME:
+        return "the source name is too long";
     case KELVO_ERR_OPEN_DEVICE:
         return "the capture device could not be opened (busy, missing, or the format is "
                "not supported)";
