@@ -38,6 +38,8 @@ public:
     std::size_t take(std::uint8_t* dst, std::size_t maxFrames, bool downmix);
     // The next frame to take follows a gap.
     bool atGap() const { return gapFrames_ > 0 && gapAt_ == 0; }
+    // A gap lies somewhere ahead of the frames still to take.
+    bool hasGap() const { return gapFrames_ > 0; }
     // When the next frame to take follows a gap: the gap's length, which is then cleared.
     std::uint64_t takeGap();
 

@@ -343,8 +343,14 @@ int Engine::stop() {
         device = std::move(state_.device);
     }
     if (device) {
-        // A device that is away is never waited for.
-        if (state_.status.deviceState.load() == KELVO_DEVICE_CAPTURING)
+        // A stop right after the start waits for both buffers, so it keeps about 100 ms; later
+        // the reset hands back what the device holds at once, which loses nothing, whereas
+        // waiting would leave the device's newest audio with no buffer to come back in. A
+        // device that is away is never waited for.
+        const std::uint64_t bufferFrames =
+            state_.pool[0].buffer.capacity / state_.format.blockAlign;
+        if (state_.status.deviceState.load() == KELVO_DEVICE_CAPTURING &&
+            state_.status.framesCaptured.load() < 2 * bufferFrames)
             waitForReturnedBuffers();
         if (device->reset() != 0)
             fail(KELVO_ERR_RESET_DEVICE);

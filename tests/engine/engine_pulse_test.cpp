@@ -168,7 +168,9 @@ void record(Library& lib, unsigned channels, unsigned rate, std::chrono::millise
     from = std::max<std::size_t>(from + rate / 20, rate / 5);
     ASSERT_LT(from, w.frames() - rate / 2) << "the tone is missing";
     const ToneFound tone = analyse(w, from);
-    EXPECT_NEAR(tone.peak, amplitude, 0.05);
+    // A player that ran dry on a loaded machine makes the server's resampler ring where it
+    // comes back, a little above the tone; a mono sum (+3 dB) would be far more.
+    EXPECT_NEAR(tone.peak, amplitude, amplitude * 0.15);
     EXPECT_EQ(tone.clipped, 0u);
     EXPECT_NEAR(tone.hz, kToneHz, kToneHz * 0.03);
     // A stall longer than the device's 3 s ring is a gap, filled; anything else is none.
@@ -271,42 +273,58 @@ std::string output(const std::string& cmd) {
 
 } // namespace
 
-// The server is killed 3 s into a 12 s recording and started again 1.5 s later: the file
-// keeps all 12 s, the tone is back in it, and kelvo-rec says what happened but succeeds.
-TEST(EnginePulse, ARecordingOutlivesAServerCrash) {
+// The server is killed 3 s into a 12 s recording and started again 1.5 s later, with a tone
+// playing (so audio is in flight when it dies) or with nothing playing: the file spans the
+// time from its first frame to the stop (the audio that died with the server is silence),
+// the tone is back in it, and kelvo-rec says what happened but succeeds.
+TEST(EnginePulse, ARecordingOutlivesAServerCrashWithOrWithoutAudioInFlight) {
     ASSERT_NE(std::getenv("KELVO_PULSE_DIR"), nullptr) << "needs scripts/sound-server";
-    auto tone = std::make_unique<Tone>();
-    ASSERT_EQ(tone->rc, 0) << "no sound server reachable";
-    std::this_thread::sleep_for(2200ms);
-    const std::string path = "/tmp/kelvo-crash-" + std::to_string(getpid()) + ".wav";
-    double revivedAt = 0;
-    RecRun r = kelvoRec("", "--seconds 12 " + path, [&] {
-        const auto began = Clock::now();
-        std::this_thread::sleep_until(began + 3s);
-        EXPECT_EQ(std::system((kSoundServer + " kill").c_str()), 0);
-        std::this_thread::sleep_until(began + 4500ms);
-        applyExports(output(kSoundServer + " revive"));
-        revivedAt = secondsSince(began);
-        EXPECT_EQ(tone->play(), 0);
-    });
-    tone.reset();
-    std::printf("%s", r.err.c_str());
-    EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.status;
-    EXPECT_NE(r.err.find("capture device lost at 0:0"), std::string::npos);
-    const std::size_t until = r.err.find("silence written until 0:");
-    ASSERT_NE(until, std::string::npos);
-    const std::string stamp = r.err.substr(until + 22); // m:ss.d
-    const double back = std::stoi(stamp) * 60 + std::stod(stamp.substr(stamp.find(':') + 1));
-    std::printf("server back at %.2f s, audio again from %.2f s: %.0f ms\n", revivedAt, back,
-                (back - revivedAt) * 1000);
+    for (bool inFlight : {true, false}) {
+        SCOPED_TRACE(inFlight ? "a tone in flight" : "nothing playing");
+        auto tone = inFlight ? std::make_unique<Tone>() : nullptr;
+        if (tone) {
+            ASSERT_EQ(tone->rc, 0) << "no sound server reachable";
+            std::this_thread::sleep_for(2200ms);
+        }
+        const std::string path = "/tmp/kelvo-crash-" + std::to_string(getpid()) + ".wav";
+        double revivedAt = 0;
+        RecRun r =
+            kelvoRec("", "--test-report-clock --source speakers.monitor --seconds 12 " + path, [&] {
+                const auto began = Clock::now();
+                std::this_thread::sleep_until(began + 3s);
+                EXPECT_EQ(std::system((kSoundServer + " kill").c_str()), 0);
+                std::this_thread::sleep_until(began + 4500ms);
+                applyExports(output(kSoundServer + " revive"));
+                revivedAt = secondsSince(began);
+                if (tone) {
+                    EXPECT_EQ(tone->play(), 0);
+                }
+            });
+        tone.reset();
+        std::printf("%s", r.err.c_str());
+        EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.status;
+        EXPECT_NE(r.err.find("capture device lost at 0:0"), std::string::npos);
+        const std::size_t until = r.err.find("silence written until 0:");
+        ASSERT_NE(until, std::string::npos);
+        const std::string stamp = r.err.substr(until + 22); // m:ss.d
+        const double back = std::stoi(stamp) * 60 + std::stod(stamp.substr(stamp.find(':') + 1));
+        std::printf("server back at %.2f s, audio again from %.2f s: %.0f ms\n", revivedAt, back,
+                    (back - revivedAt) * 1000);
 
-    Wav w = readWav(path);
-    std::remove(path.c_str());
-    expectComplete(w, 2, 44100);
-    EXPECT_NEAR(w.frames() / 44100.0, 12.0, 0.3);
-    const ToneFound found = analyse(w, w.frames() - 4 * 44100);
-    EXPECT_NEAR(found.peak, kToneAmplitude, 0.05) << "the tone is in the last 4 s";
-    EXPECT_NEAR(found.hz, kToneHz, kToneHz * 0.05);
+        Wav w = readWav(path);
+        std::remove(path.c_str());
+        expectComplete(w, 2, 44100);
+        const std::size_t clock = r.err.find("timeline from ");
+        ASSERT_NE(clock, std::string::npos);
+        const std::string span = r.err.substr(clock + 14);
+        expectTheRule(w.frames() / 44100.0, std::stoll(span),
+                      std::stoll(span.substr(span.find(" to ") + 4)));
+        if (inFlight) {
+            const ToneFound found = analyse(w, w.frames() - 4 * 44100);
+            EXPECT_NEAR(found.peak, kToneAmplitude, 0.05) << "the tone is in the last 4 s";
+            EXPECT_NEAR(found.hz, kToneHz, kToneHz * 0.05);
+        }
+    }
 }
 
 // A file size limit stands in for a full disk: kelvo-rec stops, names the error, exits 4,

@@ -94,17 +94,31 @@ public:
         frame_ = c_->frame;
         if (std::int64_t since = c_->frameTimeNs; since != 0)
             frame_ += static_cast<std::uint64_t>((steadyNs() - since) * rate_ / 1'000'000'000);
+        began_ = std::chrono::steady_clock::now();
+        made_ = 0;
+        started_ = true;
         thread_ = std::thread([this] { run(); });
         return 0;
     }
+    // Hands back every queued buffer with what was produced up to now, as a device does.
     int reset() override {
         stopThread();
+        if (started_ && !lost_) // a lost device has nothing more to give
+            produceDue();
         std::lock_guard lock(mutex_);
         for (CaptureBuffer* b : queued_) {
             b->bytesRecorded = 0;
+            if (!lost_) {
+                b->gapFrames = ring_.takeGap();
+                b->capturedAtNs = ring_.readTimeNs();
+                b->bytesRecorded =
+                    static_cast<std::uint32_t>(ring_.take(b->data, b->capacity / align_, false)) *
+                    align_;
+            }
             target_->post({Notification::Data, b});
         }
         queued_.clear();
+        started_ = false;
         return 0;
     }
     int unprepare(CaptureBuffer&) override { return c_->unprepareError; }
@@ -146,21 +160,24 @@ private:
         c_->frameTimeNs = steadyNs();
     }
 
+    // What a live source has produced by now, whenever this thread gets to run.
+    void produceDue() {
+        const auto due = static_cast<std::uint64_t>(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began_).count() *
+            rate_);
+        produce(due - made_);
+        made_ = due;
+    }
+
     void run() {
-        // What a live source has produced by now, whenever this thread gets to run.
-        const auto began = std::chrono::steady_clock::now();
-        std::uint64_t made = 0;
-        for (auto next = began; !quit_;) {
+        for (auto next = began_; !quit_;) {
             std::this_thread::sleep_until(next += std::chrono::milliseconds(50));
             if (int freeze = c_->freezeMs.exchange(0); freeze > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(freeze));
-            const auto due = static_cast<std::uint64_t>(
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() *
-                rate_);
-            produce(due - made);
-            made = due;
+            produceDue();
             if (c_->delivered == c_->lostAfter) {
                 c_->lostAfter = -1;
+                lost_ = true;
                 target_->post({Notification::Lost, nullptr});
                 return;
             }
@@ -175,6 +192,9 @@ private:
         if (queued_.empty() || c_->delivered == c_->stopAfter)
             return false;
         CaptureBuffer& b = *queued_.front();
+        // Whole buffers only, as a device hands them back (but not past a gap).
+        if (ring_.frames() < b.capacity / align_ && !ring_.hasGap())
+            return false;
         queued_.pop_front();
         lock.unlock();
         const int n = ++c_->delivered;
@@ -197,8 +217,12 @@ private:
     std::mutex mutex_;
     std::deque<CaptureBuffer*> queued_;
     std::atomic<bool> quit_{false};
-    CaptureRing ring_; // the thread's alone
+    CaptureRing ring_; // the thread's alone, and reset()'s once it has ended
     std::uint64_t frame_ = 0;
+    std::chrono::steady_clock::time_point began_;
+    std::uint64_t made_ = 0;
+    bool started_ = false;
+    bool lost_ = false; // set by the thread before it ends
 };
 
 } // namespace kelvo::engine::testing
