@@ -42,13 +42,12 @@ TEST(MonitoringSound, MetersShowTheLevelOfAToneOnTheMonitorOfASink) {
     MeterPoll meters{engine, left, right, timer2, timer3, timer4};
     QStringList messages;
     // The engine is told the source; the server's default (the silent microphone) stays.
-    Monitoring monitoring{
-        engine, meters, check1, timer8,
-        Monitoring::Hooks{{},
-                          {},
-                          {},
-                          [&](const QString&, const QString& text) { messages.push_back(text); },
-                          [] { return std::string("speakers.monitor"); }}};
+    Monitoring monitoring{engine, meters, check1, timer8,
+                          Monitoring::Hooks{{},
+                                            {},
+                                            {},
+                                            [&](const QString& text) { messages.push_back(text); },
+                                            [] { return std::string("speakers.monitor"); }}};
     check1.setChecked(true);
     // The tone is at half of full scale: the bar reaches about row 37.
     EVENTUALLY_TRUE_WITHIN(meters.left().levelPercent >= 45 && meters.right().levelPercent >= 45,

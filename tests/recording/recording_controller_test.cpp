@@ -41,8 +41,8 @@ TEST_F(RecordingControllerTest, ARecordingFromIdleThroughPauseToStopAndTheNextOn
     controller.startRecording();
     EXPECT_EQ(engine.starts,
               Texts{"1,1,8000," + dataText + "/soundfiles/Default-03-05-04-21-07-09.wav"});
-    EXPECT_EQ(engine.calls, (Texts{"hook:source", "hook:meters", "initialize",
-                                   "setSource speakers.monitor", "startMonitor"}))
+    EXPECT_EQ(engine.calls, (Texts{"hook:source", "hook:meters", "setSource speakers.monitor",
+                                   "initialize", "startMonitor"}))
         << "the engine is told the chosen source; the server's default is left alone";
     EXPECT_TRUE(blink.isActive() && meterPoll.isActive() && !monitor.isEnabled());
     EXPECT_EQ(shown(), "Rec WebCast: Microphone #ff0000");
@@ -116,7 +116,8 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
         {0, KELVO_ERR_CREATE_FILE, ENOSPC,
          "Cannot create the recording file " + path + ": No space left on device"},
         {CaptureEngine::kEngineUnavailable, 0, 0,
-         "The capture engine libkelvo.so could not be loaded, so nothing can be recorded.\n\n"
+         "The capture engine libkelvo.so could not be loaded, so nothing can be recorded or "
+         "monitored.\n\n"
          "libkelvo.so: cannot open shared object file"}};
     for (const auto& [initialize, start, error, message] : failures) {
         std::tie(engine.initializeResult, engine.startResult, engine.startErrno) =
@@ -131,9 +132,9 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
         EXPECT_EQ(shown(), "Idle #0000ff");
         EXPECT_TRUE(!controller.isRecording() && monitor.isEnabled() && !monitor.isChecked() &&
                     !blink.isActive() && !meterPoll.isActive());
-        Texts calls{"hook:source", "hook:meters", "initialize", "setSource speakers.monitor",
+        Texts calls{"hook:source", "hook:meters", "setSource speakers.monitor", "initialize",
                     "startMonitor"};
-        calls.resize(initialize == 0 ? 5 : 3); // and never stopMonitor
+        calls.resize(initialize == 0 ? 5 : 4); // and never stopMonitor
         EXPECT_EQ(std::exchange(engine.calls, {}), calls);
         EXPECT_TRUE(launcher.launches.empty()) << "no encoder, no webcast for nothing";
         EXPECT_TRUE(QDir(data + "/soundfiles").isEmpty()) << "no empty file left behind";
@@ -146,7 +147,7 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
     controller.startRecording();
     EXPECT_EQ(messages, QStringList{"Cannot create the recording file " + path +
                                     ": No such file or directory"});
-    EXPECT_EQ(engine.calls, (Texts{"hook:source", "hook:meters", "initialize"}));
+    EXPECT_EQ(engine.calls, (Texts{"hook:source", "hook:meters"}));
     EXPECT_FALSE(controller.isRecording());
 }
 
