@@ -11,7 +11,9 @@
 namespace kelvo::engine {
 namespace {
 
-constexpr unsigned kFragmentMs = 50;  // one engine buffer
+// Two engine buffers a wake-up: the server hands over 100 ms, which fills both 50 ms
+// buffers (the meters still get 50 ms peaks, two at a time) at half the wake-ups.
+constexpr unsigned kFragmentMs = 100;
 constexpr unsigned kBacklogMs = 3000; // what the server keeps for a frozen process
 constexpr std::size_t kRingSeconds = 3;
 constexpr pa_usec_t kAnswerTimeoutUs = 2'000'000;

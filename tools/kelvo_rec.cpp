@@ -258,7 +258,7 @@ int main(int argc, char** argv) {
     auto elapsed = [&] { return bootTime() - began; };
     // Without a terminal there is nothing to draw: wake rarely. A signal cuts the sleep
     // short (nanosleep returns on EINTR), so Ctrl-C still stops at once.
-    const long stepMs = live ? 100 : 200;
+    const long stepMs = live ? 100 : 500;
     GapReporter gaps(rate);
     KelvoStatus status{};
     int writeError = 0;

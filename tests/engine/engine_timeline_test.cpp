@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -142,12 +143,18 @@ TEST_P(FrozenRecorder, KeepsTheShowsTimeline) {
     const double firstNs = number(err, "timeline from "), stopNs = number(err, " ns to ");
     ASSERT_GT(firstNs, 0) << "no timeline reported";
     const double rule = (stopNs - firstNs) / 1e9;
-    const double gap = number(err, "interrupted for ");
-    ASSERT_GT(gap, 0) << "the freeze was not told as a gap";
+    // How much of a frozen recorder's time the server keeps for it varies (it may hand over
+    // seconds of references to shared memory before its own queue fills): all of it is no gap.
+    const double gap = std::max(0.0, number(err, "interrupted for "));
+    EXPECT_TRUE(gap > 0 || err.find("silence") == std::string::npos) << "a gap, told once";
+    EXPECT_LE(gap, f.frozenFor + 0.3);
     EXPECT_EQ(err.find("device back"), std::string::npos);
     EXPECT_EQ(err.find("capture device lost"), std::string::npos) << "the device never went";
+    if (f.frozenAt + f.frozenFor > f.showSeconds) {
+        EXPECT_GT(gap, 0) << "a freeze into the stop is filled up to it, and told";
+    }
     double seconds = first.frames() / 44100.0;
-    if (f.maxFill > 0) {
+    if (f.maxFill > 0 && gap > f.maxFill) {
         // Silence up to the bound ends the part; the audio after the freeze opens the next.
         expectComplete(second, 2, 44100);
         seconds += second.frames() / 44100.0 + (gap - f.maxFill);
@@ -158,7 +165,7 @@ TEST_P(FrozenRecorder, KeepsTheShowsTimeline) {
     std::printf("%s: %.2f s recorded (rule %.2f s, gap %.1f s)\n", f.name, seconds, rule, gap);
     EXPECT_NEAR(seconds, rule, 0.3);
     EXPECT_GT(rmsAt(first, 0.5), 0.25) << "the tone before the freeze";
-    const Wav& last = f.maxFill > 0 ? second : first;
+    const Wav& last = second.fileSize > 0 ? second : first;
     if (f.frozenAt + f.frozenFor < f.showSeconds) {
         EXPECT_GT(rmsAt(last, last.frames() / 44100.0 - 1.2), 0.25) << "the tone after the freeze";
     }
