@@ -2,15 +2,14 @@
 
 #include "recorder/app/program_folders.h"
 #include "recorder/app/show_panel.h"
+#include "recorder/platform/notifier_dbus.h"
+#include "recorder/platform/sleep_inhibitor_logind.h"
 #include "recorder/recording/format_lists.h"
-#include "recorder/recording/notifier_dbus.h"
-#include "recorder/recording/sleep_inhibitor_logind.h"
 #include "recorder/schedule/clock_text.h"
 #include "recorder/schedule/schedule_controls.h"
 #include "recorder/schedule/second_ticker.h"
 #include "recorder/schedule/show_folder_schedules.h"
 #include "recorder/shows/twips.h"
-#include "recorder/shows/xdg_registry.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -2,7 +2,7 @@
 
 #include "recorder/meters/meter_poll.h"
 #include "recorder/mixer/source_selection.h"
-#include "recorder/recording/capture_engine.h"
+#include "recorder/platform/capture_engine.h"
 
 #include <QCheckBox>
 #include <QMessageBox>

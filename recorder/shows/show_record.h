@@ -16,6 +16,9 @@ inline constexpr int kWeekdays = 7;
 inline constexpr std::int32_t kMinInputLevel = 0;
 inline constexpr std::int32_t kMaxInputLevel = 100;
 
+// The show an empty show name stands for.
+inline constexpr char kDefaultShowName[] = "Default";
+
 // What the saver writes. Default-constructed it holds the window's start-up defaults.
 struct ShowRecord {
     TimeOfDay startTime{1, 0, 0};
