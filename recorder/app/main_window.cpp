@@ -45,11 +45,28 @@ QSettings userSettings() {
 
 } // namespace
 
+class MainWindow::ScheduledWindow : public ScheduledRecorder {
+public:
+    explicit ScheduledWindow(MainWindow& window) : window_(window) {}
+
+    std::string recordingShow() override { return window_.recordingShowName(); }
+    bool monitoring() override { return window_.monitoring_->isMonitoring(); }
+    bool switchTo(const std::string& show) override {
+        window_.shows_->chooseShow(show);
+        return window_.shows_->currentShowName() == show;
+    }
+    void startRecording(std::int64_t secondsUntilStop) override {
+        window_.recording_->startScheduledRecording(window_.show_.snapshot(), secondsUntilStop);
+    }
+    void stopRecording() override { window_.recording_->stopRecording(); }
+    void notRecorded(const std::string& message) override { window_.showNotRecorded(message); }
+
+private:
+    MainWindow& window_;
+};
+
 MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
-    : QWidget(parent), services_(std::move(services)),
-      scheduleCheck_({[this] { return recording_->isRecording(); },
-                      [this] { startScheduledRecording(); },
-                      [this] { recording_->stopRecording(); }}) {
+    : QWidget(parent), services_(std::move(services)) {
     setObjectName(QStringLiteral("Form1"));
     // The show loader replaces this with the show's title once it exists.
     setWindowTitle(QString::fromLatin1(kDesignCaption));
@@ -237,29 +254,24 @@ QDateTime MainWindow::now() const {
 void MainWindow::clockTick() {
     const QDateTime moment = now();
     controls_.clockLabel->setText(clockText(moment.time()));
-    scheduleCheck_.tick(static_cast<std::time_t>(moment.toSecsSinceEpoch()),
-                        scheduleOf(show_.file()));
     const auto seconds = static_cast<std::time_t>(moment.toSecsSinceEpoch());
-    if (startedUp_ && recordEveryShow()) {
-        everyShow_->tick(seconds);
-    }
+    feedCurrentShow();
+    scheduler_->tick(seconds);
+    feedCurrentShow(); // a scheduled start may have switched shows
     updateNextStartHint(seconds);
-    recording_->keepAwakeForSchedule(showStartingSoon(moment));
+    recording_->keepAwakeForSchedule(showStartingSoon(seconds));
 }
 
-std::int64_t MainWindow::secondsUntilStop() const {
-    constexpr int kDay = 24 * 60 * 60;
-    const int stop = show_.file().stopTime.secondsOfDay();
-    const int present = now().time().msecsSinceStartOfDay() / 1000;
-    const int seconds = ((stop - present) % kDay + kDay) % kDay;
-    return seconds == 0 ? kDay : seconds;
+void MainWindow::feedCurrentShow() {
+    scheduler_->setCurrentShow(shows_->currentShowName(), scheduleOf(show_.file()));
 }
 
-QString MainWindow::showStartingSoon(const QDateTime& moment) const {
-    constexpr std::int64_t kAheadSeconds = 120; // long enough for any idle timer to be caught
-    const auto next =
-        nextStart(static_cast<std::time_t>(moment.toSecsSinceEpoch()), scheduledShows());
-    if (!next || next->in > kAheadSeconds) {
+QString MainWindow::showStartingSoon(std::time_t now) const {
+    if (!scheduler_->scheduledStartIsNear(now)) {
+        return {};
+    }
+    const auto next = nextStart(now, scheduler_->scheduledShows());
+    if (!next) {
         return {};
     }
     return next->show.empty() ? QString::fromLatin1(kDefaultShowName)
@@ -270,20 +282,10 @@ void MainWindow::createEveryShowSchedule() {
     showFolder_ = new ShowFolderSchedules(
         QFile::encodeName(QDir(services_.dataFolder).filePath(kConfigurationsFolder)).toStdString(),
         this);
-    EveryShowHooks hooks;
-    hooks.currentShow = [this] { return shows_->currentShowName(); };
-    hooks.recordingShow = [this] { return recordingShowName(); };
-    hooks.monitoring = [this] { return monitoring_->isMonitoring(); };
-    hooks.switchTo = [this](const std::string& show) {
-        shows_->chooseShow(show);
-        return shows_->currentShowName() == show;
-    };
-    hooks.startRecording = [this] { startScheduledRecording(); };
-    hooks.stopRecording = [this] { recording_->stopRecording(); };
-    hooks.notRecorded = [this](const std::string& message) { showNotRecorded(message); };
-    everyShow_ = std::make_unique<EveryShowSchedule>(std::move(hooks));
+    scheduledWindow_ = std::make_unique<ScheduledWindow>(*this);
+    scheduler_ = std::make_unique<Scheduler>(*scheduledWindow_);
     connect(showFolder_, &ShowFolderSchedules::changed, this,
-            [this] { everyShow_->setShows(showFolder_->schedules()); });
+            [this] { scheduler_->setShows(showFolder_->schedules()); });
 
     recordEveryShowAction_ = new QAction(QStringLiteral("Record every show on its schedule"), this);
     recordEveryShowAction_->setObjectName(QStringLiteral("recordEveryShow"));
@@ -318,15 +320,12 @@ void MainWindow::setRecordEveryShow(bool on) {
     recordEveryShowAction_->setChecked(on);
     // Watching starts with a first read of every show file, which fills the schedules.
     showFolder_->setWatching(on);
-    everyShow_->setShows(showFolder_->schedules());
+    scheduler_->setShows(showFolder_->schedules());
+    scheduler_->setEveryShow(on);
 }
 
 void MainWindow::startRecording() {
     recording_->startRecording(show_.snapshot());
-}
-
-void MainWindow::startScheduledRecording() {
-    recording_->startScheduledRecording(show_.snapshot(), secondsUntilStop());
 }
 
 std::string MainWindow::recordingShowName() const {
@@ -339,21 +338,8 @@ void MainWindow::showNotRecorded(const std::string& message) {
     services_.notifier->notify(text, {});
 }
 
-std::vector<std::pair<std::string, Schedule>> MainWindow::scheduledShows() const {
-    const std::string current = shows_->currentShowName();
-    std::vector<std::pair<std::string, Schedule>> shows{{current, scheduleOf(show_.file())}};
-    if (recordEveryShow()) {
-        for (const auto& [name, schedule] : everyShow_->shows()) {
-            if (name != current) {
-                shows.emplace_back(name, schedule);
-            }
-        }
-    }
-    return shows;
-}
-
 void MainWindow::updateNextStartHint(std::time_t seconds) {
-    const auto next = nextStart(seconds, scheduledShows());
+    const auto next = nextStart(seconds, scheduler_->scheduledShows());
     const QString hint = next ? QString::fromStdString(nextStartText(*next)) : QString();
     if (controls_.statusLine->toolTip() != hint) {
         controls_.statusLine->setToolTip(hint);

@@ -1,7 +1,7 @@
 // The recorder's one window (Form1): every control, the start-up and shutdown sequences,
 // the clock tick and the two width toggles. It owns the subsystems and connects them: the
 // current show and its binding to the controls, the recording controller, the mixer's
-// recording sources, the level meters and monitoring, the schedule check and the show panel.
+// recording sources, the level meters and monitoring, the scheduler and the show panel.
 //
 // Everything runs on this window's thread: control handlers and the QTimers below are
 // delivered by its event loop one after another, so no state here needs a lock.
@@ -20,8 +20,7 @@
 #include "recorder/platform/sleep_inhibitor.h"
 #include "recorder/recording/recording_controller.h"
 #include "recorder/recording/recording_names.h"
-#include "recorder/schedule/every_show_schedule.h"
-#include "recorder/schedule/schedule_check.h"
+#include "recorder/schedule/scheduler.h"
 #include "recorder/shows/file_association.h"
 
 #include <QAction>
@@ -137,20 +136,18 @@ private:
     bool startMixer();
     void setOuterWidth(int twips);
     QDateTime now() const;
-    std::int64_t secondsUntilStop() const;
     void createEveryShowSchedule();
     void startRecording();
-    void startScheduledRecording();
     // The show the running recording belongs to; empty when none runs.
     std::string recordingShowName() const;
     // The show whose scheduled start comes within two minutes, as the user reads it; empty
     // when none does.
-    QString showStartingSoon(const QDateTime& moment) const;
+    QString showStartingSoon(std::time_t now) const;
     void showNotRecorded(const std::string& message);
     void showShowListMenu(const QPoint& at);
     void updateNextStartHint(std::time_t now);
-    // The current show's schedule from the controls, then, with every show on, the others'.
-    std::vector<std::pair<std::string, Schedule>> scheduledShows() const;
+    // The current show and its schedule as the controls show it: what the scheduler is fed.
+    void feedCurrentShow();
 
     MainWindowServices services_;
     MainWindowControls controls_{};
@@ -163,9 +160,10 @@ private:
     std::unique_ptr<RecordingController> recording_;
     std::unique_ptr<MeterPoll> meters_;
     std::unique_ptr<Monitoring> monitoring_;
-    ScheduleCheck scheduleCheck_;
     std::unique_ptr<ShowPanel> shows_;
-    std::unique_ptr<EveryShowSchedule> everyShow_;
+    class ScheduledWindow; // what the scheduler starts and stops
+    std::unique_ptr<ScheduledWindow> scheduledWindow_;
+    std::unique_ptr<Scheduler> scheduler_;
     ShowFolderSchedules* showFolder_ = nullptr;
     QAction* recordEveryShowAction_ = nullptr;
     QString captionSuffix_;                                           // " - Next: ..." while idle
