@@ -166,6 +166,7 @@ private:
     std::unique_ptr<Scheduler> scheduler_;
     ShowFolderSchedules* showFolder_ = nullptr;
     QAction* recordEveryShowAction_ = nullptr;
+    QAction* deleteShowAction_ = nullptr;
     QString captionSuffix_;                                           // " - Next: ..." while idle
     std::optional<std::pair<QByteArrayList, QByteArray>> handedOver_; // before start-up ended
     double dpi_ = 96.0;
