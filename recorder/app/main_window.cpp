@@ -147,7 +147,7 @@ void MainWindow::createLevelMonitoring() {
                                           *controls_.rightPeakHold, *controls_.leftPeakHold);
     monitoring_ = std::make_unique<Monitoring>(
         *services_.engine, *meters_, *controls_.monitorSource, *controls_.monitoringLimit,
-        sources_.get(), [this](const QString&, const QString& text) { showMessage(text); });
+        sources_.get(), [this](const QString& text) { showMessage(text); });
     // The meters own their timers and follow the recording; monitoring lends it the engine.
     RecordingController* recording = recording_.get();
     connect(recording, &RecordingController::engineWanted, monitoring_.get(),

@@ -22,15 +22,6 @@ constexpr int kWriteFile = 0;
 constexpr std::uint32_t kChannels = 2;
 constexpr std::uint32_t kSampleRate = 8000;
 
-QString engineMissingMessage(const std::string& reason) {
-    QString text = QStringLiteral(
-        "The capture engine could not be loaded, so the source cannot be monitored.");
-    if (!reason.empty()) {
-        text += QStringLiteral("\n\n") + QString::fromStdString(reason);
-    }
-    return text;
-}
-
 } // namespace
 
 Monitoring::Monitoring(CaptureEngine& engine, MeterPoll& meters, QCheckBox& monitorBox,
@@ -39,9 +30,9 @@ Monitoring::Monitoring(CaptureEngine& engine, MeterPoll& meters, QCheckBox& moni
     : QObject(parent), engine_(engine), meters_(meters), monitorBox_(monitorBox),
       limitTimer_(limitTimer), sources_(sources), showMessage_(std::move(showMessage)) {
     if (!showMessage_) {
-        showMessage_ = [this](const QString& title, const QString& text) {
-            QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok,
-                            monitorBox_.window());
+        showMessage_ = [this](const QString& text) {
+            QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramTitle), text,
+                            QMessageBox::Ok, monitorBox_.window());
             box.exec();
         };
     }
@@ -68,15 +59,8 @@ bool Monitoring::startMonitoring() {
 }
 
 bool Monitoring::startEngine() {
-    const int initialized = engine_.initialize();
-    if (initialized != 0 && !reportFailure(initialized)) {
-        return false;
-    }
-    const int started = engine_.startMonitor(kWriteFile, kChannels, kSampleRate, std::string());
-    if (started != 0 && !reportFailure(started)) {
-        return false;
-    }
-    return true;
+    const int started = engine_.startCapture(kWriteFile, kChannels, kSampleRate, std::string());
+    return started == 0 || reportFailure(started);
 }
 
 void Monitoring::stopMonitoring() {
@@ -94,10 +78,10 @@ void Monitoring::stopMonitoring() {
 
 bool Monitoring::reportFailure(int result) {
     if (result == CaptureEngine::kEngineUnavailable) {
-        showMessage_(kProgramTitle, engineMissingMessage(engine_.loadError()));
+        showMessage_(engineMissingMessage(engine_.loadError()));
         return false;
     }
-    showMessage_(kProgramTitle, kEngineBusyMessage);
+    showMessage_(QString::fromLatin1(kEngineBusyMessage));
     return true;
 }
 

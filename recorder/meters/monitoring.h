@@ -29,9 +29,6 @@ class Monitoring : public QObject {
     Q_OBJECT
 
 public:
-    // Shows a message to the user (title, text) with only an OK button and no icon.
-    using MessageSink = std::function<void(const QString& title, const QString& text)>;
-
     // Takes the Monitor Source box (Check1) and the monitoring limit timer (Timer8). Sets the
     // timer's interval to one minute and connects the box's changes (by the user or by the
     // program) to monitorBoxChanged() and the timer's tick to limitTimerTick(); do not
