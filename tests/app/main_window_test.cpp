@@ -314,6 +314,24 @@ protected:
     }
 };
 
+// Settings kept beside a show's file are the show's own: saved with it, loaded with it, never
+// carried into a show that has none, and copied when the show is saved under a new name.
+TEST_F(ShowTest, SettingsKeptBesideTheShowFileFollowTheirShow) {
+    open({showPath("A").toStdString()});
+    const ShowSideSettings side{{{"timeZone", "America/New_York"}}};
+    window().currentShow().setSide(side);
+    QTest::keyClick(controls().showList, Qt::Key_Down);
+    EVENTUALLY_EQ(window().shows().currentShowName(), std::string("B"));
+    EXPECT_EQ(window().currentShow().settings().side, ShowSideSettings{});
+    EXPECT_EQ(showFile("B"), kEvening);
+    window().shows().chooseShow("A");
+    EXPECT_EQ(window().currentShow().settings().side, side);
+    EXPECT_EQ(showFile("A"), kMorning) << "the show file is as it was";
+    typeName("A2", Qt::Key_Return);
+    window().close();
+    EXPECT_EQ(read(services.dataFolder + "/show-settings/A2"), "timeZone=America/New_York\n");
+}
+
 TEST_F(ShowTest, SwitchingSavesTheOldShowThenLoadsTheNewOneButChoosingItAgainDoesNothing) {
     open({showPath("A").toStdString()});
     controls().inputLevel->setValue(40);
