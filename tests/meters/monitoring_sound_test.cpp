@@ -25,6 +25,10 @@ TEST(MonitoringSound, MetersShowTheLevelOfAToneOnTheMonitorOfASink) {
         ASSERT_FALSE(qEnvironmentVariableIsSet("KELVO_PULSE_PID")) << "private server unreachable";
         GTEST_SKIP() << "no sound server reachable (scripts/sound-server starts one)";
     }
+    struct RestoreSource {
+        ~RestoreSource() { run("pactl", {"set-default-source", "microphone"}); }
+    } restore;
+    ASSERT_TRUE(run("pactl", {"set-default-source", "speakers.monitor"}));
     run("pactl", {"set-sink-volume", "speakers", "100%"});
     run("pactl", {"set-source-volume", "speakers.monitor", "100%"});
     QTemporaryDir folder;
@@ -41,13 +45,8 @@ TEST(MonitoringSound, MetersShowTheLevelOfAToneOnTheMonitorOfASink) {
     QCheckBox check1;
     MeterPoll meters{engine, left, right, timer2, timer3, timer4};
     QStringList messages;
-    // The engine is told the source; the server's default (the silent microphone) stays.
-    Monitoring monitoring{engine, meters, check1, timer8,
-                          Monitoring::Hooks{{},
-                                            {},
-                                            {},
-                                            [&](const QString& text) { messages.push_back(text); },
-                                            [] { return std::string("speakers.monitor"); }}};
+    Monitoring monitoring{engine, meters,  check1,
+                          timer8, nullptr, [&](const QString& text) { messages.push_back(text); }};
     check1.setChecked(true);
     // The tone is at half of full scale: the bar reaches about row 37.
     EVENTUALLY_TRUE_WITHIN(meters.left().levelPercent >= 45 && meters.right().levelPercent >= 45,
