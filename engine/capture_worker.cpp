@@ -101,6 +101,16 @@ void handleBuffer(EngineState& s, CaptureBuffer& b) {
         s.timeline.frames += frames;
         s.status.framesCaptured.fetch_add(frames, std::memory_order_relaxed);
     }
+    if (b.markFrame != CaptureBuffer::kNoMark) {
+        // Where the title lands in the file: while paused, where the file goes on.
+        const std::uint64_t at = s.paused.load(std::memory_order_relaxed) != 0
+                                     ? 0
+                                     : std::min<std::uint64_t>(b.markFrame, b.bytesRecorded / s.format.blockAlign);
+        if (s.file.isOpen())
+            s.cue.addTrack(s.file.part(), s.file.dataBytes() / s.format.blockAlign + at,
+                           s.format.sampleRate, b.markText);
+        b.markFrame = CaptureBuffer::kNoMark;
+    }
     if (b.bytesRecorded > 0) {
         Peaks p =
             measurePeaks(s.widthSelector.load(std::memory_order_relaxed), b.data, b.bytesRecorded);

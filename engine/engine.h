@@ -7,6 +7,7 @@
 // runs. status() may be called from any thread.
 #pragma once
 
+#include "engine/capture_stream.h"
 #include "engine/engine_state.h"
 
 #include "kelvo/kelvo.h"
@@ -15,14 +16,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace kelvo::engine {
 
 using DeviceFactory = std::function<std::unique_ptr<CaptureDevice>()>;
+// The devices of one stream capture (makeStreamDevices, or a test's).
+using StreamDeviceFactory = std::function<DeviceFactory(StreamSetup)>;
 
 class Engine {
 public:
-    explicit Engine(DeviceFactory makeDevice);
+    explicit Engine(DeviceFactory makeDevice, StreamDeviceFactory makeStream = makeStreamDevices);
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -32,6 +36,11 @@ public:
               const char* fileName);
     int stop();
     int togglePause();
+    // The address the next starts capture instead of the sound source; null or empty: the
+    // sound source again. 0, or KELVO_ERR_STREAM_ADDRESS (nothing changed).
+    int setStream(const char* address);
+    // Whether a stream recording also keeps the broadcast's own packets beside the WAV.
+    void keepStreamCopy(bool keep) { keepCopy_ = keep; }
     int peakLeft() const { return state_.peakLeft.load(std::memory_order_relaxed); }
     int peakRight() const { return state_.peakRight.load(std::memory_order_relaxed); }
 
@@ -67,6 +76,12 @@ private:
 
     EngineState state_;
     DeviceFactory makeDevice_;
+    StreamDeviceFactory makeStream_;
+    std::string stream_;
+    bool keepCopy_ = false;
+    // The devices of the running capture: makeDevice_, or one stream's. Set before the
+    // capture's threads start, dropped after they end (which completes a kept copy).
+    DeviceFactory active_;
     // A buffer holds 50 ms; a stop waits at most that long for one, then takes what the
     // device holds with reset.
     std::chrono::milliseconds drainLimit_{50};

@@ -1,5 +1,5 @@
-// kelvo-rec: records the default capture source into a WAV file through the engine's
-// exports, for headless use (cron, systemd timers) and for measuring the engine alone.
+// kelvo-rec: records the default capture source, or a stream, into a WAV file through the
+// engine's exports, for headless use (cron, systemd timers) and for measuring the engine alone.
 #include "kelvo/kelvo.h"
 
 #include <alsa/asoundlib.h>
@@ -29,17 +29,23 @@ void onSignal(int) {
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 void usage(FILE* out) {
-    std::fprintf(out, "usage: kelvo-rec [--rate HZ] [--channels 1|2] [--seconds N] FILE.wav\n"
+    std::fprintf(out, "usage: kelvo-rec [--rate HZ] [--channels 1|2] [--seconds N]\n"
+                      "                 [--url URL [--keep-stream]] FILE.wav\n"
                       "Records the default capture source until N seconds have passed or\n"
                       "Ctrl-C is pressed. --channels 1 records 8-bit mono, 2 (the default)\n"
                       "16-bit stereo; the default rate is 44100 Hz.\n"
-                      "If the capture device goes away (a sound server restart), the\n"
-                      "recording goes on: silence is written until it is back, and each gap\n"
-                      "is reported on standard error.\n"
+                      "--url records the stream at URL instead (http or https: Icecast,\n"
+                      "Shoutcast, HLS, or a .m3u, .pls or .xspf playlist of one), decoded to\n"
+                      "the same format; its titles go into FILE.cue. --keep-stream also keeps\n"
+                      "the stream as broadcast beside the file (FILE.mp3, .aac, .ogg, .opus).\n"
+                      "If the capture device goes away (a sound server restart) or the\n"
+                      "stream's connection drops, the recording goes on: silence is written\n"
+                      "until it is back, and each gap is reported on standard error.\n"
                       "Exit status: 0 recorded whole, gaps filled and reported; 1 the\n"
                       "recording could not start or stop; 2 bad arguments; 3 the capture\n"
-                      "device was lost and never came back; 4 writing the file failed (disk\n"
-                      "full, file too large, I/O error).\n");
+                      "device or the stream was lost and never came back; 4 writing the file\n"
+                      "failed (disk full, file too large, I/O error); 5 the stream could not\n"
+                      "be reached or is not an audio stream.\n");
 }
 
 // m:ss.d (h:mm:ss.d from an hour on), the position in the recording.
@@ -62,7 +68,7 @@ std::string position(std::uint64_t frames, unsigned long rate) {
 // Reports each gap as it starts and ends, from what the engine counts.
 class GapReporter {
 public:
-    explicit GapReporter(unsigned long rate) : rate_(rate) {}
+    GapReporter(unsigned long rate, const char* what) : rate_(rate), what_(what) {}
 
     void update(const KelvoStatus& s, bool live) {
         const std::uint64_t at = s.framesCaptured + s.framesFilled;
@@ -72,11 +78,10 @@ public:
         if (s.gaps != gaps_ && s.deviceState == KELVO_DEVICE_RECONNECTING && !open_) {
             gapStart_ = at;
             open_ = true;
-            say(live, "kelvo-rec: capture device lost at %s, reconnecting\n",
-                position(at, rate_).c_str());
+            say(live, "kelvo-rec: %s lost at %s, reconnecting\n", what_, position(at, rate_).c_str());
         } else if (open_ && capturing) {
             open_ = false;
-            say(live, "kelvo-rec: capture device lost at %s, silence written until %s\n",
+            say(live, "kelvo-rec: %s lost at %s, silence written until %s\n", what_,
                 position(gapStart_, rate_).c_str(),
                 position(gapStart_ + s.lastGapFrames, rate_).c_str());
         } else if (s.gaps != gaps_ && capturing) {
@@ -95,9 +100,9 @@ public:
         if (s.deviceState != KELVO_DEVICE_LOST)
             return true;
         say(live,
-            "kelvo-rec: capture device lost at %s and not back when the recording ended; "
+            "kelvo-rec: %s lost at %s and not back when the recording ended; "
             "silence written until %s\n",
-            position(open_ ? gapStart_ : s.framesCaptured, rate_).c_str(),
+            what_, position(open_ ? gapStart_ : s.framesCaptured, rate_).c_str(),
             position(s.framesCaptured + s.framesFilled, rate_).c_str());
         return false;
     }
@@ -110,6 +115,7 @@ private:
     }
 
     unsigned long rate_;
+    const char* what_; // "capture device" or "stream"
     std::uint32_t gaps_ = 0;
     bool open_ = false;
     std::uint64_t gapStart_ = 0;
@@ -137,6 +143,8 @@ std::string meterBar(int peak) {
 int main(int argc, char** argv) {
     unsigned long rate = 44100, channels = 2, seconds = 0;
     const char* file = nullptr;
+    const char* url = nullptr;
+    bool keepStream = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](unsigned long max, unsigned long& out) {
@@ -152,6 +160,14 @@ int main(int argc, char** argv) {
             value(2, channels);
         else if (arg == "--seconds")
             value(7UL * 24 * 3600, seconds);
+        else if (arg == "--url") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "kelvo-rec: --url needs an address\n");
+                return 2;
+            }
+            url = argv[++i];
+        } else if (arg == "--keep-stream")
+            keepStream = true;
         else if (arg == "-h" || arg == "--help") {
             usage(stdout);
             return 0;
@@ -178,6 +194,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kelvo-rec: --rate must be at least 1000 Hz\n");
         return 2;
     }
+    if (keepStream && url == nullptr) {
+        std::fprintf(stderr, "kelvo-rec: --keep-stream needs --url\n");
+        return 2;
+    }
+    if (url != nullptr && KelvoSetStreamA(url) != 0) {
+        std::fprintf(stderr, "kelvo-rec: cannot record %s: %s\n", url,
+                     kelvo_strerror(KELVO_ERR_STREAM_ADDRESS));
+        return 2;
+    }
+    KelvoKeepStreamCopy(keepStream ? 1 : 0);
 
     struct sigaction sa {};
     sa.sa_handler = onSignal;
@@ -191,6 +217,11 @@ int main(int argc, char** argv) {
     KelvoInitialize();
     int rc =
         KelvoStartMonitorA(1, static_cast<uint32_t>(channels), static_cast<uint32_t>(rate), file);
+    if (rc == KELVO_ERR_STREAM_UNREACHABLE || rc == KELVO_ERR_STREAM_REFUSED ||
+        rc == KELVO_ERR_STREAM_NOT_AUDIO) {
+        std::fprintf(stderr, "kelvo-rec: cannot record %s: %s\n", url, kelvo_strerror(rc));
+        return 5;
+    }
     if (rc != 0) {
         std::fprintf(stderr, "kelvo-rec: cannot record into %s: %s (code %d)\n", file,
                      kelvo_strerror(rc), rc);
@@ -203,7 +234,7 @@ int main(int argc, char** argv) {
     // Without a terminal there is nothing to draw: wake rarely. A signal cuts the sleep
     // short (nanosleep returns on EINTR), so Ctrl-C still stops at once.
     const long stepMs = live ? 100 : 200;
-    GapReporter gaps(rate);
+    GapReporter gaps(rate, url != nullptr ? "stream" : "capture device");
     KelvoStatus status{};
     int writeError = 0;
     while (!g_stop && (seconds == 0 || elapsed() < std::chrono::seconds(seconds))) {
