@@ -7,14 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fstream>
+#include <netinet/in.h>
 #include <regex>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -240,6 +243,34 @@ TEST_F(EngineStream, AServerKilledAndRevivedLeavesTheTimeAwayFilledAndCounted) {
     EXPECT_NEAR(levelDb(w, 10 * kRate, kRate), streamDb(), 0.5);
 }
 
+TEST_F(EngineStream, AServerThatHangsHoldsUpNeitherAStopNorAStartForLong) {
+    start(url());
+    until(1);
+    const std::string icecast =
+        slurp(std::string(std::getenv("KELVO_STREAM_DIR")) + "/icecast.pid");
+    ASSERT_EQ(std::system(("kill -STOP " + icecast).c_str()), 0);
+    until(2);
+    stop(); // within its bound, checked there
+    ASSERT_EQ(std::system(("kill -CONT " + icecast).c_str()), 0);
+
+    // A server that takes the connection and never answers: the start gives up in time.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    const std::string mute = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+    lib.initialize();
+    ASSERT_EQ(lib.setStream(mute.c_str()), KELVO_OK);
+    const auto began = Clock::now();
+    EXPECT_EQ(lib.start(1, 2, kRate, wav().c_str()), KELVO_ERR_STREAM_UNREACHABLE);
+    EXPECT_NEAR(secondsSince(began), 10, 3) << "the promised limit is 10 s";
+    ::close(listener);
+}
+
 TEST_F(EngineStream, HlsAndEachKindOfPlaylistRecordTheSameSignal) {
     for (const char* path : {"hls/live.m3u8", "show.pls", "show.xspf", "nested.m3u"}) {
         SCOPED_TRACE(path);
@@ -270,9 +301,8 @@ TEST_F(EngineStream, EachAnswerThatIsNoStreamHasItsOwnOutcome) {
         EXPECT_NE(::access(wav().c_str(), F_OK), 0) << "a file for a stream that is not there";
     }
     const std::string log = base + ".log";
-    const int rc = std::system((std::string(KELVO_REC) + " --url " + unreachable + " " + wav() +
-                                " 2>" + log)
-                                   .c_str());
+    const int rc = std::system(
+        (std::string(KELVO_REC) + " --url " + unreachable + " " + wav() + " 2>" + log).c_str());
     EXPECT_EQ(WEXITSTATUS(rc), 5);
     EXPECT_NE(slurp(log).find("cannot record " + unreachable + ": the stream could not be reached"),
               std::string::npos)
@@ -286,9 +316,9 @@ TEST_F(EngineStream, TheKeptCopyIsBitIdenticalToWhatFfmpegCopies) {
     until(1);
     stop();
     const std::string reference = base + "-ref.mp3";
-    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -i " + web("signal.mp3") + " -c copy " +
-                           reference)
-                              .c_str()),
+    ASSERT_EQ(std::system(
+                  ("ffmpeg -nostdin -v error -y -i " + web("signal.mp3") + " -c copy " + reference)
+                      .c_str()),
               0);
     const std::string kept = slurp(base + ".mp3"), copied = slurp(reference);
     EXPECT_GT(kept.size(), 100'000u);
@@ -311,8 +341,8 @@ TEST_F(EngineStream, StreamTitlesLandInTheCueSheetWhereTheyBeganInTheFile) {
     const std::string cue = slurp(base + ".cue");
     const std::regex track("TITLE \"([^\"]*)\"\n    INDEX 01 (\\d+):(\\d\\d):(\\d\\d)");
     std::vector<std::pair<std::string, double>> tracks;
-    for (auto it = std::sregex_iterator(cue.begin(), cue.end(), track); it != std::sregex_iterator();
-         ++it)
+    for (auto it = std::sregex_iterator(cue.begin(), cue.end(), track);
+         it != std::sregex_iterator(); ++it)
         tracks.emplace_back((*it)[1], std::stoi((*it)[2]) * 60 + std::stoi((*it)[3]) +
                                           std::stoi((*it)[4]) / 75.0);
     ASSERT_EQ(tracks.size(), 3u) << cue;
