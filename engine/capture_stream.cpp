@@ -13,8 +13,8 @@ extern "C" {
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -344,8 +344,8 @@ int connect(const std::string& start, Interrupt& interrupt, Connection& c) {
     c.fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
     // Enough to know the stream, little enough to start soon. The MP3 and AAC demuxers
     // read ahead as far as this allows before their first frame.
-    const bool bare = format != nullptr &&
-                      (std::strcmp(format->name, "mp3") == 0 || std::strcmp(format->name, "aac") == 0);
+    const bool bare = format != nullptr && (std::strcmp(format->name, "mp3") == 0 ||
+                                            std::strcmp(format->name, "aac") == 0);
     c.fmt->probesize = bare ? 4096 : 64 * 1024;
     c.fmt->max_analyze_duration = AV_TIME_BASE / 2;
     o = httpOptions(); // for what the demuxer opens itself (HLS segments)
@@ -399,7 +399,11 @@ std::string asUtf8(const std::string& s) {
     bool valid = true;
     for (std::size_t i = 0; i < s.size() && valid;) {
         const auto c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        const std::size_t n = c < 0x80         ? 1
+                              : (c >> 5) == 6  ? 2
+                              : (c >> 4) == 14 ? 3
+                              : (c >> 3) == 30 ? 4
+                                               : 0;
         if (n == 0 || i + n > s.size())
             valid = false;
         for (std::size_t k = 1; valid && k < n; ++k)
@@ -469,8 +473,8 @@ private:
     std::uint64_t released_ = 0; // frames ever handed on
     std::array<CaptureBuffer*, 4> queue_{};
     std::size_t head_ = 0, queued_ = 0;
-    std::size_t filled_ = 0;        // bytes already in the front buffer
-    std::uint64_t frontStart_ = 0;  // frame number of the front buffer's first frame
+    std::size_t filled_ = 0;       // bytes already in the front buffer
+    std::uint64_t frontStart_ = 0; // frame number of the front buffer's first frame
     // Titles waiting for the frame they begin at to be handed on.
     struct Mark {
         std::uint64_t frame;
@@ -562,8 +566,8 @@ void StreamCaptureDevice::read() {
         // A reconnect: wait out the backoff, then connect here, off the engine's threads.
         const int failures = session_->failures.load();
         if (failures > 0) {
-            const auto wait = std::min<Clock::duration>(kFirstBackoff * (1 << std::min(failures - 1, 8)),
-                                                        kLongestBackoff);
+            const auto wait = std::min<Clock::duration>(
+                kFirstBackoff * (1 << std::min(failures - 1, 8)), kLongestBackoff);
             std::unique_lock lock(mutex_);
             if (changed_.wait_for(lock, wait, [this] { return quit_.load(); }))
                 return;
@@ -674,8 +678,8 @@ bool StreamCaptureDevice::resample(const AVFrame* frame) {
         const auto outFormat = format_.bitsPerSample == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
         if (swr_alloc_set_opts2(&c.swr, &out, outFormat, static_cast<int>(format_.sampleRate),
                                 const_cast<AVChannelLayout*>(&frame->ch_layout),
-                                static_cast<AVSampleFormat>(frame->format),
-                                frame->sample_rate, 0, nullptr) < 0 ||
+                                static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
+                                nullptr) < 0 ||
             swr_init(c.swr) < 0) {
             swr_free(&c.swr);
             return false;
@@ -690,9 +694,9 @@ bool StreamCaptureDevice::resample(const AVFrame* frame) {
         return false;
     converted_.resize(static_cast<std::size_t>(room) * format_.blockAlign);
     std::uint8_t* out = converted_.data();
-    const int frames = swr_convert(c.swr, &out, room,
-                                   const_cast<const std::uint8_t**>(frame->extended_data),
-                                   frame->nb_samples);
+    const int frames =
+        swr_convert(c.swr, &out, room, const_cast<const std::uint8_t**>(frame->extended_data),
+                    frame->nb_samples);
     if (frames <= 0)
         return frames == 0;
     std::lock_guard lock(mutex_);
@@ -748,8 +752,7 @@ void StreamCaptureDevice::release() {
             std::size_t inBuffer = filled_ / format_.blockAlign;
             if (inBuffer == 0)
                 frontStart_ = released_;
-            const std::size_t want =
-                std::min<std::uint64_t>(capacity - inBuffer, due - released_);
+            const std::size_t want = std::min<std::uint64_t>(capacity - inBuffer, due - released_);
             const std::size_t got = ring_.take(b.data + filled_, want, false);
             inBuffer += got;
             released_ += got;
@@ -760,8 +763,8 @@ void StreamCaptureDevice::release() {
                 b.markFrame = static_cast<std::uint32_t>(
                     marks_[0].frame > frontStart_ ? marks_[0].frame - frontStart_ : 0);
                 std::memcpy(b.markText, marks_[0].text.data(), sizeof b.markText);
-                std::move(marks_.begin() + 1, marks_.begin() + static_cast<std::ptrdiff_t>(markCount_),
-                          marks_.begin());
+                std::move(marks_.begin() + 1,
+                          marks_.begin() + static_cast<std::ptrdiff_t>(markCount_), marks_.begin());
                 --markCount_;
             }
             if (inBuffer < capacity)

@@ -103,9 +103,10 @@ void handleBuffer(EngineState& s, CaptureBuffer& b) {
     }
     if (b.markFrame != CaptureBuffer::kNoMark) {
         // Where the title lands in the file: while paused, where the file goes on.
-        const std::uint64_t at = s.paused.load(std::memory_order_relaxed) != 0
-                                     ? 0
-                                     : std::min<std::uint64_t>(b.markFrame, b.bytesRecorded / s.format.blockAlign);
+        const std::uint64_t at =
+            s.paused.load(std::memory_order_relaxed) != 0
+                ? 0
+                : std::min<std::uint64_t>(b.markFrame, b.bytesRecorded / s.format.blockAlign);
         if (s.file.isOpen())
             s.cue.addTrack(s.file.part(), s.file.dataBytes() / s.format.blockAlign + at,
                            s.format.sampleRate, b.markText);

@@ -14,8 +14,8 @@ int partName(char* out, std::size_t size, const char* wavName, int part) {
     if (part <= 1)
         return std::snprintf(out, size, "%s", wavName);
     const char* dot = std::strrchr(wavName, '.');
-    const int stem = dot != nullptr ? static_cast<int>(dot - wavName)
-                                    : static_cast<int>(std::strlen(wavName));
+    const int stem =
+        dot != nullptr ? static_cast<int>(dot - wavName) : static_cast<int>(std::strlen(wavName));
     return std::snprintf(out, size, "%.*s-%d%s", stem, wavName, part, wavName + stem);
 }
 
@@ -95,11 +95,11 @@ void CueSheet::addTrack(int part, std::uint64_t frame, std::uint32_t sampleRate,
     cleanTitle(title, clean, sizeof clean);
     // Cue sheets count in CD frames, 75 to the second.
     const std::uint64_t cd = frame * 75 / sampleRate;
-    length = std::snprintf(text, sizeof text,
-                           "  TRACK %02d AUDIO\n    TITLE \"%s\"\n    INDEX 01 %02llu:%02llu:%02llu\n",
-                           ++tracks_, clean, static_cast<unsigned long long>(cd / 75 / 60),
-                           static_cast<unsigned long long>(cd / 75 % 60),
-                           static_cast<unsigned long long>(cd % 75));
+    length = std::snprintf(
+        text, sizeof text,
+        "  TRACK %02d AUDIO\n    TITLE \"%s\"\n    INDEX 01 %02llu:%02llu:%02llu\n", ++tracks_,
+        clean, static_cast<unsigned long long>(cd / 75 / 60),
+        static_cast<unsigned long long>(cd / 75 % 60), static_cast<unsigned long long>(cd % 75));
     write(text, length);
 }
 

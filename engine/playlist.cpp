@@ -19,7 +19,8 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
 }
 
 bool endsWithNoCase(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && startsWithNoCase(text.substr(text.size() - suffix.size()), suffix);
+    return text.size() >= suffix.size() &&
+           startsWithNoCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 std::string_view trim(std::string_view s) {
@@ -153,7 +154,8 @@ bool isNetworkAddress(std::string_view address) {
     // A host, not an empty authority (http:///etc/passwd) nor only a user part.
     const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
     const std::size_t at = authority.rfind('@');
-    const std::string_view host = at == std::string_view::npos ? authority : authority.substr(at + 1);
+    const std::string_view host =
+        at == std::string_view::npos ? authority : authority.substr(at + 1);
     return !host.empty() && host.front() != ':';
 }
 
@@ -165,7 +167,8 @@ bool looksLikePlaylist(std::string_view address) {
 
 bool isHlsPlaylist(std::string_view text) {
     text = body(text);
-    return startsWithNoCase(trim(text), "#EXTM3U") && text.find("#EXT-X-") != std::string_view::npos;
+    return startsWithNoCase(trim(text), "#EXTM3U") &&
+           text.find("#EXT-X-") != std::string_view::npos;
 }
 
 std::string firstPlaylistEntry(std::string_view text, std::string_view base) {

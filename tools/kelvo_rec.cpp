@@ -78,7 +78,8 @@ public:
         if (s.gaps != gaps_ && s.deviceState == KELVO_DEVICE_RECONNECTING && !open_) {
             gapStart_ = at;
             open_ = true;
-            say(live, "kelvo-rec: %s lost at %s, reconnecting\n", what_, position(at, rate_).c_str());
+            say(live, "kelvo-rec: %s lost at %s, reconnecting\n", what_,
+                position(at, rate_).c_str());
         } else if (open_ && capturing) {
             open_ = false;
             say(live, "kelvo-rec: %s lost at %s, silence written until %s\n", what_,

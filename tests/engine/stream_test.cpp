@@ -172,10 +172,11 @@ TEST(EngineStream, EachWayAStreamFailsHasItsStartCodeAndTitlesGoIntoTheCueSheet)
     TempDir dir;
     int openError = 0;
     std::string address;
-    Engine engine([] { return nullptr; }, [&](StreamSetup setup) -> DeviceFactory {
-        address = setup.address;
-        return [&] { return std::make_unique<StubStream>(openError); };
-    });
+    Engine engine([] { return nullptr; },
+                  [&](StreamSetup setup) -> DeviceFactory {
+                      address = setup.address;
+                      return [&] { return std::make_unique<StubStream>(openError); };
+                  });
     EXPECT_EQ(engine.setStream("file:///etc/passwd"), KELVO_ERR_STREAM_ADDRESS);
     ASSERT_EQ(engine.setStream("http://radio.example/live"), 0);
     const std::string wav = (dir.path / "take.wav").string();

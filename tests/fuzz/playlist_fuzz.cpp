@@ -10,8 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     using namespace kelvo::engine;
-    for (std::string_view base : {std::string_view("http://radio.example/lists/a.pls"),
-                                  text.substr(0, text.find('\n'))}) {
+    for (std::string_view base :
+         {std::string_view("http://radio.example/lists/a.pls"), text.substr(0, text.find('\n'))}) {
         const std::string entry = firstPlaylistEntry(text, base);
         if (!entry.empty() && !isNetworkAddress(entry))
             std::abort();
