@@ -547,7 +547,8 @@ int StreamCaptureDevice::start() {
 }
 
 void StreamCaptureDevice::lose() {
-    if (!lost_.exchange(true))
+    // A connection ended by reset is no loss: the engine is retiring or stopping the device.
+    if (!quit_.load() && !lost_.exchange(true))
         target_->post({Notification::Lost, nullptr});
 }
 

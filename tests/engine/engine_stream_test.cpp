@@ -177,7 +177,8 @@ protected:
         const double seconds = secondsSince(started);
         const auto stopping = Clock::now();
         EXPECT_EQ(lib.stop(), KELVO_OK);
-        EXPECT_LT(secondsSince(stopping), 0.5) << "a stop waits on the network";
+        stopSeconds = secondsSince(stopping);
+        EXPECT_LT(stopSeconds, 0.5) << "a stop waits on the network";
         if (ran != nullptr)
             *ran = seconds;
         Wav w = readWav(wav());
@@ -187,6 +188,7 @@ protected:
     std::string wav() const { return base + ".wav"; }
 
     static inline bool started_ = false;
+    double stopSeconds = 0;
     Library lib{KELVO_LIBRARY};
     const std::string base = "/tmp/kelvo-stream-test-" + std::to_string(::getpid());
     Clock::time_point started;
@@ -208,9 +210,10 @@ TEST_F(EngineStream, RecordsTheStreamsSignalAtItsLevelFromTheFirstSecond) {
     while (first < w.frames() && std::abs(sampleAt(w, first)) < 0.01)
         ++first;
     std::printf("start took %.0f ms; the first audio reached the engine %.0f ms later and "
-                "is at %.0f ms of the file: %.0f ms from the call to the first stream audio\n",
+                "is at %.0f ms of the file: %.0f ms from the call to the first stream audio; "
+                "the stop took %.0f ms\n",
                 starting * 1000, firstAudio * 1000, first * 1000.0 / kRate,
-                (starting + first / double(kRate)) * 1000);
+                (starting + first / double(kRate)) * 1000, stopSeconds * 1000);
     EXPECT_LT(starting, 2.5);
     for (std::size_t second = 0; second + 1 < w.frames() / kRate; ++second)
         EXPECT_NEAR(levelDb(w, second * kRate, kRate), streamDb(), 0.5) << "second " << second;
