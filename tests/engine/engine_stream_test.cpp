@@ -15,7 +15,6 @@
 #include <dlfcn.h>
 #include <fstream>
 #include <netinet/in.h>
-#include <regex>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -127,10 +126,12 @@ protected:
         FILE* p = ::popen((kServer + " start").c_str(), "r");
         char line[512];
         while (p != nullptr && std::fgets(line, sizeof line, p) != nullptr) {
-            std::cmatch m;
-            const std::string text(line);
-            if (std::regex_search(line, m, std::regex("^export ([A-Z0-9_]+)=(\\S+)")))
-                ::setenv(m[1].str().c_str(), m[2].str().c_str(), 1);
+            // export NAME=VALUE, one a line; the values hold no spaces.
+            std::string text(line);
+            const std::size_t eq = text.find('=');
+            if (text.rfind("export ", 0) == 0 && eq != std::string::npos)
+                ::setenv(text.substr(7, eq - 7).c_str(),
+                         text.substr(eq + 1, text.find_last_not_of("\n") - eq).c_str(), 1);
         }
         started_ = p != nullptr && ::pclose(p) == 0;
     }
@@ -342,12 +343,17 @@ TEST_F(EngineStream, StreamTitlesLandInTheCueSheetWhereTheyBeganInTheFile) {
     until(8);
     stop();
     const std::string cue = slurp(base + ".cue");
-    const std::regex track("TITLE \"([^\"]*)\"\n    INDEX 01 (\\d+):(\\d\\d):(\\d\\d)");
+    // Each track: TITLE "..." then INDEX 01 mm:ss:ff.
     std::vector<std::pair<std::string, double>> tracks;
-    for (auto it = std::sregex_iterator(cue.begin(), cue.end(), track);
-         it != std::sregex_iterator(); ++it)
-        tracks.emplace_back((*it)[1], std::stoi((*it)[2]) * 60 + std::stoi((*it)[3]) +
-                                          std::stoi((*it)[4]) / 75.0);
+    for (std::size_t title = 0; (title = cue.find("TITLE \"", title)) != std::string::npos;) {
+        const std::size_t end = cue.find("\"\n", title + 7);
+        const std::size_t index = cue.find("INDEX 01 ", end);
+        ASSERT_TRUE(end != std::string::npos && index != std::string::npos) << cue;
+        unsigned m = 0, sec = 0, f = 0;
+        ASSERT_EQ(std::sscanf(cue.c_str() + index, "INDEX 01 %u:%u:%u", &m, &sec, &f), 3) << cue;
+        tracks.emplace_back(cue.substr(title + 7, end - title - 7), m * 60 + sec + f / 75.0);
+        title = index;
+    }
     ASSERT_EQ(tracks.size(), 3u) << cue;
     EXPECT_EQ(cue.rfind("FILE \"" + base.substr(5) + ".wav\" WAVE\n", 0), 0u) << cue;
     const char* titles[] = {"First", "Second - with 'quotes'", "Third"};

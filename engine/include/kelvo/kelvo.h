@@ -130,7 +130,7 @@ KELVO_EXPORT int KelvoGetStatus(KelvoStatus* status, size_t size);
 // connection that drops later is a device loss: deviceState turns
 // KELVO_DEVICE_RECONNECTING, silence fills the time, and the stream is reconnected after
 // 0.25 s, then less and less often, down to every 4 s. A connection that delivers nothing
-// for 10 s counts as dropped. A stop never waits on the network for more than about 0.1 s.
+// for 10 s counts as dropped. A stop never waits on the network for more than about 0.2 s.
 // Stream titles (ICY metadata) go into a cue sheet beside the WAV file, NAME.cue, one track
 // per title at the position in the file where it began; the sheet is made with the first
 // title. Returns 0 or KELVO_ERR_STREAM_ADDRESS.
