@@ -230,6 +230,23 @@ TEST_F(WindowTest, NoMixerEndsStartUpWithItsMessageAndWithoutTouchingAnyShow) {
     EXPECT_TRUE(QDir(services.dataFolder + "/configurations").isEmpty());
 }
 
+// The show asks for "Line In", which is unloaded: it is recorded as asked (the engine waits
+// for it), nothing else is switched on, and the show file keeps it.
+TEST_F(WindowTest, AShowsSourceThatIsNotThereStaysItsSourceInTheFileAndTheRecording) {
+    mixer = FakeMixer::withSources({"Microphone", "Monitor of Speakers"});
+    write(showPath("A"), kMorning);
+    open({showPath("A").toStdString()});
+    EXPECT_EQ(controls().sourceList->currentIndex(), -1);
+    EXPECT_EQ(controls().sourceList->placeholderText(), "Line In (not there)");
+    const auto writes = mixer.selectionWrites;
+    controls().recordButton->click();
+    EXPECT_TRUE(controls().statusLine->text().startsWith("Rec WebCast: Line In"))
+        << controls().statusLine->text().toStdString();
+    EXPECT_EQ(mixer.selectionWrites, writes) << "no other source is switched on";
+    window().close();
+    EXPECT_TRUE(showFile("A").contains(",\"Line In\",30,")) << showFile("A").toStdString();
+}
+
 TEST_F(WindowTest, ClosingStopsTheRecordingOrMonitoringOnceThenSavesTheShow) {
     for (const bool recording : {true, false}) {
         SCOPED_TRACE(recording ? "a paused recording" : "monitoring");
