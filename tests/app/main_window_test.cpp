@@ -243,9 +243,10 @@ TEST_F(WindowTest, TheControlsAndTheCurrentShowFollowEachOther) {
     EXPECT_EQ(controls().inputLevel->value(), 20);
     EXPECT_EQ(mixer.selectionWrites.back(), (std::vector<std::int32_t>{0, 1, 0}));
     EXPECT_EQ(mixer.volumeWrites.back(), (std::pair<std::uint32_t, std::uint32_t>{21, 52428}));
-    show.setSourceName("No Such Source"); // the list keeps its entry, which the show then names
-    EXPECT_EQ(controls().sourceList->currentText(), "Line In");
-    EXPECT_EQ(show.file().sourceName, "Line In");
+    show.setSourceName("No Such Source"); // never replaced by the entry the list had
+    EXPECT_EQ(controls().sourceList->currentIndex(), -1);
+    EXPECT_EQ(show.file().sourceName, "No Such Source");
+    show.setSourceName("Line In");
     window().close();
     EXPECT_EQ(
         showFile("Default"),
