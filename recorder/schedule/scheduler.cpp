@@ -50,9 +50,12 @@ void Scheduler::applyChanges() {
         }
         // "Recording" means this show records, so its start is tried while another show
         // records (and refused there) and its stop never ends another show's recording.
-        auto check = std::make_unique<ScheduleCheck>(
-            RecorderHooks{[this, name] { return recorder_.recordingShow() == name; },
-                          [this, name] { start(name); }, [this] { recorder_.stopRecording(); }});
+        auto records = [this, name] {
+            const std::string show = recorder_.recordingShow();
+            return !show.empty() && show == name;
+        };
+        auto check = std::make_unique<ScheduleCheck>(RecorderHooks{
+            records, [this, name] { start(name); }, [this] { recorder_.stopRecording(); }});
         held.emplace(name, Held{schedule, std::move(check)});
     }
     held_ = std::move(held);
