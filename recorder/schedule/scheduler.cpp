@@ -34,7 +34,10 @@ void Scheduler::applyChanges() {
     std::map<std::string, Schedule> wanted;
     if (everyShow_)
         wanted = files_;
-    wanted.insert_or_assign(current_.first, current_.second);
+    // Before the first show is loaded the window holds no show, and an empty name would read
+    // as "nothing records" below.
+    if (!current_.first.empty())
+        wanted.insert_or_assign(current_.first, current_.second);
     const std::string recording = recorder_.recordingShow();
     if (!recording.empty() && !wanted.contains(recording)) {
         if (auto kept = held_.find(recording); kept != held_.end())
@@ -50,12 +53,9 @@ void Scheduler::applyChanges() {
         }
         // "Recording" means this show records, so its start is tried while another show
         // records (and refused there) and its stop never ends another show's recording.
-        auto records = [this, name] {
-            const std::string show = recorder_.recordingShow();
-            return !show.empty() && show == name;
-        };
-        auto check = std::make_unique<ScheduleCheck>(RecorderHooks{
-            records, [this, name] { start(name); }, [this] { recorder_.stopRecording(); }});
+        auto check = std::make_unique<ScheduleCheck>(
+            RecorderHooks{[this, name] { return recorder_.recordingShow() == name; },
+                          [this, name] { start(name); }, [this] { recorder_.stopRecording(); }});
         held.emplace(name, Held{schedule, std::move(check)});
     }
     held_ = std::move(held);
