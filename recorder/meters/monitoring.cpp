@@ -1,6 +1,7 @@
 #include "recorder/meters/monitoring.h"
 
 #include "recorder/meters/meter_poll.h"
+#include "recorder/mixer/source_selection.h"
 #include "recorder/platform/capture_engine.h"
 
 #include <QCheckBox>
@@ -21,25 +22,17 @@ constexpr int kWriteFile = 0;
 constexpr std::uint32_t kChannels = 2;
 constexpr std::uint32_t kSampleRate = 8000;
 
-QString engineMissingMessage(const std::string& reason) {
-    QString text = QStringLiteral(
-        "The capture engine could not be loaded, so the source cannot be monitored.");
-    if (!reason.empty()) {
-        text += QStringLiteral("\n\n") + QString::fromStdString(reason);
-    }
-    return text;
-}
-
 } // namespace
 
 Monitoring::Monitoring(CaptureEngine& engine, MeterPoll& meters, QCheckBox& monitorBox,
-                       QTimer& limitTimer, Hooks hooks, QObject* parent)
+                       QTimer& limitTimer, SourceSelection* sources, MessageSink showMessage,
+                       QObject* parent)
     : QObject(parent), engine_(engine), meters_(meters), monitorBox_(monitorBox),
-      limitTimer_(limitTimer), hooks_(std::move(hooks)) {
-    if (!hooks_.showMessage) {
-        hooks_.showMessage = [this](const QString& title, const QString& text) {
-            QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok,
-                            monitorBox_.window());
+      limitTimer_(limitTimer), sources_(sources), showMessage_(std::move(showMessage)) {
+    if (!showMessage_) {
+        showMessage_ = [this](const QString& text) {
+            QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramTitle), text,
+                            QMessageBox::Ok, monitorBox_.window());
             box.exec();
         };
     }
@@ -52,11 +45,8 @@ bool Monitoring::startMonitoring() {
     if (monitoring_) {
         return true;
     }
-    if (hooks_.setRecordingSelection) {
-        hooks_.setRecordingSelection(1);
-    }
-    if (hooks_.applyInputLevel) {
-        hooks_.applyInputLevel();
+    if (sources_) {
+        sources_->applySourceSelection();
     }
     meters_.clearLevelMeters();
     if (!startEngine()) {
@@ -69,15 +59,8 @@ bool Monitoring::startMonitoring() {
 }
 
 bool Monitoring::startEngine() {
-    const int initialized = engine_.initialize();
-    if (initialized != 0 && !reportFailure(initialized)) {
-        return false;
-    }
-    const int started = engine_.startMonitor(kWriteFile, kChannels, kSampleRate, std::string());
-    if (started != 0 && !reportFailure(started)) {
-        return false;
-    }
-    return true;
+    const int started = engine_.startCapture(kWriteFile, kChannels, kSampleRate, std::string());
+    return started == 0 || reportFailure(started);
 }
 
 void Monitoring::stopMonitoring() {
@@ -95,15 +78,28 @@ void Monitoring::stopMonitoring() {
 
 bool Monitoring::reportFailure(int result) {
     if (result == CaptureEngine::kEngineUnavailable) {
-        hooks_.showMessage(kProgramTitle, engineMissingMessage(engine_.loadError()));
+        showMessage_(engineMissingMessage(engine_.loadError()));
         return false;
     }
-    hooks_.showMessage(kProgramTitle, kEngineBusyMessage);
+    showMessage_(QString::fromLatin1(kEngineBusyMessage));
     return true;
 }
 
+void Monitoring::lendEngineToRecording() {
+    stopMonitoring();
+    lent_ = true;
+    monitorBox_.setEnabled(false);
+}
+
+void Monitoring::engineReturned() {
+    lent_ = false;
+    monitorBox_.setEnabled(true);
+    // Its handler finds monitoring already off.
+    monitorBox_.setChecked(false);
+}
+
 void Monitoring::monitorBoxChanged() {
-    if (isRecording()) {
+    if (lent_) {
         return;
     }
     if (!monitorBox_.isChecked()) {
@@ -120,13 +116,9 @@ void Monitoring::monitorBoxChanged() {
 
 void Monitoring::limitTimerTick() {
     limitTimer_.stop();
-    if (!isRecording() && monitorBox_.isChecked()) {
+    if (!lent_ && monitorBox_.isChecked()) {
         monitorBox_.setChecked(false);
     }
-}
-
-bool Monitoring::isRecording() const {
-    return hooks_.isRecording && hooks_.isRecording();
 }
 
 } // namespace kelvo

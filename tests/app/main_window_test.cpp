@@ -14,11 +14,15 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <csignal>
@@ -332,6 +336,58 @@ TEST_F(ShowTest, SwitchingSavesTheOldShowThenLoadsTheNewOneButChoosingItAgainDoe
     EXPECT_EQ(messages, QStringList());
 }
 
+// A recording belongs to the show it started with: a show opened meanwhile (here from the
+// desktop, handed over to the running recorder) changes nothing that is told about it.
+TEST_F(ShowTest, EveryNoticeOfARecordingNamesItsShowAfterAnotherShowIsLoaded) {
+    std::optional<std::uint64_t> room;
+    services.freeSpace = [&room](const QString&) { return room; };
+    open({showPath("A").toStdString()});
+    constexpr std::uint64_t kBytesPerSecond = 22000 * 4; // A records 22 kHz stereo
+    const auto poll = [this](int device, std::uint32_t gaps, int writeError = 0) {
+        engine.statusValue =
+            KelvoStatus{device, writeError, 0, 0, kBytesPerSecond * 60, gaps, 1, 22000 * 3 / 2};
+        window().recording().pollStatus();
+    };
+    const auto openB = [this] {
+        window().openHandedOver({"B"}, QFile::encodeName(services.dataFolder + "/configurations"));
+        ASSERT_EQ(window().shows().currentShowName(), "B");
+    };
+    const std::string file = "soundfiles/A-03-05-04-21-05-05";
+
+    // Started by A's schedule, then B is opened.
+    controls().startTime->setTime(QTime(21, 5, 5));
+    now = now.addSecs(2);
+    window().clockTick();
+    ASSERT_TRUE(window().recording().isRecording());
+    openB();
+    poll(KELVO_DEVICE_RECONNECTING, 1);
+    poll(KELVO_DEVICE_CAPTURING, 1);
+    room = kBytesPerSecond * 60 * 4;
+    poll(KELVO_DEVICE_CAPTURING, 1);
+    EXPECT_TRUE(controls().statusLine->text().startsWith("Rec WebCast: ")) << "A's address";
+    controls().stopButton->click();
+    EXPECT_EQ(notifier.sent,
+              (Calls{"Recording A | From Line In into " + file + ".wav",
+                     "Recording A: sound device lost | Silence is recorded until it is back.",
+                     "Recording A: sound device back | Gap of 1.5 s filled with silence.",
+                     "Only 4 min of space left for A | Recording goes on into " + file + ".wav",
+                     "Recording A ended | " + file + ".wav, 0:01:00"}));
+    EXPECT_EQ(inhibitor.log, (Calls{"hold Recording A", "release"}));
+
+    // Started by hand, then B is opened, and the disk fills up.
+    notifier.sent.clear();
+    window().shows().chooseShow("A");
+    room.reset();
+    engine.statusValue.reset();
+    controls().recordButton->click();
+    openB();
+    poll(KELVO_DEVICE_CAPTURING, 0, ENOSPC);
+    EXPECT_FALSE(window().recording().isRecording());
+    EXPECT_EQ(notifier.sent, Calls{"Recording A stopped: disk full | " + file +
+                                   "-2.wav kept, 0:01:00 recorded; no MP3 made."});
+    EXPECT_EQ(inhibitor.log.at(2), "hold Recording A");
+}
+
 TEST_F(ShowTest, NamingSavesTheScreenUnderAValidTypedNameAndLoadsItOnce) {
     // A real message box takes the focus from the name box; that must not commit again.
     services.messages = [this](const QString& text) {
@@ -382,18 +438,63 @@ TEST_F(ShowTest, NamingSavesTheScreenUnderAValidTypedNameAndLoadsItOnce) {
     EXPECT_EQ(messages.size(), 2);
 }
 
+// The ways a user deletes the show the list shows: the X button, the Del key on the list,
+// and "Delete show" in the menu of a right-click on the entry.
+void deleteShownShow(const MainWindowControls& c, int way) {
+    QListWidget& list = *c.showList;
+    if (way == 0) {
+        c.deleteShowButton->click();
+    } else if (way == 1) {
+        list.setFocus();
+        QTest::keyClick(&list, Qt::Key_Delete);
+    } else {
+        // The one-line list shows what it was scrolled to, which need not be the selection.
+        const QPoint at =
+            list.visualItemRect(list.item(list.verticalScrollBar()->value())).center();
+        QTest::mousePress(list.viewport(), Qt::RightButton, {}, at);
+        QTest::mouseRelease(list.viewport(), Qt::RightButton, {}, at);
+        QTimer::singleShot(0, [] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_TRUE(menu);
+            const QStringList texts{menu->actions()[0]->text(), menu->actions()[2]->text()};
+            EXPECT_EQ(texts, QStringList({"Delete show", "Record every show on its schedule"}));
+            menu->actions()[0]->trigger();
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, list.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list.viewport(), &event);
+    }
+}
+
 TEST_F(ShowTest, DeletingTheCurrentShowLoadsTheFirstLeftAndTheLastLeavesDefault) {
-    QFile::rename(showPath("B"), showPath("b"));
-    open({showPath("b").toStdString()});
-    EXPECT_EQ(entries(controls().showList->model()), QStringList({"A", "b"})) << "sorted by name";
-    controls().deleteShowButton->click();
-    EXPECT_EQ(showFile("b"), "(missing)");
-    EXPECT_EQ(current(), "A - KelvoRecorder|A|22 kHz");
-    EXPECT_EQ(showFile("A"), kMorning) << "neither show was saved";
-    controls().deleteShowButton->click();
-    EXPECT_EQ(entries(controls().showList->model()), QStringList{"Default"});
-    EXPECT_TRUE(showFile("Default").isEmpty());
-    EXPECT_EQ(current(), "Default - KelvoRecorder|Default|22 kHz") << "an empty show loads nothing";
+    for (int way = 0; way < 3; ++way) {
+        SCOPED_TRACE(way);
+        write(showPath("A"), kMorning);
+        QFile::remove(showPath("Default"));
+        QFile::remove(showPath("B"));
+        write(showPath("b"), kEvening);
+        open({showPath("b").toStdString()});
+        EXPECT_EQ(entries(controls().showList->model()), QStringList({"A", "b"}))
+            << "sorted by name";
+        deleteShownShow(controls(), way);
+        EXPECT_EQ(showFile("b"), "(missing)");
+        EXPECT_EQ(current(), "A - KelvoRecorder|A|22 kHz");
+        EXPECT_EQ(showFile("A"), kMorning) << "neither show was saved";
+        deleteShownShow(controls(), way);
+        EXPECT_EQ(entries(controls().showList->model()), QStringList{"Default"});
+        EXPECT_TRUE(showFile("Default").isEmpty());
+        EXPECT_EQ(current(), "Default - KelvoRecorder|Default|22 kHz")
+            << "an empty show loads nothing";
+    }
+}
+
+TEST_F(ShowTest, ARightClickDeletesTheShowClickedNotTheOneSelectedBefore) {
+    open({showPath("B").toStdString()});
+    controls().showList->scrollToTop(); // the wheel shows "A"; "B" is still selected
+    deleteShownShow(controls(), 2);
+    EXPECT_EQ(showFile("A"), "(missing)");
+    EXPECT_NE(showFile("B"), "(missing)");
+    EXPECT_EQ(current(), "B - KelvoRecorder|B|48 kHz");
 }
 
 TEST_F(ShowTest, CommandLineAndDropsNameTheShowByItsFileNameOnlyAndALinkDropChangesNothing) {

@@ -90,6 +90,7 @@ struct Part {
     std::time_t from = 0, to = 0;
     ScheduledStart how;
     bool byStopTime = false;
+    bool told = false;
 };
 
 // The window's part: the current show, the switch and the start, over a controller that a
@@ -112,9 +113,18 @@ struct Program : ScheduledRecorder {
     }
     void startRecording(const ScheduledStart& how) override {
         rig->now = QDateTime::fromSecsSinceEpoch(wall);
-        rig->controller.startScheduledRecording(how.secondsUntilStop);
-        if (rig->controller.isRecording())
-            parts.push_back({current, wall, 0, how, false});
+        rig->show.name = rig->show.readableName = current;
+        rig->controller.startScheduledRecording(
+            rig->show, how.secondsUntilStop,
+            {how.secondsLate, QString::fromStdString(how.notice), how.continued});
+        if (!rig->controller.isRecording())
+            return;
+        parts.push_back({current, wall, 0, how, false});
+        // Told where the user and the recording's report see it.
+        const RecordingSession& session = *rig->controller.session();
+        parts.back().told = !how.notice.empty() &&
+                            session.late.notice.toStdString() == how.notice &&
+                            rig->notifier.sent.back().starts_with(how.notice + " | ");
     }
     void stopRecording() override {
         rig->controller.stopRecording();
@@ -271,7 +281,7 @@ TEST(YearOfSchedules, EveryOccurrenceIsRecordedOnceOrToldWhyNot) {
         EXPECT_EQ(part.how.secondsLate, late) << o->show << " at " << o->startAt;
         row.latest = std::max(row.latest, late);
         if (late >= 60)
-            ++(part.how.notice.empty() ? row.lateUntold : row.lateTold);
+            ++(part.told ? row.lateTold : row.lateUntold);
         else if (late > 1)
             ++row.lateUnderAMinute;
     }
