@@ -217,6 +217,44 @@ TEST_F(WindowTest, FirstStartSetsTheDefaultsAndClosingWritesThemAsTheOneRecordOf
               "Kb/sec\",\"2\",1500,900,\"Microphone\",50,\"\",\"\",1,1,1,1,1,1,1\r\n");
 }
 
+// The controls and the current show follow each other; a change the program makes to the
+// show runs the control's handlers as the user's change would.
+TEST_F(WindowTest, TheControlsAndTheCurrentShowFollowEachOther) {
+    open();
+    CurrentShow& show = window().currentShow();
+    controls().outputFormat->setCurrentText("MPEG Layer 3 (MP3)");
+    controls().weekdays[0]->setChecked(false);
+    controls().webcastAddress->setText("http://radio.example/");
+    controls().stopTime->setTime(QTime(6, 30));
+    EXPECT_EQ(show.file().outputFormat, "MPEG Layer 3 (MP3)");
+    EXPECT_EQ(show.file().weekdays[0], 0);
+    EXPECT_EQ(show.file().webcastAddress, "http://radio.example/");
+    EXPECT_EQ(show.file().stopTime, (TimeOfDay{6, 30, 0}));
+
+    show.setSampleRate("22 kHz"); // too low for MP3: the format rule runs
+    EXPECT_EQ(controls().sampleRate->currentText(), "22 kHz");
+    EXPECT_EQ(controls().outputFormat->currentText(), "Windows Wave (WAV)");
+    EXPECT_FALSE(controls().outputFormat->isEnabled());
+    EXPECT_EQ(show.file().outputFormat, "Windows Wave (WAV)");
+
+    show.setSourceName("Line In");
+    show.setInputLevel(20);
+    EXPECT_EQ(controls().sourceList->currentText(), "Line In");
+    EXPECT_EQ(controls().inputLevel->value(), 20);
+    EXPECT_EQ(mixer.selectionWrites.back(), (std::vector<std::int32_t>{0, 1, 0}));
+    EXPECT_EQ(mixer.volumeWrites.back(), (std::pair<std::uint32_t, std::uint32_t>{21, 52428}));
+    show.setSourceName("No Such Source"); // never replaced by the entry the list had
+    EXPECT_EQ(controls().sourceList->currentIndex(), -1);
+    EXPECT_EQ(show.file().sourceName, "No Such Source");
+    show.setSourceName("Line In");
+    window().close();
+    EXPECT_EQ(
+        showFile("Default"),
+        "\"1:00:00 AM\",\"6:30:00 AM\",\"Windows Wave (WAV)\",\"22 kHz\",\"64 Kb/sec\",\"2\"," +
+            QByteArray::number(window().x() * 15) + "," + QByteArray::number(window().y() * 15) +
+            ",\"Line In\",20,\"http://radio.example/\",\"\",0,1,1,1,1,1,1\r\n");
+}
+
 TEST_F(WindowTest, NoMixerEndsStartUpWithItsMessageAndWithoutTouchingAnyShow) {
     PulseMixer pulse({.server = "unix:" + xdgDataHome.path().toStdString() + "/no-such-socket",
                       .timeout = std::chrono::milliseconds(500)});
@@ -228,6 +266,23 @@ TEST_F(WindowTest, NoMixerEndsStartUpWithItsMessageAndWithoutTouchingAnyShow) {
     EXPECT_EQ(window().windowTitle(), "Kelvo Recorder") << "no show was loaded";
     window().close(); // closing what never started saves nothing either
     EXPECT_TRUE(QDir(services.dataFolder + "/configurations").isEmpty());
+}
+
+// The show asks for "Line In", which is unloaded: it is recorded as asked (the engine waits
+// for it), nothing else is switched on, and the show file keeps it.
+TEST_F(WindowTest, AShowsSourceThatIsNotThereStaysItsSourceInTheFileAndTheRecording) {
+    mixer = FakeMixer::withSources({"Microphone", "Monitor of Speakers"});
+    write(showPath("A"), kMorning);
+    open({showPath("A").toStdString()});
+    EXPECT_EQ(controls().sourceList->currentIndex(), -1);
+    EXPECT_EQ(controls().sourceList->placeholderText(), "Line In (not there)");
+    const auto writes = mixer.selectionWrites;
+    controls().recordButton->click();
+    EXPECT_TRUE(controls().statusLine->text().startsWith("Rec WebCast: Line In"))
+        << controls().statusLine->text().toStdString();
+    EXPECT_EQ(mixer.selectionWrites, writes) << "no other source is switched on";
+    window().close();
+    EXPECT_TRUE(showFile("A").contains(",\"Line In\",30,")) << showFile("A").toStdString();
 }
 
 TEST_F(WindowTest, ClosingStopsTheRecordingOrMonitoringOnceThenSavesTheShow) {
