@@ -10,15 +10,15 @@
 // signals, so those modules plug in without the controller knowing them.
 #pragma once
 
-#include "recorder/recording/capture_engine.h"
-#include "recorder/recording/desktop_notifier.h"
+#include "recorder/platform/capture_engine.h"
+#include "recorder/platform/desktop_notifier.h"
+#include "recorder/platform/free_space.h"
+#include "recorder/platform/process_launcher.h"
+#include "recorder/platform/sleep_inhibitor.h"
 #include "recorder/recording/encoder_queue.h"
 #include "recorder/recording/format_lists.h"
-#include "recorder/recording/free_space.h"
-#include "recorder/recording/process_launcher.h"
 #include "recorder/recording/program_texts.h"
 #include "recorder/recording/recording_names.h"
-#include "recorder/recording/sleep_inhibitor.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -74,9 +74,6 @@ struct RecordingHooks {
     // refreshes it from the webcast address box.
     std::function<void(const QString& address)> holdWebcastAddress;
 };
-
-// Shows a message to the user and returns when it was acknowledged; tests collect them.
-using MessageSink = std::function<void(const QString& text)>;
 
 struct RecordingSetup {
     QString dataFolder;                      // holds soundfiles/; the encoder runs there
@@ -159,8 +156,9 @@ private:
     void enterRecording();
     void openWebcast();
     void showRecordingStatus();
-    void checkRoomAtStart(std::int64_t expectedSeconds);
-    void checkRoomWhileRecording();
+    // Tells, in the status line and the desktop, when the disk holds less than `seconds` of
+    // this recording: at the start the show's length, later the last few minutes.
+    void checkRoom(std::int64_t seconds);
     std::optional<std::uint64_t> freeBytes() const;
     std::uint64_t bytesPerSecond() const;
     void stop(int writeError);
