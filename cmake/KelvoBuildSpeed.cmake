@@ -23,6 +23,13 @@ if(KELVO_MOLD)
   endif()
 endif()
 
+# ccache leaves every source that uses a precompiled header uncached unless it is told that
+# the header's macros and time stamps are accounted for (it hashes the header itself).
+if(KELVO_PCH AND CMAKE_CXX_COMPILER_LAUNCHER MATCHES "ccache")
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${CMAKE_COMMAND} -E env
+    CCACHE_SLOPPINESS=pch_defines,time_macros ${CMAKE_CXX_COMPILER_LAUNCHER})
+endif()
+
 # Headers that many sources include. Each one costs every source the time of loading it,
 # so rarely used ones stay out; so does googletest, which would save less than it costs.
 set(KELVO_PCH_HEADERS <algorithm> <array> <chrono> <cstdint> <cstring> <functional> <memory>
