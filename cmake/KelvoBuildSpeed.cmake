@@ -41,21 +41,23 @@ set(KELVO_PCH_HEADERS <algorithm> <array> <chrono> <cstdint> <cstring> <function
 # target such as Qt6::Widgets), linked directly or passed on by a library it links.
 function(kelvo_links result target item)
   get_target_property(links ${target} LINK_LIBRARIES)
-  kelvo_links_any(found "${links}" ${item})
+  kelvo_links_any(found "${links}" ${item} 0)
   set(${result} ${found} PARENT_SCOPE)
 endfunction()
 
-function(kelvo_links_any result links item)
+# depth: libraries may link each other in a circle; the search ends there.
+function(kelvo_links_any result links item depth)
   set(found NO)
+  math(EXPR deeper "${depth} + 1")
   foreach(link IN LISTS links)
     if(link STREQUAL item)
       set(found YES)
-    elseif(TARGET ${link})
+    elseif(TARGET ${link} AND depth LESS 16)
       get_target_property(imported ${link} IMPORTED)
       get_target_property(passed ${link} INTERFACE_LINK_LIBRARIES)
       # $<LINK_ONLY:...> entries are the library's private links: no headers, no flags.
       if(NOT imported AND passed)
-        kelvo_links_any(found "${passed}" ${item})
+        kelvo_links_any(found "${passed}" ${item} ${deeper})
       endif()
     endif()
     if(found)
