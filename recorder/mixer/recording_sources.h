@@ -5,15 +5,16 @@
 // mixer; every slider movement applies the level to the selected source. Setting the slider to
 // the position it already has writes nothing.
 //
-// A name that matches no entry (a stored show's source on another machine, or "Microphone" on
-// a card that names its microphone otherwise) leaves the list on the entry at the selected
-// source index, the first one until a name has matched, and applies that entry to the mixer,
-// so the list, the selected index and the mixer agree on what is recorded.
+// A name that matches no entry (a stored show's source that is unplugged or unloaded, or one
+// from another machine) is never replaced by another source: the list shows "NAME (not
+// there)" with no entry chosen, the mixer is left alone, and the name stays the chosen one
+// until the user picks an entry.
 //
 // Threading: the window's thread only, like the widgets it is given.
 #pragma once
 
 #include "recorder/mixer/mixer_startup.h"
+#include "recorder/mixer/source_selection.h"
 
 #include <QObject>
 
@@ -21,43 +22,25 @@
 #include <string>
 
 class QComboBox;
-class QLineEdit;
 class QSlider;
 
 namespace kelvo {
 
-// Carried between start-up, show loading and saving; the window owns it.
-struct HeldMixerSettings {
-    std::string sourceName;
-    int inputLevel = 50; // slider position, 0 (top, loudest) to 100
-    std::string webcastAddress;
-    int selectedSource = 0; // index into the source-line table and the source list
-};
-
 // The volume value for a slider position: 65535 at the top (0), 0 at the bottom (100).
 std::uint32_t deviceLevel(int position);
 
-class RecordingSources : public QObject {
+class RecordingSources : public QObject, public SourceSelection {
 public:
-    // The widgets must outlive this object. The list must be a non-editable drop-down and the
-    // slider range 0..100; the list is filled by InitializeSources.
-    RecordingSources(const MixerState& mixer, HeldMixerSettings& held, QComboBox& sourceList,
-                     QSlider& inputLevel, QLineEdit& webcastAddress, QObject* parent = nullptr);
+    // The widgets and the mixer state must outlive this object; the mixer may start later.
+    // The list must be a non-editable drop-down and the slider range 0..100.
+    RecordingSources(const MixerState& mixer, QComboBox& sourceList, QSlider& inputLevel,
+                     QObject* parent = nullptr);
 
-    // Fills the source list and sets it, the slider and the webcast address box from the held
-    // values ("Microphone" when no source name is held yet).
-    void InitializeSources();
+    // Fills the source list from the mixer's source lines (selecting no source yet).
+    void fillSourceList();
 
-    // Applies values read from a show: held values, webcast address box, slider, source list,
-    // then select source by name with the held name.
-    void loadSettings(const std::string& sourceName, int inputLevel,
-                      const std::string& webcastAddress);
-
-    // Held values := what the list, the slider and the webcast address box show.
-    void rememberMixerSettings();
-
-    // Sets the list's selection to the entry with this text, or keeps the entry at the
-    // selected source index when none has it, and applies it to the mixer either way.
+    // Sets the list's selection to the entry with this text and applies it to the mixer; a
+    // name no entry has becomes the missing source.
     void showSource(const std::string& name);
 
     // The last entry with exactly this name becomes the selected source; none: unchanged.
@@ -66,18 +49,24 @@ public:
     bool setRecordingSelection(std::int32_t value);
     void setSourceVolume(std::uint32_t level);
 
-    void applySourceSelection();
+    void applySourceSelection() override;
     void applyInputLevel();
 
-    // The name of the entry at the selected source index; empty when there is none.
-    std::string selectedSourceName() const;
+    // The source the show asked for that the list lacks; empty when it has it.
+    const std::string& missingSource() const { return missing_; }
+
+    // The missing source, else the name of the entry at the selected source index; empty
+    // when there is none.
+    std::string selectedSourceName() const override;
+    // Index into the source-line table and the source list.
+    int selectedSource() const { return selectedSource_; }
 
 private:
     const MixerState& mixer_;
-    HeldMixerSettings& held_;
     QComboBox& sourceList_;
     QSlider& inputLevel_;
-    QLineEdit& webcastAddress_;
+    int selectedSource_ = 0;
+    std::string missing_;
 };
 
 } // namespace kelvo

@@ -217,6 +217,44 @@ TEST_F(WindowTest, FirstStartSetsTheDefaultsAndClosingWritesThemAsTheOneRecordOf
               "Kb/sec\",\"2\",1500,900,\"Microphone\",50,\"\",\"\",1,1,1,1,1,1,1\r\n");
 }
 
+// The controls and the current show follow each other; a change the program makes to the
+// show runs the control's handlers as the user's change would.
+TEST_F(WindowTest, TheControlsAndTheCurrentShowFollowEachOther) {
+    open();
+    CurrentShow& show = window().currentShow();
+    controls().outputFormat->setCurrentText("MPEG Layer 3 (MP3)");
+    controls().weekdays[0]->setChecked(false);
+    controls().webcastAddress->setText("http://radio.example/");
+    controls().stopTime->setTime(QTime(6, 30));
+    EXPECT_EQ(show.file().outputFormat, "MPEG Layer 3 (MP3)");
+    EXPECT_EQ(show.file().weekdays[0], 0);
+    EXPECT_EQ(show.file().webcastAddress, "http://radio.example/");
+    EXPECT_EQ(show.file().stopTime, (TimeOfDay{6, 30, 0}));
+
+    show.setSampleRate("22 kHz"); // too low for MP3: the format rule runs
+    EXPECT_EQ(controls().sampleRate->currentText(), "22 kHz");
+    EXPECT_EQ(controls().outputFormat->currentText(), "Windows Wave (WAV)");
+    EXPECT_FALSE(controls().outputFormat->isEnabled());
+    EXPECT_EQ(show.file().outputFormat, "Windows Wave (WAV)");
+
+    show.setSourceName("Line In");
+    show.setInputLevel(20);
+    EXPECT_EQ(controls().sourceList->currentText(), "Line In");
+    EXPECT_EQ(controls().inputLevel->value(), 20);
+    EXPECT_EQ(mixer.selectionWrites.back(), (std::vector<std::int32_t>{0, 1, 0}));
+    EXPECT_EQ(mixer.volumeWrites.back(), (std::pair<std::uint32_t, std::uint32_t>{21, 52428}));
+    show.setSourceName("No Such Source"); // never replaced by the entry the list had
+    EXPECT_EQ(controls().sourceList->currentIndex(), -1);
+    EXPECT_EQ(show.file().sourceName, "No Such Source");
+    show.setSourceName("Line In");
+    window().close();
+    EXPECT_EQ(
+        showFile("Default"),
+        "\"1:00:00 AM\",\"6:30:00 AM\",\"Windows Wave (WAV)\",\"22 kHz\",\"64 Kb/sec\",\"2\"," +
+            QByteArray::number(window().x() * 15) + "," + QByteArray::number(window().y() * 15) +
+            ",\"Line In\",20,\"http://radio.example/\",\"\",0,1,1,1,1,1,1\r\n");
+}
+
 TEST_F(WindowTest, NoMixerEndsStartUpWithItsMessageAndWithoutTouchingAnyShow) {
     PulseMixer pulse({.server = "unix:" + xdgDataHome.path().toStdString() + "/no-such-socket",
                       .timeout = std::chrono::milliseconds(500)});
@@ -228,6 +266,23 @@ TEST_F(WindowTest, NoMixerEndsStartUpWithItsMessageAndWithoutTouchingAnyShow) {
     EXPECT_EQ(window().windowTitle(), "Kelvo Recorder") << "no show was loaded";
     window().close(); // closing what never started saves nothing either
     EXPECT_TRUE(QDir(services.dataFolder + "/configurations").isEmpty());
+}
+
+// The show asks for "Line In", which is unloaded: it is recorded as asked (the engine waits
+// for it), nothing else is switched on, and the show file keeps it.
+TEST_F(WindowTest, AShowsSourceThatIsNotThereStaysItsSourceInTheFileAndTheRecording) {
+    mixer = FakeMixer::withSources({"Microphone", "Monitor of Speakers"});
+    write(showPath("A"), kMorning);
+    open({showPath("A").toStdString()});
+    EXPECT_EQ(controls().sourceList->currentIndex(), -1);
+    EXPECT_EQ(controls().sourceList->placeholderText(), "Line In (not there)");
+    const auto writes = mixer.selectionWrites;
+    controls().recordButton->click();
+    EXPECT_TRUE(controls().statusLine->text().startsWith("Rec WebCast: Line In"))
+        << controls().statusLine->text().toStdString();
+    EXPECT_EQ(mixer.selectionWrites, writes) << "no other source is switched on";
+    window().close();
+    EXPECT_TRUE(showFile("A").contains(",\"Line In\",30,")) << showFile("A").toStdString();
 }
 
 TEST_F(WindowTest, ClosingStopsTheRecordingOrMonitoringOnceThenSavesTheShow) {
@@ -314,6 +369,24 @@ protected:
     }
 };
 
+// Settings kept beside a show's file are the show's own: saved with it, loaded with it, never
+// carried into a show that has none, and copied when the show is saved under a new name.
+TEST_F(ShowTest, SettingsKeptBesideTheShowFileFollowTheirShow) {
+    open({showPath("A").toStdString()});
+    const ShowSideSettings side{{{"timeZone", "America/New_York"}}};
+    window().currentShow().setSide(side);
+    QTest::keyClick(controls().showList, Qt::Key_Down);
+    EVENTUALLY_EQ(window().shows().currentShowName(), std::string("B"));
+    EXPECT_EQ(window().currentShow().settings().side, ShowSideSettings{});
+    EXPECT_EQ(showFile("B"), kEvening);
+    window().shows().chooseShow("A");
+    EXPECT_EQ(window().currentShow().settings().side, side);
+    EXPECT_EQ(showFile("A"), kMorning) << "the show file is as it was";
+    typeName("A2", Qt::Key_Return);
+    window().close();
+    EXPECT_EQ(read(services.dataFolder + "/show-settings/A2"), "timeZone=America/New_York\n");
+}
+
 TEST_F(ShowTest, SwitchingSavesTheOldShowThenLoadsTheNewOneButChoosingItAgainDoesNothing) {
     open({showPath("A").toStdString()});
     controls().inputLevel->setValue(40);
@@ -334,6 +407,58 @@ TEST_F(ShowTest, SwitchingSavesTheOldShowThenLoadsTheNewOneButChoosingItAgainDoe
     EXPECT_EQ(showFile("B"), kEvening);
     EXPECT_EQ(controls().sampleRate->currentText(), "8 kHz") << "not loaded again";
     EXPECT_EQ(messages, QStringList());
+}
+
+// A recording belongs to the show it started with: a show opened meanwhile (here from the
+// desktop, handed over to the running recorder) changes nothing that is told about it.
+TEST_F(ShowTest, EveryNoticeOfARecordingNamesItsShowAfterAnotherShowIsLoaded) {
+    std::optional<std::uint64_t> room;
+    services.freeSpace = [&room](const QString&) { return room; };
+    open({showPath("A").toStdString()});
+    constexpr std::uint64_t kBytesPerSecond = 22000 * 4; // A records 22 kHz stereo
+    const auto poll = [this](int device, std::uint32_t gaps, int writeError = 0) {
+        engine.statusValue =
+            KelvoStatus{device, writeError, 0, 0, kBytesPerSecond * 60, gaps, 1, 22000 * 3 / 2};
+        window().recording().pollStatus();
+    };
+    const auto openB = [this] {
+        window().openHandedOver({"B"}, QFile::encodeName(services.dataFolder + "/configurations"));
+        ASSERT_EQ(window().shows().currentShowName(), "B");
+    };
+    const std::string file = "soundfiles/A-03-05-04-21-05-05";
+
+    // Started by A's schedule, then B is opened.
+    controls().startTime->setTime(QTime(21, 5, 5));
+    now = now.addSecs(2);
+    window().clockTick();
+    ASSERT_TRUE(window().recording().isRecording());
+    openB();
+    poll(KELVO_DEVICE_RECONNECTING, 1);
+    poll(KELVO_DEVICE_CAPTURING, 1);
+    room = kBytesPerSecond * 60 * 4;
+    poll(KELVO_DEVICE_CAPTURING, 1);
+    EXPECT_TRUE(controls().statusLine->text().startsWith("Rec WebCast: ")) << "A's address";
+    controls().stopButton->click();
+    EXPECT_EQ(notifier.sent,
+              (Calls{"Recording A | From Line In into " + file + ".wav",
+                     "Recording A: sound device lost | Silence is recorded until it is back.",
+                     "Recording A: sound device back | Gap of 1.5 s filled with silence.",
+                     "Only 4 min of space left for A | Recording goes on into " + file + ".wav",
+                     "Recording A ended | " + file + ".wav, 0:01:00"}));
+    EXPECT_EQ(inhibitor.log, (Calls{"hold Recording A", "release"}));
+
+    // Started by hand, then B is opened, and the disk fills up.
+    notifier.sent.clear();
+    window().shows().chooseShow("A");
+    room.reset();
+    engine.statusValue.reset();
+    controls().recordButton->click();
+    openB();
+    poll(KELVO_DEVICE_CAPTURING, 0, ENOSPC);
+    EXPECT_FALSE(window().recording().isRecording());
+    EXPECT_EQ(notifier.sent, Calls{"Recording A stopped: disk full | " + file +
+                                   "-2.wav kept, 0:01:00 recorded; no MP3 made."});
+    EXPECT_EQ(inhibitor.log.at(2), "hold Recording A");
 }
 
 TEST_F(ShowTest, NamingSavesTheScreenUnderAValidTypedNameAndLoadsItOnce) {
