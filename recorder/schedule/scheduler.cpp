@@ -80,7 +80,10 @@ void Scheduler::applyChanges(std::time_t now) {
     std::map<std::string, Schedule> wanted;
     if (everyShow_)
         wanted = files_;
-    wanted.insert_or_assign(current_.first, current_.second);
+    // Before the first show is loaded the window holds no show, and an empty name would read
+    // as "nothing records" below.
+    if (!current_.first.empty())
+        wanted.insert_or_assign(current_.first, current_.second);
     const std::string recording = recorder_.recordingShow();
     if (!recording.empty() && !wanted.contains(recording)) {
         if (auto kept = held_.find(recording); kept != held_.end())
