@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -196,6 +197,10 @@ int main(int argc, char** argv) {
                      kelvo_strerror(rc), rc);
         return 1;
     }
+    // The file as the engine made it: another one, or none, at its name means it was deleted.
+    struct stat made {};
+    const bool known = ::stat(file, &made) == 0;
+    bool deleted = false;
 
     const bool live = isatty(STDERR_FILENO) != 0;
     const auto began = std::chrono::steady_clock::now();
@@ -230,6 +235,18 @@ int main(int argc, char** argv) {
             // Nothing more will fit; the file is completed now.
             break;
         }
+        struct stat named {};
+        if (known && !deleted && status.parts <= 1 &&
+            (::stat(file, &named) != 0 || named.st_ino != made.st_ino ||
+             named.st_dev != made.st_dev)) {
+            deleted = true;
+            if (live)
+                std::fputc('\n', stderr);
+            std::fprintf(stderr,
+                         "kelvo-rec: %s was deleted; nothing is lost, it is written back when the "
+                         "recording stops\n",
+                         file);
+        }
         if (live) {
             long s = std::chrono::duration_cast<std::chrono::seconds>(elapsed()).count();
             std::fprintf(stderr, "\r%02ld:%02ld:%02ld  L %s  R %s", s / 3600, s / 60 % 60, s % 60,
@@ -248,6 +265,14 @@ int main(int argc, char** argv) {
                      "(code %d)\n",
                      file, kelvo_strerror(rc), rc);
         return 1;
+    }
+    if (deleted) {
+        struct stat named {};
+        std::fprintf(stderr,
+                     ::stat(file, &named) == 0 ? "kelvo-rec: %s is back: the whole recording "
+                                                 "was written back to it\n"
+                                               : "kelvo-rec: %s could not be written back\n",
+                     file);
     }
     gaps.update(status, false);
     const bool deviceBack = gaps.finish(status, false);
