@@ -45,6 +45,11 @@ struct CaptureBuffer {
     std::uint64_t gapFrames = 0;
     // When the first frame was captured, by the device's timing (see above); 0: unknown.
     std::int64_t capturedAtNs = 0;
+    // Where in this buffer something new begins (a stream's next title), and its text in
+    // UTF-8; kNoMark when nothing does. The engine puts it into the recording's cue sheet.
+    static constexpr std::uint32_t kNoMark = 0xFFFFFFFF;
+    std::uint32_t markFrame = kNoMark;
+    char markText[256] = {};
 };
 
 // Error numbers of unprepare, as the engine maps them to its stop codes.
@@ -59,6 +64,14 @@ enum DeviceError : int {
 // What open returns when the sound server answers but has no source of the asked name:
 // the engine then records silence and keeps trying, rather than failing the start.
 constexpr int kDeviceSourceMissing = 2; // ENOENT
+
+// Error numbers of a stream device's open, as the engine maps them to its start codes.
+enum StreamError : int {
+    kStreamUnreachable = 1001, // no connection: refused, timed out, no such host
+    kStreamRefused = 1002,     // the server answered with an HTTP error (404, 403, 500 ...)
+    kStreamNotAudio = 1003,    // an answer, but no audio stream in it (a web page)
+    kStreamEnded = 1004,       // a stream of known length that was played to its end
+};
 
 class CaptureDevice {
 public:

@@ -117,8 +117,8 @@ void measure(EngineState& s, const CaptureBuffer& b, std::uint64_t frames) {
 // Puts the buffer's frames where the rule says they belong: silence first when the buffer
 // starts later than the timeline has come, and the frames it holds for time already on the
 // timeline (filled while the device was quiet) dropped. Returns how many frames to drop.
-std::uint64_t place(EngineState& s, const CaptureBuffer& b, std::uint64_t frames,
-                    std::int64_t now) {
+std::uint64_t place(EngineState& s, const CaptureBuffer& b, std::uint64_t frames, std::int64_t now,
+                    bool reopened) {
     Timeline& t = s.timeline;
     const std::uint32_t rate = s.format.sampleRate;
     std::uint64_t at;
@@ -132,6 +132,12 @@ std::uint64_t place(EngineState& s, const CaptureBuffer& b, std::uint64_t frames
     } else {
         anchor(s, now - framesToNs(frames, rate));
         at = t.frames + b.gapFrames;
+        // The first audio of a reopened device that keeps no time of its own (a stream)
+        // ends now: the time it was away goes in front of it.
+        if (reopened) {
+            const std::uint64_t due = dueFrames(s, now);
+            at = std::max(at, due > frames ? due - frames : 0);
+        }
     }
     if (at > t.frames + tolerance)
         fillTo(s, at);
@@ -146,12 +152,14 @@ void handleBuffer(EngineState& s, CaptureBuffer& b) {
 
     const bool fromLiveDevice = s.requeue.load(std::memory_order_acquire) == 1;
     const std::uint64_t frames = b.bytesRecorded / s.format.blockAlign;
+    std::uint64_t kept = 0; // of this buffer's frames, written at the file's end
+    std::uint64_t skip = 0; // its first frames, for time already in the file
     // An empty buffer is neither measured nor written, but it still goes back into the
     // cycle (or is counted): dropping it would starve the device and hang the stop.
     if (frames > 0 || b.gapFrames > 0) {
         Timeline& t = s.timeline;
         const std::int64_t now = s.clock();
-        const std::uint64_t skip = place(s, b, frames, now);
+        skip = place(s, b, frames, now, fromLiveDevice && frames > 0 && t.away);
         if (fromLiveDevice && frames > 0) {
             t.lastDataNs = now;
             if (t.away) {
@@ -161,7 +169,7 @@ void handleBuffer(EngineState& s, CaptureBuffer& b) {
         }
         if (!t.away)
             closeGap(s);
-        const std::uint64_t kept = frames - skip;
+        kept = frames - skip;
         t.frames += kept;
         s.status.framesCaptured.fetch_add(kept, std::memory_order_relaxed);
         if (frames > 0) {
@@ -170,6 +178,17 @@ void handleBuffer(EngineState& s, CaptureBuffer& b) {
                 noteWrite(s, s.file.append(b.data + skip * s.format.blockAlign,
                                            kept * s.format.blockAlign));
         }
+    }
+    if (b.markFrame != CaptureBuffer::kNoMark) {
+        // Where the title lands in the file: this buffer's kept frames end where the file
+        // does now; while paused, where the file goes on.
+        if (s.file.isOpen()) {
+            std::uint64_t at = s.file.dataBytes() / s.format.blockAlign;
+            if (s.paused.load(std::memory_order_relaxed) == 0 && b.markFrame < frames)
+                at -= kept - (b.markFrame > skip ? b.markFrame - skip : 0);
+            s.cue.addTrack(s.file.part(), at, s.format.sampleRate, b.markText);
+        }
+        b.markFrame = CaptureBuffer::kNoMark;
     }
     b.gapFrames = 0;
     b.capturedAtNs = 0;

@@ -1,6 +1,7 @@
 #include "engine/engine.h"
 
 #include "engine/capture_ring.h"
+#include "engine/playlist.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,7 +24,47 @@ CaptureFormat CaptureFormat::fromChannels(std::uint32_t channels, std::uint32_t 
     return f;
 }
 
-Engine::Engine(DeviceFactory makeDevice) : makeDevice_(std::move(makeDevice)) {}
+Engine::Engine(DeviceFactory makeDevice, StreamDeviceFactory makeStream)
+    : makeDevice_(std::move(makeDevice)), makeStream_(std::move(makeStream)) {}
+
+int Engine::setStream(const char* address) {
+    if (address == nullptr || address[0] == '\0') {
+        stream_.clear();
+        return 0;
+    }
+    if (!isNetworkAddress(address))
+        return KELVO_ERR_STREAM_ADDRESS;
+    stream_ = address;
+    return 0;
+}
+
+namespace {
+
+int openCode(int deviceError) {
+    switch (deviceError) {
+    case kStreamUnreachable:
+        return KELVO_ERR_STREAM_UNREACHABLE;
+    case kStreamRefused:
+        return KELVO_ERR_STREAM_REFUSED;
+    case kStreamNotAudio:
+    case kStreamEnded:
+        return KELVO_ERR_STREAM_NOT_AUDIO;
+    default:
+        return KELVO_ERR_OPEN_DEVICE;
+    }
+}
+
+// NAME.wav -> NAME, where the kept copy of a stream gets its own extension.
+std::string stemOf(const char* path) {
+    std::string s(path);
+    const std::size_t dot = s.rfind('.');
+    const std::size_t slash = s.rfind('/');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        s.erase(dot);
+    return s;
+}
+
+} // namespace
 
 Engine::~Engine() {
     stop();
@@ -67,6 +108,16 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
     // recording that slept through part of a show has a gap there, not a shifted timeline.
     state_.clock = clock_ ? clock_ : EngineClock(bootTimeNs);
     state_.maxFillFrames = static_cast<std::uint64_t>(maxFillSeconds_ * sampleRate);
+    if (stream_.empty() || !makeStream_) {
+        active_ = makeDevice_;
+    } else {
+        const bool copy = keepCopy_ && writeFile != 0;
+        active_ = [devices =
+                       makeStream_(StreamSetup{stream_, copy ? stemOf(fileName) : std::string()})](
+                      const std::string&) { return devices(); };
+        if (writeFile != 0)
+            state_.cue.prepare(fileName);
+    }
     {
         std::lock_guard lock(state_.reconnectMutex);
         state_.deviceLost = false;
@@ -93,7 +144,7 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
     }
 
     try {
-        state_.device = makeDevice_(captureSource_);
+        state_.device = active_(captureSource_);
     } catch (...) {
         state_.device.reset();
     }
@@ -105,7 +156,7 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
         state_.device.reset();
         if (!sourceMissing) {
             releaseFailedStart(false, false);
-            return KELVO_ERR_OPEN_DEVICE;
+            return openCode(openError);
         }
     }
     for (PoolEntry& e : state_.pool) {
@@ -169,6 +220,8 @@ void Engine::releaseFailedStart(bool deviceOpen, bool queued) {
     }
     endWorker();
     state_.device.reset();
+    active_ = nullptr;
+    state_.cue.close();
     // A file created by this attempt is completed as an empty recording, never left with
     // a header that claims nothing valid.
     state_.file.finish();
@@ -210,7 +263,7 @@ void Engine::reconnectLoop() {
         for (;;) {
             std::unique_ptr<CaptureDevice> device;
             try {
-                device = makeDevice_(captureSource_);
+                device = active_(captureSource_);
             } catch (...) {
             }
             const int openError = device ? device->open(state_.format, state_.queue) : ENODEV;
@@ -365,6 +418,8 @@ int Engine::stop() {
     // complete and no longer touched once it has been joined.
     endWorker();
     device.reset();
+    active_ = nullptr; // completes a stream's kept copy
+    state_.cue.close();
     int expected = KELVO_DEVICE_CAPTURING;
     state_.status.deviceState.compare_exchange_strong(expected, KELVO_DEVICE_IDLE);
     expected = KELVO_DEVICE_RECONNECTING;

@@ -7,6 +7,7 @@
 // runs. status() may be called from any thread.
 #pragma once
 
+#include "engine/capture_stream.h"
 #include "engine/engine_state.h"
 
 #include "kelvo/kelvo.h"
@@ -22,10 +23,13 @@ namespace kelvo::engine {
 // Makes a device for the named source ("" for the default one); called by the start and by
 // the reconnect thread.
 using DeviceFactory = std::function<std::unique_ptr<CaptureDevice>(const std::string& source)>;
+// The devices of one stream capture (makeStreamDevices, or a test's).
+using StreamDevices = std::function<std::unique_ptr<CaptureDevice>()>;
+using StreamDeviceFactory = std::function<StreamDevices(StreamSetup)>;
 
 class Engine {
 public:
-    explicit Engine(DeviceFactory makeDevice);
+    explicit Engine(DeviceFactory makeDevice, StreamDeviceFactory makeStream = makeStreamDevices);
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -38,6 +42,11 @@ public:
     // The source the following starts record from; "" for the default. Never while running
     // changes the running capture.
     int setSource(const char* name);
+    // The address the next starts capture instead of the sound source; null or empty: the
+    // sound source again. 0, or KELVO_ERR_STREAM_ADDRESS (nothing changed).
+    int setStream(const char* address);
+    // Whether a stream recording also keeps the broadcast's own packets beside the WAV.
+    void keepStreamCopy(bool keep) { keepCopy_ = keep; }
     int peakLeft() const { return state_.peakLeft.load(std::memory_order_relaxed); }
     int peakRight() const { return state_.peakRight.load(std::memory_order_relaxed); }
 
@@ -82,6 +91,12 @@ private:
     std::chrono::milliseconds firstBufferLimit_{70};
     std::string nextSource_;    // for the following starts
     std::string captureSource_; // of the running capture; read by the reconnect thread
+    StreamDeviceFactory makeStream_;
+    std::string stream_;
+    bool keepCopy_ = false;
+    // The devices of the running capture: makeDevice_, or one stream's. Set before the
+    // capture's threads start, dropped after they end (which completes a kept copy).
+    DeviceFactory active_;
     std::uint64_t maxDataBytes_ = WavFile::kMaxDataBytes;
     double maxFillSeconds_ = WavFile::kMaxFillSeconds;
     EngineClock clock_;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "engine/capture_device.h"
+#include "engine/cue_sheet.h"
 #include "engine/notification_queue.h"
 #include "engine/wav_file.h"
 
@@ -84,6 +85,7 @@ struct EngineState {
     std::unique_ptr<CaptureDevice> device;
     std::array<PoolEntry, 2> pool{};
     WavFile file;
+    CueSheet cue; // prepared for a stream recording only
     NotificationQueue queue;
     std::thread worker;
 

@@ -69,6 +69,15 @@ KELVO_EXPORT int KelvoSetSourceA(const char* sourceName) {
     return guarded([&] { return engine().setSource(sourceName); }, KELVO_ERR_SOURCE_NAME);
 }
 
+KELVO_EXPORT int KelvoSetStreamA(const char* url) {
+    return guarded([&] { return engine().setStream(url); }, KELVO_ERR_STREAM_ADDRESS);
+}
+
+KELVO_EXPORT int KelvoKeepStreamCopy(int keep) {
+    engine().keepStreamCopy(keep != 0);
+    return 0;
+}
+
 #if defined(KELVO_TEST_HOOKS)
 // Only in the test build of the library: makes the worker stall once, as a slow disk would.
 KELVO_EXPORT void KelvoTestStallWorkerOnce(int milliseconds) {

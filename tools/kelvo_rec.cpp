@@ -1,6 +1,6 @@
-// kelvo-rec: records a sound server source (the default one unless --source names another)
-// into a WAV file through the engine's exports, for headless use (cron, systemd timers) and
-// for measuring the engine alone.
+// kelvo-rec: records a sound server source (the default one unless --source names another),
+// or a stream, into a WAV file through the engine's exports, for headless use (cron, systemd
+// timers) and for measuring the engine alone.
 #include "kelvo/kelvo.h"
 
 #include <alsa/asoundlib.h>
@@ -17,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -32,21 +33,28 @@ void onSignal(int) {
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 void usage(FILE* out) {
-    std::fprintf(out, "usage: kelvo-rec [--source NAME] [--rate HZ] [--channels 1|2] [--seconds N] "
-                      "FILE.wav\n"
-                      "Records the sound server's source NAME (its server name, as `pactl list\n"
-                      "short sources` shows it; by default the server's default source) until\n"
-                      "N seconds have passed or Ctrl-C is pressed. Without a sound server it\n"
-                      "records ALSA's default device. --channels 1 records 8-bit mono, 2 (the\n"
-                      "default) 16-bit stereo; the default rate is 44100 Hz.\n"
-                      "If the capture device goes away (a sound server restart, the source\n"
-                      "removed), the recording goes on: silence is written until it is back,\n"
-                      "and each gap is reported on standard error. A source that is not there\n"
-                      "at the start is waited for the same way.\n"
-                      "Exit status: 0 recorded whole, gaps filled and reported; 1 the\n"
-                      "recording could not start or stop; 2 bad arguments; 3 the capture\n"
-                      "device was lost and never came back; 4 writing the file failed (disk\n"
-                      "full, file too large, I/O error).\n");
+    std::fprintf(out,
+                 "usage: kelvo-rec [--source NAME] [--rate HZ] [--channels 1|2] [--seconds N]\n"
+                 "                 [--url URL [--keep-stream]] FILE.wav\n"
+                 "Records the sound server's source NAME (its server name, as `pactl list\n"
+                 "short sources` shows it; by default the server's default source) until\n"
+                 "N seconds have passed or Ctrl-C is pressed. Without a sound server it\n"
+                 "records ALSA's default device. --channels 1 records 8-bit mono, 2 (the\n"
+                 "default) 16-bit stereo; the default rate is 44100 Hz.\n"
+                 "--url records the stream at URL instead (http or https: Icecast,\n"
+                 "Shoutcast, HLS, or a .m3u, .pls or .xspf playlist of one), decoded to\n"
+                 "the same format; its titles go into FILE.cue. --keep-stream also keeps\n"
+                 "the stream as broadcast beside the file (FILE.mp3, .aac, .ogg, .opus).\n"
+                 "If the capture device goes away (a sound server restart, the source\n"
+                 "removed) or the stream's connection drops, the recording goes on:\n"
+                 "silence is written until it is back, and each gap is reported on\n"
+                 "standard error. A source that is not there at the start is waited for\n"
+                 "the same way.\n"
+                 "Exit status: 0 recorded whole, gaps filled and reported; 1 the\n"
+                 "recording could not start or stop; 2 bad arguments; 3 the capture\n"
+                 "device or the stream was lost and never came back; 4 writing the file\n"
+                 "failed (disk full, file too large, I/O error); 5 the stream could not\n"
+                 "be reached or is not an audio stream.\n");
 }
 
 // Now on the clock the engine keeps the timeline by, which goes on while the machine sleeps.
@@ -81,7 +89,7 @@ std::string position(std::uint64_t frames, unsigned long rate) {
 // Reports each gap as it starts and ends, from what the engine counts.
 class GapReporter {
 public:
-    explicit GapReporter(unsigned long rate) : rate_(rate) {}
+    GapReporter(unsigned long rate, const char* what) : rate_(rate), what_(what) {}
 
     void update(const KelvoStatus& s, bool live) {
         const std::uint64_t at = s.framesCaptured + s.framesFilled;
@@ -99,11 +107,11 @@ public:
                     "it appears\n",
                     position(at, rate_).c_str());
             else
-                say(live, "kelvo-rec: capture device lost at %s, reconnecting\n",
+                say(live, "kelvo-rec: %s lost at %s, reconnecting\n", what_,
                     position(at, rate_).c_str());
         } else if (open_ && capturing) {
             open_ = false;
-            say(live, "kelvo-rec: capture device lost at %s, silence written until %s\n",
+            say(live, "kelvo-rec: %s lost at %s, silence written until %s\n", what_,
                 position(gapStart_, rate_).c_str(),
                 position(gapStart_ + s.lastGapFrames, rate_).c_str());
         } else if (s.gaps != gaps_ && capturing) {
@@ -122,9 +130,9 @@ public:
         if (s.deviceState != KELVO_DEVICE_LOST)
             return true;
         say(live,
-            "kelvo-rec: capture device lost at %s and not back when the recording ended; "
+            "kelvo-rec: %s lost at %s and not back when the recording ended; "
             "silence written until %s\n",
-            position(open_ ? gapStart_ : s.framesCaptured, rate_).c_str(),
+            what_, position(open_ ? gapStart_ : s.framesCaptured, rate_).c_str(),
             position(s.framesCaptured + s.framesFilled, rate_).c_str());
         return false;
     }
@@ -137,6 +145,7 @@ private:
     }
 
     unsigned long rate_;
+    const char* what_; // "capture device" or "stream"
     std::uint32_t gaps_ = 0;
     bool open_ = false;
     std::uint64_t gapStart_ = 0;
@@ -166,6 +175,8 @@ int main(int argc, char** argv) {
     bool reportClock = false;
     const char* file = nullptr;
     const char* source = nullptr;
+    const char* url = nullptr;
+    bool keepStream = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](unsigned long max, unsigned long& out) {
@@ -191,6 +202,14 @@ int main(int argc, char** argv) {
             value(3600, maxFill);
         else if (arg == "--test-report-clock")
             reportClock = true;
+        else if (arg == "--url") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "kelvo-rec: --url needs an address\n");
+                return 2;
+            }
+            url = argv[++i];
+        } else if (arg == "--keep-stream")
+            keepStream = true;
         else if (arg == "-h" || arg == "--help") {
             usage(stdout);
             return 0;
@@ -217,6 +236,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kelvo-rec: --rate must be at least 1000 Hz\n");
         return 2;
     }
+    if (keepStream && url == nullptr) {
+        std::fprintf(stderr, "kelvo-rec: --keep-stream needs --url\n");
+        return 2;
+    }
+    if (url != nullptr && KelvoSetStreamA(url) != 0) {
+        std::fprintf(stderr, "kelvo-rec: cannot record %s: %s\n", url,
+                     kelvo_strerror(KELVO_ERR_STREAM_ADDRESS));
+        return 2;
+    }
+    KelvoKeepStreamCopy(keepStream ? 1 : 0);
 
     struct sigaction sa {};
     sa.sa_handler = onSignal;
@@ -245,11 +274,20 @@ int main(int argc, char** argv) {
     KelvoInitialize();
     int rc =
         KelvoStartMonitorA(1, static_cast<uint32_t>(channels), static_cast<uint32_t>(rate), file);
+    if (rc == KELVO_ERR_STREAM_UNREACHABLE || rc == KELVO_ERR_STREAM_REFUSED ||
+        rc == KELVO_ERR_STREAM_NOT_AUDIO) {
+        std::fprintf(stderr, "kelvo-rec: cannot record %s: %s\n", url, kelvo_strerror(rc));
+        return 5;
+    }
     if (rc != 0) {
         std::fprintf(stderr, "kelvo-rec: cannot record into %s: %s (code %d)\n", file,
                      kelvo_strerror(rc), rc);
         return 1;
     }
+    // The file as the engine made it: another one, or none, at its name means it was deleted.
+    struct stat made {};
+    const bool known = ::stat(file, &made) == 0;
+    bool deleted = false;
 
     const bool live = isatty(STDERR_FILENO) != 0;
     // The deadline follows the engine's clock: a recording that slept or was frozen past its
@@ -259,7 +297,7 @@ int main(int argc, char** argv) {
     // Without a terminal there is nothing to draw: wake rarely. A signal cuts the sleep
     // short (nanosleep returns on EINTR), so Ctrl-C still stops at once.
     const long stepMs = live ? 100 : 500;
-    GapReporter gaps(rate);
+    GapReporter gaps(rate, url != nullptr ? "stream" : "capture device");
     KelvoStatus status{};
     int writeError = 0;
     bool silenceTold = false;
@@ -297,6 +335,18 @@ int main(int argc, char** argv) {
         } else if (status.silentRunFrames == 0) {
             silenceTold = false;
         }
+        struct stat named {};
+        if (known && !deleted && status.parts <= 1 &&
+            (::stat(file, &named) != 0 || named.st_ino != made.st_ino ||
+             named.st_dev != made.st_dev)) {
+            deleted = true;
+            if (live)
+                std::fputc('\n', stderr);
+            std::fprintf(stderr,
+                         "kelvo-rec: %s was deleted; nothing is lost, it is written back when the "
+                         "recording stops\n",
+                         file);
+        }
         if (live) {
             long s = std::chrono::duration_cast<std::chrono::seconds>(elapsed()).count();
             std::fprintf(stderr, "\r%02ld:%02ld:%02ld  L %s  R %s", s / 3600, s / 60 % 60, s % 60,
@@ -320,6 +370,14 @@ int main(int argc, char** argv) {
                      "(code %d)\n",
                      file, kelvo_strerror(rc), rc);
         return 1;
+    }
+    if (deleted) {
+        struct stat named {};
+        std::fprintf(stderr,
+                     ::stat(file, &named) == 0 ? "kelvo-rec: %s is back: the whole recording "
+                                                 "was written back to it\n"
+                                               : "kelvo-rec: %s could not be written back\n",
+                     file);
     }
     gaps.update(status, false);
     const bool deviceBack = gaps.finish(status, false);

@@ -67,12 +67,13 @@ void RecordingController::startRecording(const ShowSnapshot& show) {
 }
 
 void RecordingController::startScheduledRecording(const ShowSnapshot& show,
-                                                  std::int64_t secondsUntilStop) {
-    start(show, RecordingStart::BySchedule, secondsUntilStop);
+                                                  std::int64_t secondsUntilStop,
+                                                  const LateStart& late) {
+    start(show, RecordingStart::BySchedule, secondsUntilStop, late);
 }
 
 void RecordingController::start(const ShowSnapshot& show, RecordingStart startedBy,
-                                std::int64_t expectedSeconds) {
+                                std::int64_t expectedSeconds, const LateStart& late) {
     // A failing start shows a modal message; the schedule's clock keeps ticking meanwhile
     // and must not start a second recording on top of this one.
     if (starting_) {
@@ -83,6 +84,7 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
         RecordingSession session;
         session.show = show;
         session.startedBy = startedBy;
+        session.late = late;
         const ShowRecord& settings = show.settings.file;
         session.webcastAddress = QString::fromStdString(settings.webcastAddress);
         session.outputFormat = QString::fromStdString(settings.outputFormat);
@@ -102,12 +104,14 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
         }
         session.startedAt = clock_();
         session_ = std::move(session);
+        supervisor_.emplace(*session_);
         enterRecording();
         if (setup_.inhibitor) {
             setup_.inhibitor->hold(QStringLiteral("Recording ") + session_->showName());
         }
         if (startedBy == RecordingStart::BySchedule) {
-            notify(QStringLiteral("Recording ") + session_->showName(),
+            notify(late.notice.isEmpty() ? QStringLiteral("Recording ") + session_->showName()
+                                         : late.notice,
                    QStringLiteral("From %1 into %2").arg(sourceName(), session_->fileName));
         }
         checkRoom(expectedSeconds);
@@ -253,35 +257,13 @@ void RecordingController::pollStatus() {
             stop(status.lastWriteError);
             return;
         }
-        if (status.deviceState == KELVO_DEVICE_RECONNECTING ||
-            status.deviceState == KELVO_DEVICE_SOURCE_MISSING) {
-            // The engine reopens the chosen source by its name; a source missing from a server
-            // that answers is waited for like a lost device.
-            session_->note = status.deviceState == KELVO_DEVICE_SOURCE_MISSING
-                                 ? QStringLiteral("not there")
-                                 : QStringLiteral("reconnecting");
-            statusPoll_.setInterval(kReconnectPollMs);
-            if (!session_->deviceAway) {
-                session_->deviceAway = true;
-                notify(QStringLiteral("Recording %1: sound device lost").arg(session_->showName()),
-                       QStringLiteral("Silence is recorded until it is back."));
-            }
-        } else if (status.deviceState == KELVO_DEVICE_CAPTURING && status.gaps > 0) {
-            const QString gap = gapText(status.lastGapFrames, session_->sampleRate);
-            session_->note = QStringLiteral("gap ") + gap;
-            // A gap shorter than a poll is only seen by its count.
-            if (session_->deviceAway || status.gaps != session_->gapsSeen) {
-                const bool wasAway = std::exchange(session_->deviceAway, false);
-                statusPoll_.setInterval(kStatusPollMs);
-                session_->gapsSeen = status.gaps;
-                // Only a device seen away came back; a gap between two polls may as well
-                // have been a stalled machine.
-                notify((wasAway ? QStringLiteral("Recording %1: sound device back")
-                                : QStringLiteral("Recording %1: gap in the recording"))
-                           .arg(session_->showName()),
-                       QStringLiteral("Gap of %1 filled with silence.").arg(gap));
-            }
+        for (const auto& notice : supervisor_->look(status, clock_())) {
+            notify(notice.summary, notice.body);
         }
+        if (!supervisor_->note().isEmpty()) {
+            session_->note = supervisor_->note();
+        }
+        statusPoll_.setInterval(supervisor_->away() ? kReconnectPollMs : kStatusPollMs);
         showRecordingStatus();
     }
     if (!session_->lowSpaceWarned) {
@@ -325,6 +307,12 @@ void RecordingController::stop(int writeError) {
     emit recordingStopped();
     if (setup_.inhibitor && awakeForShow_.isEmpty()) {
         setup_.inhibitor->release();
+    }
+
+    if (known) {
+        for (const auto& notice : supervisor_->stopped(status, clock_())) {
+            notify(notice.summary, notice.body);
+        }
     }
 
     const std::int64_t seconds =
@@ -403,6 +391,11 @@ void RecordingController::setColour(const QColor& colour) {
 }
 
 QString RecordingController::sourceName() const {
+    // A recording names the source its show asked for, which is the one it waits for when
+    // it is not there.
+    if (session_ && !session_->sourceName().isEmpty()) {
+        return session_->sourceName();
+    }
     return sources_ ? QString::fromStdString(sources_->selectedSourceName()) : QString();
 }
 

@@ -24,6 +24,7 @@
 #include "recorder/recording/program_texts.h"
 #include "recorder/recording/recording_names.h"
 #include "recorder/recording/recording_session.h"
+#include "recorder/recording/recording_supervisor.h"
 
 #include <QLabel>
 #include <QString>
@@ -84,7 +85,9 @@ public:
     void startRecording(const ShowSnapshot& show);
     // The schedule's start: as Rec, and the user is notified, since nobody may be watching;
     // room on the disk is judged for the seconds until the scheduled stop.
-    void startScheduledRecording(const ShowSnapshot& show, std::int64_t secondsUntilStop);
+    // A late start says so, with `late`'s notice, in the notification and the session.
+    void startScheduledRecording(const ShowSnapshot& show, std::int64_t secondsUntilStop,
+                                 const LateStart& late = {});
     void stopRecording();
     // Holds off sleep while a scheduled start of `show` is near, lets go when none is (an
     // empty name). A running recording keeps its own hold either way.
@@ -112,7 +115,8 @@ signals:
     void recordingStopped();
 
 private:
-    void start(const ShowSnapshot& show, RecordingStart startedBy, std::int64_t expectedSeconds);
+    void start(const ShowSnapshot& show, RecordingStart startedBy, std::int64_t expectedSeconds,
+               const LateStart& late = {});
     bool startEngine(RecordingSession& session);
     void failStart(const RecordingSession& session, const QString& message);
     void enterRecording();
@@ -139,10 +143,11 @@ private:
     LocalClock clock_;
     RecordingSetup setup_;
     std::optional<RecordingSession> session_;
-    bool starting_ = false;   // a start is waiting on a message box
-    bool blinkPhase_ = false; // carried across recordings on purpose
-    QString savedStatus_;     // the status line as it was before pausing
-    QString statusPrefix_;    // "Rec: " or "Rec WebCast: "
+    std::optional<RecordingSupervisor> supervisor_; // watches session_ while it runs
+    bool starting_ = false;                         // a start is waiting on a message box
+    bool blinkPhase_ = false;                       // carried across recordings on purpose
+    QString savedStatus_;                           // the status line as it was before pausing
+    QString statusPrefix_;                          // "Rec: " or "Rec WebCast: "
     QTimer statusPoll_;
     EncoderQueue encoders_;
     QString awakeForShow_; // the show whose scheduled start holds off sleep; empty: none

@@ -345,3 +345,25 @@ TEST(EnginePulse, KelvoRecReportsAFullDiskAndLeavesAValidFile) {
     EXPECT_NE(r.err.find("recorded " + std::to_string(w.frames() / 44100) + "."), std::string::npos)
         << "the length reported is the file's";
 }
+
+TEST(EnginePulse, KelvoRecTellsAFolderRemovedMidRecordingAndWritesTheRecordingBack) {
+    Tone tone;
+    ASSERT_EQ(tone.rc, 0) << "no sound server reachable";
+    const std::string folder = "/tmp/kelvo-gone-" + std::to_string(getpid());
+    const std::string path = folder + "/soundfiles/take.wav";
+    ASSERT_EQ(std::system(("mkdir -p " + folder + "/soundfiles").c_str()), 0);
+    RecRun r = kelvoRec("", "--seconds 3 " + path, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        std::system(("rm -rf " + folder + "/soundfiles").c_str());
+    });
+    std::printf("%s", r.err.c_str());
+    EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.status;
+    EXPECT_NE(r.err.find("was deleted; nothing is lost"), std::string::npos);
+    EXPECT_NE(r.err.find("is back: the whole recording was written back"), std::string::npos);
+    Wav w = readWav(path);
+    std::system(("rm -rf " + folder).c_str());
+    expectComplete(w, 2, 44100);
+    EXPECT_GT(w.frames(), 44100u) << "the audio from before the deletion (at 1.2 s) is there";
+    EXPECT_NE(r.err.find("recorded " + std::to_string(w.frames() / 44100) + "."), std::string::npos)
+        << "the length reported is the file's";
+}

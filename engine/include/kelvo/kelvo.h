@@ -33,6 +33,11 @@ enum {
     KELVO_ERR_QUEUE_BUFFER = -5,      // a pool buffer could not be queued
     KELVO_ERR_CREATE_FILE = -99,      // the output file could not be created
     KELVO_ERR_START_CAPTURE = -6,     // the device would not start
+    // KelvoStartMonitorA with a stream address set (KelvoSetStreamA)
+    KELVO_ERR_STREAM_UNREACHABLE = -30, // no connection: refused, timed out, no such host
+    KELVO_ERR_STREAM_REFUSED = -31,     // the server answered with an error (404 and the like)
+    KELVO_ERR_STREAM_NOT_AUDIO = -32,   // the address is no audio stream (a web page), or a
+                                        // playlist with no network address in it
 
     // KelvoStopMonitor
     KELVO_ERR_RESET_DEVICE = -10,
@@ -51,6 +56,9 @@ enum {
 
     // KelvoSetSourceA
     KELVO_ERR_SOURCE_NAME = -12, // a source name longer than KELVO_MAX_SOURCE_NAME bytes
+
+    // KelvoSetStreamA
+    KELVO_ERR_STREAM_ADDRESS = -33, // not an http:// or https:// address
 };
 
 // Longest source name KelvoSetSourceA takes, in bytes, without the terminating zero.
@@ -146,6 +154,30 @@ KELVO_EXPORT int KelvoPeakGetValueRight(void);
 // a size below that of the first two fields.
 KELVO_EXPORT int KelvoGetStatus(KelvoStatus* status, size_t size);
 
+// Stream capture. KelvoSetStreamA(url) makes the following KelvoStartMonitorA record that
+// stream instead of a sound source; NULL or "" returns to the sound source. Only http://
+// and https:// addresses are taken (else KELVO_ERR_STREAM_ADDRESS, and nothing changes):
+// Icecast and Shoutcast streams, HLS (.m3u8), and .m3u, .pls and .xspf playlists, which are
+// followed to their first http or https entry (at most three playlists deep, 64 KiB each).
+// The stream is decoded and resampled to the recording's format and recorded like a sound
+// source: same file, counters, peaks and pause.
+//
+// The start connects before it returns, within 10 s, and fails with
+// KELVO_ERR_STREAM_UNREACHABLE, _REFUSED or _NOT_AUDIO when the stream cannot be had. A
+// connection that drops later is a device loss: deviceState turns
+// KELVO_DEVICE_RECONNECTING, silence fills the time, and the stream is reconnected after
+// 0.25 s, then less and less often, down to every 4 s. A connection that delivers nothing
+// for 10 s counts as dropped. A stop never waits on the network for more than about 0.2 s.
+// Stream titles (ICY metadata) go into a cue sheet beside the WAV file, NAME.cue, one track
+// per title at the position in the file where it began; the sheet is made with the first
+// title. Returns 0 or KELVO_ERR_STREAM_ADDRESS.
+KELVO_EXPORT int KelvoSetStreamA(const char* url);
+
+// With keep non-zero, a stream recording into NAME.wav also keeps the stream's own packets,
+// unchanged, in NAME.mp3, NAME.aac, NAME.ogg or NAME.opus after the stream's codec (other
+// codecs keep none). Applies from the next start; always returns 0.
+KELVO_EXPORT int KelvoKeepStreamCopy(int keep);
+
 // A short English description of a start or stop code, for messages. Some codes mean one
 // thing from KelvoStartMonitorA and another from KelvoStopMonitor; both are named.
 static inline const char* kelvo_strerror(int code) {
@@ -189,6 +221,14 @@ static inline const char* kelvo_strerror(int code) {
         return "a capture buffer could not be released";
     case KELVO_ERR_CLOSE_DEVICE:
         return "the capture device could not be closed";
+    case KELVO_ERR_STREAM_UNREACHABLE:
+        return "the stream could not be reached (no connection, or no answer in time)";
+    case KELVO_ERR_STREAM_REFUSED:
+        return "the stream's server answered with an error (the address may be wrong)";
+    case KELVO_ERR_STREAM_NOT_AUDIO:
+        return "the address is not an audio stream";
+    case KELVO_ERR_STREAM_ADDRESS:
+        return "only http:// and https:// stream addresses can be recorded";
     default:
         return "unknown engine code";
     }
