@@ -65,7 +65,10 @@ ShowBinding::ShowBinding(CurrentShow& show, const ShowControlWidgets& widgets,
         {w.channels, &CurrentShow::setChannels},
         {w.mp3Quality, &CurrentShow::setMp3Quality},
         {w.sourceList, &CurrentShow::setSourceName}};
-    for (const auto& [list, setter] : lists) {
+    for (const auto& entry : lists) {
+        // Plain copies: GCC 12 mis-captures structured bindings in the lambda below.
+        QComboBox* const list = entry.first;
+        const auto setter = entry.second;
         connect(list, &QComboBox::currentTextChanged, this, fromControl([this, list, setter] {
                     (show_.*setter)(list->currentText().toStdString());
                 }));
