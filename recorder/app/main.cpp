@@ -88,9 +88,10 @@ int main(int argc, char** argv) {
     kelvo::MainWindow window(std::move(services));
     QObject::connect(&instance, &kelvo::SingleInstance::commandLine, &window,
                      &kelvo::MainWindow::openHandedOver);
-    if (!window.startUp()) {
-        return 1;
-    }
+    // Asked for from inside the event loop, once the user has been told.
+    QObject::connect(&window, &kelvo::MainWindow::endRequested, &app,
+                     [](int exitCode) { QCoreApplication::exit(exitCode); });
+    window.startUp();
     kelvo::TerminationSignals endOfSession([&window] { window.endSession(); });
     window.show();
     return app.exec();

@@ -102,6 +102,10 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     createLevelMonitoring();
     createShowPanel();
     createEveryShowSchedule();
+    serverWait_ = std::make_unique<SoundServerWait>(*services_.mixer, mixer_);
+    connect(serverWait_.get(), &SoundServerWait::answered, this, &MainWindow::soundServerAnswered);
+    connect(serverWait_.get(), &SoundServerWait::stillAway, this,
+            &MainWindow::soundServerStillAway);
     connectHandlers();
     setFixedSize(toPixels(2400), toPixels(1635));
 }
@@ -181,7 +185,7 @@ void MainWindow::connectHandlers() {
     connect(controls_.blink, &QTimer::timeout, this, [this] { recording_->blinkTick(); });
 }
 
-bool MainWindow::startUp() {
+void MainWindow::startUp() {
     if (const auto problem = dataFolderProblem(services_.dataFolder)) {
         showMessage(*problem);
     }
@@ -191,10 +195,11 @@ bool MainWindow::startUp() {
     applyDefaults();
     associateFileType();
     stopAllTimersButTheClock();
-    if (!startMixer()) {
-        return false; // the user has been told why; nothing is saved
-    }
-    InitializeSources();
+    // A server that is not there yet is waited for: the show must be loaded and its schedule
+    // running, or a show due before the server comes would never be recorded.
+    const MixerStartup mixer =
+        startMixer(*services_.mixer, mixer_, [](const std::string&, const std::string&) {});
+    InitializeSources(); // without a mixer the list stays empty until the server answers
     meters_->clearLevelMeters();
     shows_->loadCurrentShow();
     shows_->selectCurrentShowInList();
@@ -204,7 +209,9 @@ bool MainWindow::startUp() {
     if (auto handedOver = std::exchange(handedOver_, std::nullopt)) {
         openHandedOver(handedOver->first, handedOver->second);
     }
-    return true;
+    if (mixer != MixerStartup::Ready) {
+        waitForSoundServer(mixer);
+    }
 }
 
 void MainWindow::applyDefaults() {
@@ -235,10 +242,54 @@ void MainWindow::stopAllTimersButTheClock() {
     new SecondTicker(controls_.clockTick);
 }
 
-bool MainWindow::startMixer() {
-    const CriticalMessage& show =
-        services_.mixerErrors ? services_.mixerErrors : CriticalMessage(showCriticalMessageBox);
-    return kelvo::startMixer(*services_.mixer, mixer_, show) == MixerStartup::Ready;
+void MainWindow::waitForSoundServer(MixerStartup first) {
+    waitingSince_ = now();
+    controls_.statusLine->setText(kWaitingForServer);
+    serverWait_->start(first);
+}
+
+void MainWindow::soundServerAnswered() {
+    InitializeSources();
+    // A recording that started meanwhile owns the status line.
+    if (controls_.statusLine->text() == kWaitingForServer) {
+        controls_.statusLine->setText(QStringLiteral("Idle"));
+    }
+}
+
+void MainWindow::soundServerStillAway() {
+    // Decided once: a start that was kept for a show waits for the server for good.
+    if (!waitingSince_.isValid() || waitingSince_.secsTo(now()) < kServerWaitSeconds) {
+        return;
+    }
+    waitingSince_ = QDateTime();
+    if (showDueSoon() || recording_->isRecording()) {
+        return;
+    }
+    serverWait_->stop();
+    shutDown_ = true; // nothing was recorded; the show stays as it was loaded
+    if (const char* message = mixerStartupMessage(serverWait_->lastResult())) {
+        const CriticalMessage& show =
+            services_.mixerErrors ? services_.mixerErrors : CriticalMessage(showCriticalMessageBox);
+        show(kMixerErrorTitle, message);
+    }
+    emit endRequested(1);
+}
+
+bool MainWindow::showDueSoon() const {
+    if (scheduler_->everyShow()) {
+        return true;
+    }
+    // Every show file, not only those the schedule holds now: the user may switch to one.
+    ShowFolderSchedules folder(
+        QFile::encodeName(QDir(services_.dataFolder).filePath(kConfigurationsFolder))
+            .toStdString());
+    folder.setWatching(true);
+    std::vector<std::pair<std::string, Schedule>> shows = scheduler_->scheduledShows();
+    for (const auto& show : folder.schedules()) {
+        shows.push_back(show);
+    }
+    return showDueWithin(static_cast<std::time_t>(now().toSecsSinceEpoch()), kShowDueSeconds,
+                         shows);
 }
 
 void MainWindow::InitializeSources() {

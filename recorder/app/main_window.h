@@ -14,6 +14,7 @@
 #include "recorder/mixer/mixer_device.h"
 #include "recorder/mixer/mixer_startup.h"
 #include "recorder/mixer/recording_sources.h"
+#include "recorder/mixer/sound_server_wait.h"
 #include "recorder/platform/capture_engine.h"
 #include "recorder/platform/desktop_notifier.h"
 #include "recorder/platform/process_launcher.h"
@@ -37,6 +38,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -80,9 +82,20 @@ public:
     explicit MainWindow(MainWindowServices services, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Runs the start-up sequence. False: the program must end now, without showing the
-    // window (no usable mixer; the user has been told).
-    bool startUp();
+    // While the mixer cannot start (no sound server yet) the status line says this; the
+    // start-up is tried again every few seconds and fills the sources when it succeeds.
+    static inline const QString kWaitingForServer =
+        QString::fromUtf8("Waiting for the sound server\u2026");
+    // A start by the user with no sound server after this long, and no show due within
+    // kShowDueSeconds, ends the program with the mixer start-up's message.
+    static constexpr std::int64_t kServerWaitSeconds = 10;
+    static constexpr std::int64_t kShowDueSeconds = 3600;
+
+    // Runs the start-up sequence. Without a sound server the window still opens and waits for
+    // it; endRequested() tells when the program is to end instead.
+    void startUp();
+    bool waitingForSoundServer() const { return serverWait_->waiting(); }
+    SoundServerWait& soundServerWait() { return *serverWait_; }
 
     const MainWindowControls& controls() const { return controls_; }
     const MainWindowServices& services() const { return services_; }
@@ -120,6 +133,11 @@ public:
     // " h:mm:ss AM": the clock label's text for a moment.
     static QString clockText(const QTime& time);
 
+signals:
+    // The program is to end with `exitCode`: no sound server came and nothing is due. The
+    // user has been told; nothing is saved.
+    void endRequested(int exitCode);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -133,7 +151,14 @@ private:
     void applyDefaults();
     void associateFileType();
     void stopAllTimersButTheClock();
-    bool startMixer();
+    // Waits for the sound server until it answers; after kServerWaitSeconds, gives up with
+    // the mixer's message unless a show is due.
+    void waitForSoundServer(MixerStartup first);
+    void soundServerAnswered();
+    void soundServerStillAway();
+    // A show in configurations (or the one on screen) is under way or starts within
+    // kShowDueSeconds, or every show is recorded on its schedule.
+    bool showDueSoon() const;
     void setOuterWidth(int twips);
     QDateTime now() const;
     void createEveryShowSchedule();
@@ -161,6 +186,8 @@ private:
     std::unique_ptr<MeterPoll> meters_;
     std::unique_ptr<Monitoring> monitoring_;
     std::unique_ptr<ShowPanel> shows_;
+    std::unique_ptr<SoundServerWait> serverWait_;
+    QDateTime waitingSince_;
     class ScheduledWindow; // what the scheduler starts and stops
     std::unique_ptr<ScheduledWindow> scheduledWindow_;
     std::unique_ptr<Scheduler> scheduler_;

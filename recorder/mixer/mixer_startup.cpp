@@ -110,6 +110,19 @@ void pairVolumeControls(std::vector<SourceEntry>& sources) {
     }
 }
 
+const char* mixerStartupMessage(MixerStartup result) {
+    switch (result) {
+    case MixerStartup::NoMixer:
+        return kNoMixerMessage;
+    case MixerStartup::OpenFailed:
+        return kOpenFailedMessage;
+    case MixerStartup::Ready:
+    case MixerStartup::NoRecordingSelection:
+        break;
+    }
+    return nullptr;
+}
+
 MixerStartup startMixer(MixerDevice& device, MixerState& state, const CriticalMessage& show) {
     state = MixerState{};
     if (device.deviceCount() <= 0) {

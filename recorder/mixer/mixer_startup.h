@@ -41,6 +41,9 @@ inline constexpr char kOpenFailedMessage[] = "Unable to open mixer.\r\n\r\nTermi
 // Shows a critical-error message with a single OK button and returns once it is dismissed.
 using CriticalMessage = std::function<void(const std::string& title, const std::string& text)>;
 
+// The message a start-up that ended so tells before the program ends; null for none.
+const char* mixerStartupMessage(MixerStartup result);
+
 MixerStartup startMixer(MixerDevice& device, MixerState& state, const CriticalMessage& show);
 
 // Gives the entry with the k-th smallest line ID the k-th smallest volume control ID. Drivers

@@ -395,6 +395,17 @@ std::optional<NextStart> nextStart(std::time_t now,
     return best;
 }
 
+bool showDueWithin(std::time_t now, std::int64_t seconds,
+                   const std::vector<std::pair<std::string, Schedule>>& shows) {
+    for (const auto& [name, schedule] : shows) {
+        const ZoneClock zone(schedule.zone);
+        if (!occurrencesAt(schedule, zone, now).empty() ||
+            !occurrencesStarting(schedule, zone, now, now + seconds).empty())
+            return true;
+    }
+    return false;
+}
+
 namespace {
 
 std::string dayAndTime(int weekday, const TimeOfDay& time) {

@@ -191,6 +191,11 @@ struct NextStart {
 std::optional<NextStart> nextStart(std::time_t now,
                                    const std::vector<std::pair<std::string, Schedule>>& shows);
 
+// A show of `shows` is under way at `now` or starts within `seconds` after it: what a program
+// that cannot record yet must stay for.
+bool showDueWithin(std::time_t now, std::int64_t seconds,
+                   const std::vector<std::pair<std::string, Schedule>>& shows);
+
 // "Next: Evening Show, Tue 18:00" (seconds only when not zero: "Tue 18:00:05"); for a show in
 // another zone whose clock reads otherwise, "Next: Jazz Hour, Tue 02:00 (Mon 20:00 in New
 // York)".

@@ -20,6 +20,8 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -115,7 +117,7 @@ protected:
     void open(std::vector<std::string> commandLine = {}) {
         window_.reset();
         services.arguments = std::move(commandLine);
-        ASSERT_TRUE(window().startUp());
+        window().startUp();
         window().show();
         QApplication::setActiveWindow(&window());
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
@@ -255,17 +257,82 @@ TEST_F(WindowTest, TheControlsAndTheCurrentShowFollowEachOther) {
             ",\"Line In\",20,\"http://radio.example/\",\"\",0,1,1,1,1,1,1\r\n");
 }
 
-TEST_F(WindowTest, NoMixerEndsStartUpWithItsMessageAndWithoutTouchingAnyShow) {
-    PulseMixer pulse({.server = "unix:" + xdgDataHome.path().toStdString() + "/no-such-socket",
-                      .timeout = std::chrono::milliseconds(500)});
-    services.mixer = &pulse;
-    EXPECT_FALSE(window().startUp());
-    EXPECT_EQ(messages,
-              QStringList{"Kelvo Mixer - Error|Unable to detect a mixer.\r\n\r\nTerminating..."});
-    EXPECT_FALSE(window().isVisible());
-    EXPECT_EQ(window().windowTitle(), "Kelvo Recorder") << "no show was loaded";
-    window().close(); // closing what never started saves nothing either
-    EXPECT_TRUE(QDir(services.dataFolder + "/configurations").isEmpty());
+// No sound server when the program starts: the window opens and waits for it, the show's
+// schedule running meanwhile; only with nothing due does it give up, with the mixer's message.
+TEST_F(WindowTest, NoSoundServerAtStartIsWaitedForUnlessNothingIsDue) {
+    struct Case {
+        const char* start;
+        int devices;
+        MixerResult open;
+        const char* dueShowStart; // a show file of its own starting then; null: none
+        bool everyShow;
+        QStringList messages; // when the wait is decided, 11 s in
+    };
+    const QString noMixer = "Kelvo Mixer - Error|Unable to detect a mixer.\r\n\r\nTerminating...";
+    const Case cases[] = {
+        {"nothing due: no mixer", 0, MixerResult::Ok, nullptr, false, {noMixer}},
+        {"nothing due: the mixer cannot be opened",
+         1,
+         MixerResult::Unreachable,
+         nullptr,
+         false,
+         {"Kelvo Mixer - Error|Unable to open mixer.\r\n\r\nTerminating..."}},
+        {"a show starts within the hour", 0, MixerResult::Ok, "9:50:00 PM", false, {}},
+        {"a show is under way", 0, MixerResult::Ok, "8:00:00 PM", false, {}},
+        {"a show starts later than the hour", 0, MixerResult::Ok, "11:00:00 PM", false, {noMixer}},
+        {"every show on its schedule", 0, MixerResult::Ok, nullptr, true, {}},
+    };
+    // Line In, due at no time of these cases.
+    const QByteArray quiet =
+        QByteArray(kMorning)
+            .replace("6:00:00 AM\",\"5:00:00 AM", "10:00:00 AM\",\"11:00:00 AM")
+            .replace("0,1,1,1,1,1,0", "1,1,1,1,1,1,1");
+    const QByteArray evening = kEvening;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.start);
+        QDir(services.dataFolder + "/configurations").removeRecursively();
+        write(showPath("A"), quiet);
+        if (c.dueShowStart) {
+            write(showPath("Due"), QByteArray(evening).replace("1:00:00 AM", c.dueShowStart));
+        }
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, "KelvoRecorder", "KelvoRecorder")
+            .setValue("recordEveryShow", c.everyShow);
+        messages.clear();
+        mixer.devices = c.devices;
+        mixer.openResult = c.open;
+        open({showPath("A").toStdString()});
+        QSignalSpy ended(&window(), &MainWindow::endRequested);
+        EXPECT_EQ(controls().statusLine->text(), MainWindow::kWaitingForServer);
+        EXPECT_EQ(controls().sourceList->count(), 0);
+        EXPECT_TRUE(current().startsWith("A - KelvoRecorder")) << "the show is loaded meanwhile";
+        now = now.addSecs(4);
+        window().soundServerWait().retry();
+        EXPECT_TRUE(messages.isEmpty());
+        now = now.addSecs(7);
+        window().soundServerWait().retry();
+        EXPECT_EQ(messages, c.messages);
+        EXPECT_EQ(ended.size(), c.messages.isEmpty() ? 0 : 1);
+        EXPECT_EQ(window().waitingForSoundServer(), c.messages.isEmpty());
+        if (!c.messages.isEmpty()) {
+            window().close();
+            EXPECT_EQ(showFile("A"), quiet) << "nothing is saved";
+            continue;
+        }
+        // The server comes: the sources fill and the show's own source is chosen.
+        mixer.devices = 1;
+        mixer.openResult = MixerResult::Ok;
+        now = now.addSecs(60);
+        window().soundServerWait().retry();
+        EXPECT_FALSE(window().waitingForSoundServer());
+        EXPECT_EQ(entries(controls().sourceList->model()),
+                  (QStringList{"Microphone", "Line In", "Monitor of Speakers"}));
+        EXPECT_EQ(controls().sourceList->currentText(), "Line In");
+        EXPECT_EQ(controls().statusLine->text(), "Idle");
+        window().close();
+        EXPECT_TRUE(showFile("A").contains(",\"Line In\",30,")) << showFile("A").toStdString();
+    }
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "KelvoRecorder", "KelvoRecorder")
+        .setValue("recordEveryShow", false);
 }
 
 // The show asks for "Line In", which is unloaded: it is recorded as asked (the engine waits
