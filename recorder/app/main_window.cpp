@@ -254,6 +254,7 @@ void MainWindow::soundServerAnswered() {
     if (controls_.statusLine->text() == kWaitingForServer) {
         controls_.statusLine->setText(QStringLiteral("Idle"));
     }
+    recording_->retryStart(); // a start waiting for the server need not wait for its timer
 }
 
 void MainWindow::soundServerStillAway() {
@@ -262,7 +263,7 @@ void MainWindow::soundServerStillAway() {
         return;
     }
     waitingSince_ = QDateTime();
-    if (showDueSoon() || recording_->isRecording()) {
+    if (showDueSoon() || recording_->isRecording() || recording_->retryingShow()) {
         return;
     }
     serverWait_->stop();
@@ -403,7 +404,12 @@ void MainWindow::startRecording() {
 }
 
 std::string MainWindow::recordingShowName() const {
-    return recording_->isRecording() ? recording_->session()->show.name : std::string();
+    if (recording_->isRecording()) {
+        return recording_->session()->show.name;
+    }
+    // A start still being tried is the schedule's recording: its stop ends the tries.
+    const ShowSnapshot* retrying = recording_->retryingShow();
+    return retrying ? retrying->name : std::string();
 }
 
 void MainWindow::showNotRecorded(const std::string& message) {

@@ -163,7 +163,8 @@ private:
     QDateTime now() const;
     void createEveryShowSchedule();
     void startRecording();
-    // The show the running recording belongs to; empty when none runs.
+    // The show the running recording belongs to, or a scheduled start is still tried for;
+    // empty when none.
     std::string recordingShowName() const;
     // The show whose scheduled start comes within two minutes, as the user reads it; empty
     // when none does.

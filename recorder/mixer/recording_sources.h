@@ -59,6 +59,7 @@ public:
     // when there is none.
     std::string selectedSourceName() const override;
     std::string chosenSourceId() const override;
+    bool ready() const override { return mixer_.device && !mixer_.sources.empty(); }
     // Index into the source-line table and the source list.
     int selectedSource() const { return selectedSource_; }
 

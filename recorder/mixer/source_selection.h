@@ -20,6 +20,9 @@ public:
     // The sound server's own name for it, which the capture engine is told before every
     // start; empty for the server's default source. The server's default is never changed.
     virtual std::string chosenSourceId() const { return {}; }
+    // The mixer has started, so the chosen source is known; before, only the server's default
+    // could be recorded.
+    virtual bool ready() const { return true; }
 };
 
 } // namespace kelvo

@@ -19,6 +19,10 @@ inline constexpr char kProgramTitle[] = "KelvoRecorder";
 inline constexpr char kEngineBusyMessage[] =
     "KelvoInitializeMonitor: Audio Channel is in use by another Application";
 
+// A start before the mixer has started: no source can be chosen yet.
+inline constexpr char kNoSoundServerMessage[] =
+    "The sound server does not answer: nothing can be recorded until it does.";
+
 // The engine library could not be loaded; `reason`, when known, says why.
 inline QString engineMissingMessage(const std::string& reason) {
     QString text = QStringLiteral("The capture engine libkelvo.so could not be loaded, so nothing "

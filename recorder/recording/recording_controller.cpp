@@ -57,6 +57,8 @@ RecordingController::RecordingController(CaptureEngine& engine, ProcessLauncher&
     }
     statusPoll_.setInterval(kStatusPollMs);
     QObject::connect(&statusPoll_, &QTimer::timeout, [this] { pollStatus(); });
+    startRetry_.setInterval(kStartRetryMs);
+    QObject::connect(&startRetry_, &QTimer::timeout, [this] { retryStart(); });
     widgets_.status->setText(QStringLiteral("Idle"));
     setColour(kIdleBlue);
     widgets_.blink->stop();
@@ -80,53 +82,149 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
         return;
     }
     if (!isRecording()) {
-        FlagGuard guard(starting_);
-        RecordingSession session;
-        session.show = show;
-        session.startedBy = startedBy;
-        session.late = late;
-        const ShowRecord& settings = show.settings.file;
-        session.webcastAddress = QString::fromStdString(settings.webcastAddress);
-        session.outputFormat = QString::fromStdString(settings.outputFormat);
-        session.mp3Quality = QString::fromStdString(settings.mp3Quality);
-        session.channels = channelsOf(QString::fromStdString(settings.channels));
-        // A rate that is no entry keeps the last recording's.
-        const int rate = sampleRateOf(QString::fromStdString(settings.sampleRate));
-        session.sampleRate = rate != 0 ? rate : session_ ? session_->sampleRate : 0;
-        emit engineWanted();
-        applySourceSelection();
-        // A show name that is not UTF-8 names its recordings in its readable form.
-        session.fileName = recordingFileName(QString::fromStdString(show.readableName), clock_());
-        session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
-        if (!startEngine(session)) {
-            emit startFailed();
-            return; // nothing records, so nothing may claim to
+        // A new start replaces one still being tried.
+        retry_.reset();
+        startRetry_.stop();
+        if (!tryStart(show, startedBy, expectedSeconds, late, clock_())) {
+            return;
         }
-        session.startedAt = clock_();
-        session_ = std::move(session);
-        supervisor_.emplace(*session_);
-        enterRecording();
-        if (setup_.inhibitor) {
-            setup_.inhibitor->hold(QStringLiteral("Recording ") + session_->showName());
-        }
-        if (startedBy == RecordingStart::BySchedule) {
-            notify(late.notice.isEmpty() ? QStringLiteral("Recording ") + session_->showName()
-                                         : late.notice,
-                   QStringLiteral("From %1 into %2").arg(sourceName(), session_->fileName));
-        }
-        checkRoom(expectedSeconds);
-        // Last: a refused address shows a box, which must not hold up the above.
-        openWebcast();
     }
     enableRecordingTimers();
 }
 
-bool RecordingController::startEngine(RecordingSession& session) {
+bool RecordingController::tryStart(const ShowSnapshot& show, RecordingStart startedBy,
+                                   std::int64_t expectedSeconds, const LateStart& late,
+                                   const QDateTime& due) {
+    FlagGuard guard(starting_);
+    RecordingSession session;
+    session.show = show;
+    session.startedBy = startedBy;
+    session.late = late;
+    const ShowRecord& settings = show.settings.file;
+    session.webcastAddress = QString::fromStdString(settings.webcastAddress);
+    session.outputFormat = QString::fromStdString(settings.outputFormat);
+    session.mp3Quality = QString::fromStdString(settings.mp3Quality);
+    session.channels = channelsOf(QString::fromStdString(settings.channels));
+    // A rate that is no entry keeps the last recording's.
+    const int rate = sampleRateOf(QString::fromStdString(settings.sampleRate));
+    session.sampleRate = rate != 0 ? rate : session_ ? session_->sampleRate : 0;
+    emit engineWanted();
+    applySourceSelection();
+    // A show name that is not UTF-8 names its recordings in its readable form.
+    session.fileName = recordingFileName(QString::fromStdString(show.readableName), clock_());
+    session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
+    if (const auto failure = startEngine(session)) {
+        // Nobody may be there to start it again: the schedule's own start keeps trying.
+        if (failure->deviceAway && startedBy == RecordingStart::BySchedule) {
+            keepTrying(session, due, expectedSeconds);
+        } else if (retry_) {
+            giveUpStart(failure->message.left(1).toLower() + failure->message.mid(1));
+        } else {
+            failStart(session, failure->message);
+        }
+        emit startFailed();
+        return false; // nothing records, so nothing may claim to
+    }
+    session.startedAt = clock_();
+    session_ = std::move(session);
+    supervisor_.emplace(*session_);
+    if (retry_) {
+        retry_.reset();
+        startRetry_.stop();
+        markLate(std::max<std::int64_t>(due.secsTo(session_->startedAt), 0));
+    }
+    enterRecording();
+    if (setup_.inhibitor) {
+        setup_.inhibitor->hold(QStringLiteral("Recording ") + session_->showName());
+    }
+    if (startedBy == RecordingStart::BySchedule) {
+        notify(session_->late.notice.isEmpty() ? QStringLiteral("Recording ") + session_->showName()
+                                               : session_->late.notice,
+               QStringLiteral("From %1 into %2").arg(sourceName(), session_->fileName));
+    }
+    checkRoom(expectedSeconds);
+    // Last: a refused address shows a box, which must not hold up the above.
+    openWebcast();
+    return true;
+}
+
+void RecordingController::keepTrying(const RecordingSession& session, const QDateTime& due,
+                                     std::int64_t expectedSeconds) {
+    if (retry_) {
+        return; // told at the first try
+    }
+    retry_ = Retry{session.show, session.late, due, due.addSecs(expectedSeconds)};
+    startRetry_.start(kStartRetryMs);
+    widgets_.status->setText(QStringLiteral("Recording %1 did not start: trying again every 2 s")
+                                 .arg(session.showName()));
+    notify(QStringLiteral("Recording %1 did not start: the sound server is away")
+               .arg(session.showName()),
+           QStringLiteral("Trying again every 2 s until its stop at %1.")
+               .arg(retry_->stopAt.time().toString(QStringLiteral("HH:mm:ss"))));
+}
+
+void RecordingController::retryStart() {
+    if (!retry_ || starting_ || isRecording()) {
+        return;
+    }
+    const QDateTime now = clock_();
+    if (now >= retry_->stopAt) {
+        giveUpStart(QStringLiteral("the sound server was away until its stop"));
+        return;
+    }
+    const Retry retry = *retry_;
+    if (tryStart(retry.show, RecordingStart::BySchedule, now.secsTo(retry.stopAt), retry.late,
+                 retry.due)) {
+        enableRecordingTimers();
+    }
+}
+
+void RecordingController::giveUpStart(const QString& why) {
+    if (!retry_) {
+        return;
+    }
+    RecordingSession never;
+    never.show = retry_->show;
+    retry_.reset();
+    startRetry_.stop();
+    // No box: this is when nobody is there; the line says it to whoever comes back.
+    const QString summary = QStringLiteral("Recording %1 did not start").arg(never.showName());
+    widgets_.status->setText(summary + QStringLiteral(": ") + why);
+    notify(summary, why.left(1).toUpper() + why.mid(1) + QLatin1Char('.'));
+}
+
+void RecordingController::markLate(std::int64_t lost) {
+    RecordingSession& session = *session_;
+    session.lateSeconds = lost;
+    session.late.seconds += lost;
+    const QString late = lostText(session.late.seconds);
+    session.late.notice = QStringLiteral("Recording %1 started %2 late: the sound server was away")
+                              .arg(session.showName(), late);
+    session.note = QStringLiteral("started %1 late").arg(late);
+    session.events.push_back(RecordingEvent{session.startedAt, RecordingEventKind::StartedLate,
+                                            session.late.notice, lost});
+}
+
+QString RecordingController::lostText(std::int64_t seconds) {
+    if (seconds < 60) {
+        return QStringLiteral("%1 s").arg(std::max<std::int64_t>(seconds, 0));
+    }
+    const std::int64_t minutes = (seconds + 30) / 60;
+    return minutes < 60 ? QStringLiteral("%1 min").arg(minutes)
+                        : QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60);
+}
+
+std::optional<RecordingController::StartFailure>
+RecordingController::startEngine(RecordingSession& session) {
+    // Before the mixer has started the server's default source is all the engine could
+    // record: never another source than the show's.
+    if (sources_ && !sources_->ready()) {
+        return StartFailure{QString::fromLatin1(kNoSoundServerMessage), true};
+    }
     // The engine empties whatever file it is given: claiming the name first is what keeps
     // an earlier recording (of the same second, say) from being overwritten.
     if (const int error = claimRecordingFile(setup_.dataFolder, session.fileName); error != 0) {
-        failStart(session, createFileMessage(session.filePath, error));
-        return false;
+        return StartFailure{createFileMessage(session.filePath, error)};
     }
     session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
     const QByteArray path = QFile::encodeName(session.filePath);
@@ -135,19 +233,20 @@ bool RecordingController::startEngine(RecordingSession& session) {
     const int started =
         engine_.startCapture(1, static_cast<std::uint32_t>(session.channels),
                              static_cast<std::uint32_t>(session.sampleRate), path.toStdString());
-    if (started != 0) {
-        const int error = errno;
-        unlink(path.constData()); // the empty file claimed above holds nothing
-        if (started == CaptureEngine::kEngineUnavailable) {
-            failStart(session, engineMissingMessage(engine_.loadError()));
-        } else if (started == KELVO_ERR_CREATE_FILE) {
-            failStart(session, createFileMessage(session.filePath, error != 0 ? error : EIO));
-        } else {
-            failStart(session, kEngineMessage);
-        }
-        return false;
+    if (started == 0) {
+        return std::nullopt;
     }
-    return true;
+    const int error = errno;
+    unlink(path.constData()); // the empty file claimed above holds nothing
+    if (started == CaptureEngine::kEngineUnavailable) {
+        return StartFailure{engineMissingMessage(engine_.loadError())};
+    }
+    if (started == KELVO_ERR_CREATE_FILE) {
+        return StartFailure{createFileMessage(session.filePath, error != 0 ? error : EIO)};
+    }
+    // The device could not be opened or started: busy, or its server is not there.
+    return StartFailure{kEngineMessage,
+                        started == KELVO_ERR_OPEN_DEVICE || started == KELVO_ERR_START_CAPTURE};
 }
 
 void RecordingController::failStart(const RecordingSession& session, const QString& message) {
@@ -280,6 +379,12 @@ void RecordingController::enableRecordingTimers() {
 }
 
 void RecordingController::stopRecording() {
+    if (retry_) {
+        giveUpStart(clock_() >= retry_->stopAt
+                        ? QStringLiteral("the sound server was away until its stop")
+                        : QStringLiteral("stopped while waiting for the sound server"));
+        return;
+    }
     stop(0);
 }
 

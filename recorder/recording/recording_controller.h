@@ -4,6 +4,11 @@
 // user, in the status line and by desktop notification, about a lost device, its gap, a full
 // disk and a recording stopped by a write error; it holds off sleep until the stop.
 //
+// A scheduled start that fails because the device or the sound server is away (a server
+// restarting across the start, or not there yet) is tried again every 2 s until it takes or
+// the show's stop passes; nobody is asked anything meanwhile. The recording it makes is
+// marked late by the time lost.
+//
 // A start is given the show to record as it stands (a snapshot); from then on the session
 // alone says what is being recorded, so loading another show meanwhile changes nothing that
 // is told about this recording.
@@ -64,6 +69,8 @@ public:
     // "1.5 s" for a gap, "0:14:02" for a recording's length.
     static QString gapText(std::uint64_t frames, int sampleRate);
     static QString lengthText(std::int64_t seconds);
+    // "6 s", "5 min", "1 h 5 min": how late a start is.
+    static QString lostText(std::int64_t seconds);
 
     static inline const QString kEngineMessage = QString::fromLatin1(kEngineBusyMessage);
 
@@ -75,6 +82,7 @@ public:
     static constexpr int kStatusPollMs = 1000;
     // While the device is away the engine retries every 250 ms; the status is read as often.
     static constexpr int kReconnectPollMs = 100;
+    static constexpr int kStartRetryMs = 2000;
     // A recording by hand is expected to need this much room.
     static constexpr int kHandRecordingSeconds = 3600;
     // Less room than this while recording is warned about, once.
@@ -94,6 +102,11 @@ public:
     void keepAwakeForSchedule(const QString& show);
     // One look at the engine's status: the device, a write error, the room left.
     void pollStatus();
+    // Tries a scheduled start that failed for want of the device again, now; the retry
+    // timer calls it every kStartRetryMs. Gives up once the show's stop has passed.
+    void retryStart();
+    // The show a failed scheduled start is being tried again for; null when none is.
+    const ShowSnapshot* retryingShow() const { return retry_ ? &retry_->show : nullptr; }
     void togglePause();
     void blinkTick();
 
@@ -115,10 +128,31 @@ signals:
     void recordingStopped();
 
 private:
+    // A scheduled start that failed for want of the device, tried again until its stop.
+    struct Retry {
+        ShowSnapshot show;
+        LateStart late;
+        QDateTime due;    // when the first try was made
+        QDateTime stopAt; // the show's stop: no try after it
+    };
+    struct StartFailure {
+        QString message;
+        bool deviceAway = false; // the device or server is not there: worth trying again
+    };
+
     void start(const ShowSnapshot& show, RecordingStart startedBy, std::int64_t expectedSeconds,
                const LateStart& late = {});
-    bool startEngine(RecordingSession& session);
+    // One try; true when the recording runs. `due` is when the start was first tried.
+    bool tryStart(const ShowSnapshot& show, RecordingStart startedBy, std::int64_t expectedSeconds,
+                  const LateStart& late, const QDateTime& due);
+    std::optional<StartFailure> startEngine(RecordingSession& session);
     void failStart(const RecordingSession& session, const QString& message);
+    void keepTrying(const RecordingSession& session, const QDateTime& due,
+                    std::int64_t expectedSeconds);
+    // Ends the retries; `why` (lower case, no full stop) is told as the start's failure.
+    void giveUpStart(const QString& why);
+    // The recording a retry started: late by `lost` seconds more, and why.
+    void markLate(std::int64_t lost);
     void enterRecording();
     void openWebcast();
     void showRecordingStatus();
@@ -149,6 +183,8 @@ private:
     QString savedStatus_;                           // the status line as it was before pausing
     QString statusPrefix_;                          // "Rec: " or "Rec WebCast: "
     QTimer statusPoll_;
+    std::optional<Retry> retry_;
+    QTimer startRetry_;
     EncoderQueue encoders_;
     QString awakeForShow_; // the show whose scheduled start holds off sleep; empty: none
 };

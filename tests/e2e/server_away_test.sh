@@ -2,8 +2,9 @@
 # The unattended recorder while the sound server is away, driven from outside:
 #   - no server when the program starts; it comes 5 s later, before the show: the program
 #     waits for it and records the show whole, from the show's source;
-#   - the server dies 3 s before a show's start and is back 5 s after it: the start is tried
-#     again until it takes, and the recording is told late, with why.
+#   - the server dies 3 s before a show's start and is back 5 s after it: the recording starts
+#     on time all the same, silence holds its time until the server is back, and both are
+#     told.
 # A tone plays into the sink whose monitor the shows record, from when the server is back.
 # Notifications go to a private stand-in of the desktop's service.
 #   server_away_test.sh BUILD_BIN_FOLDER FAKE_NOTIFICATION_SERVER
@@ -70,7 +71,8 @@ run_program() {
     program=$!
 }
 
-# recording MIN MAX: the one recording of $app, MIN to MAX seconds long, holding the tone.
+# recording MIN MAX LAST: the one recording of $app, MIN to MAX seconds long, holding the tone
+# in its last LAST seconds.
 recording() {
     local wavs duration rms
     wavs=("$app/soundfiles/"*.wav)
@@ -80,7 +82,7 @@ recording() {
     duration=$(soxi -D "$wav")
     awk -v d="$duration" -v lo="$1" -v hi="$2" 'BEGIN { exit !(d >= lo && d <= hi) }' ||
         fail "recorded ${duration}s, expected $1 to $2"
-    rms=$(sox "$wav" -n stat 2>&1 | awk '/RMS     amplitude/ { print $3 }')
+    rms=$(sox "$wav" -n trim "-$3" stat 2>&1 | awk '/RMS     amplitude/ { print $3 }')
     awk -v r="$rms" 'BEGIN { exit !(r > 0.25 && r < 0.45) }' ||
         fail "the recording does not hold the tone (RMS $rms): another source was recorded"
     echo "$duration"
@@ -101,9 +103,29 @@ kill -0 "$program" 2>/dev/null || fail "the program ended without a sound server
 revive
 wait_until $((now + 18))
 kill -0 "$program" 2>/dev/null || fail "the program ended"
-first=$(recording 5.5 6.6)
+first=$(recording 5.5 6.6 5)
 grep -qE "^Recording Late Server.cia \| From Monitor of Speakers" "$notified" ||
     fail "the start was not notified"
 grep -q "Unable to detect a mixer" "$app/program.log" && fail "the mixer message was shown"
 end_program
-echo "server away: with no server at the start, the show recorded whole (${first}s)"
+echo "server away: with no server at the program's start, the show recorded whole (${first}s)"
+
+# 2. The server dies 3 s before a 12 s show's start and is back 5 s after it.
+now=$(date +%s)
+start=$((now + 8))
+run_program "Restart" $start $((start + 12))
+wait_until $((start - 3))
+"$repo/scripts/sound-server" kill
+wait_until $((start + 5))
+revive
+wait_until $((start + 15))
+# The show's minute 40 stays minute 40 of its file: its whole time, the tone once back.
+second=$(recording 11.5 12.6 5)
+for expected in "^Recording Restart.cia \| From Monitor of Speakers" \
+    "^Recording Restart.cia: (sound device lost|Monitor of Speakers is not there) \|" \
+    "^Recording Restart.cia: (sound device|Monitor of Speakers is) back \| Gap of [5-8]\.[0-9] s" \
+    "^Recording Restart.cia ended \| soundfiles/"; do
+    grep -qE "$expected" "$notified" || fail "not notified: $expected"
+done
+end_program
+echo "server away: across the start, recorded ${second}s of 12, the tone from when the server was back"

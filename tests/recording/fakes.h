@@ -132,6 +132,8 @@ public:
     void applySourceSelection() override { calls_.push_back("source"); }
     std::string selectedSourceName() const override { return name; }
     std::string chosenSourceId() const override { return id; }
+    bool ready() const override { return mixerStarted; }
+    bool mixerStarted = true;
     std::string name = "Microphone";
     std::string id = "speakers.monitor";
 

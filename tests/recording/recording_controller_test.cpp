@@ -146,6 +146,99 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
     EXPECT_FALSE(controller.isRecording());
 }
 
+// The sound server away across a scheduled start (restarting, or not there yet when the
+// mixer started): the start is tried again until it takes or the show's stop passes.
+TEST_F(RecordingControllerTest, AScheduledStartWhileTheServerIsAwayIsTriedUntilItTakesOrItsStop) {
+    enum class Then { ServerBack, StopPasses, StoppedByHand };
+    struct Case {
+        const char* what;
+        bool mixerStarted; // false: the engine is not even asked
+        Then then;
+        Texts told; // after the first try's notice
+        std::string line;
+    };
+    const Case cases[] = {
+        {"back 6 s after the start",
+         true,
+         Then::ServerBack,
+         {"Recording Default started 6 s late: the sound server was away | From Microphone into "
+          "soundfiles/Default-03-05-04-21-07-15.wav"},
+         "Rec: Microphone (started 6 s late)"},
+        {"no mixer yet, then back",
+         false,
+         Then::ServerBack,
+         {"Recording Default started 6 s late: the sound server was away | From Microphone into "
+          "soundfiles/Default-03-05-04-21-07-15.wav"},
+         "Rec: Microphone (started 6 s late)"},
+        {"away until the stop",
+         true,
+         Then::StopPasses,
+         {"Recording Default did not start | The sound server was away until its stop."},
+         "Recording Default did not start: the sound server was away until its stop"},
+        {"Stop pressed meanwhile",
+         true,
+         Then::StoppedByHand,
+         {"Recording Default did not start | Stopped while waiting for the sound server."},
+         "Recording Default did not start: stopped while waiting for the sound server"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        now = QDateTime(QDate(2004, 3, 5), QTime(21, 7, 9));
+        notifier.sent.clear();
+        engine.calls.clear();
+        sources.mixerStarted = c.mixerStarted;
+        engine.startResult = KELVO_ERR_OPEN_DEVICE;
+        startScheduled(60);
+        EXPECT_FALSE(controller.isRecording());
+        ASSERT_NE(controller.retryingShow(), nullptr);
+        EXPECT_EQ(statusText(), "Recording Default did not start: trying again every 2 s");
+        EXPECT_EQ(notifier.sent,
+                  Texts{"Recording Default did not start: the sound server is "
+                        "away | Trying again every 2 s until its stop at 21:08:09."});
+        EXPECT_EQ(engine.calls.back(), "start failed");
+        now = now.addSecs(2);
+        controller.retryStart();
+        EXPECT_EQ(notifier.sent.size(), 1u) << "told once";
+        notifier.sent.clear();
+        switch (c.then) {
+        case Then::ServerBack:
+            now = now.addSecs(4);
+            sources.mixerStarted = true;
+            engine.startResult = 0;
+            controller.retryStart();
+            break;
+        case Then::StopPasses:
+            now = now.addSecs(58);
+            controller.retryStart();
+            break;
+        case Then::StoppedByHand:
+            controller.stopRecording();
+            break;
+        }
+        EXPECT_EQ(notifier.sent, c.told);
+        EXPECT_EQ(statusText(), c.line);
+        EXPECT_EQ(controller.retryingShow(), nullptr);
+        EXPECT_TRUE(messages.isEmpty()) << "no box waits for a user who is not there";
+        EXPECT_EQ(engine.starts.empty(), !c.mixerStarted && c.then != Then::ServerBack);
+        if (c.then == Then::ServerBack) {
+            const RecordingSession& session = *controller.session();
+            EXPECT_EQ(session.late.seconds, 6);
+            EXPECT_EQ(session.lateSeconds, 6);
+            ASSERT_EQ(session.events.size(), 1u);
+            EXPECT_EQ(session.events[0].kind, RecordingEventKind::StartedLate);
+            EXPECT_EQ(session.events[0].seconds, 6);
+            controller.stopRecording();
+        } else {
+            now = now.addSecs(10);
+            controller.retryStart();
+            EXPECT_FALSE(controller.isRecording()) << "no try after the end";
+        }
+        engine.starts.clear();
+        QDir(data + "/soundfiles").removeRecursively();
+        QDir(data).mkdir("soundfiles");
+    }
+}
+
 TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndAStopOnAWriteError) {
     settings().outputFormat = formats::kMp3.toStdString();
     const auto poll = [this](int device, std::uint32_t gaps, std::uint64_t gapFrames,
