@@ -124,7 +124,7 @@ second=$(recording 11.5 12.6 5)
 for expected in "^Recording Restart.cia \| From Monitor of Speakers" \
     "^Recording Restart.cia: (sound device lost|Monitor of Speakers is not there) \|" \
     "^Recording Restart.cia: (sound device|Monitor of Speakers is) back \| Gap of [5-8]\.[0-9] s" \
-    "^Recording Restart.cia ended \| soundfiles/"; do
+    "^Recording Restart.cia ended: .* \| soundfiles/"; do
     grep -qE "$expected" "$notified" || fail "not notified: $expected"
 done
 end_program
