@@ -96,7 +96,7 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
         show_,
         ShowControlWidgets{this, c.startTime, c.stopTime, c.sampleRate, c.outputFormat, c.channels,
                            c.mp3Quality, c.sourceList, c.wmaQuality, c.inputLevel, c.webcastAddress,
-                           c.weekdays},
+                           c.weekdays, c.recordStream, c.keepStream, c.openEarly},
         *sources_);
     createRecordingController();
     createLevelMonitoring();

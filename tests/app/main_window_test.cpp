@@ -371,21 +371,43 @@ protected:
 };
 
 // Settings kept beside a show's file are the show's own: saved with it, loaded with it, never
-// carried into a show that has none, and copied when the show is saved under a new name.
+// carried into a show that has none, and copied when the show is saved under a new name. The
+// webcast's are set on their controls, and the controls show each show's.
 TEST_F(ShowTest, SettingsKeptBesideTheShowFileFollowTheirShow) {
     open({showPath("A").toStdString()});
-    const ShowSideSettings side{{{"timeZone", "America/New_York"}}};
-    window().currentShow().setSide(side);
+    const auto webcastControls = [this] {
+        const MainWindowControls& c = controls();
+        return QString("%1%2%3 %4%5")
+            .arg(c.recordStream->isChecked())
+            .arg(c.keepStream->isChecked())
+            .arg(c.openEarly->value())
+            .arg(c.keepStream->isEnabled())
+            .arg(c.openEarly->isEnabled());
+    };
+    EXPECT_EQ(webcastControls(), "000 01") << "off by default; keeping needs the stream";
+    window().currentShow().setSide({{{"timeZone", "America/New_York"}}});
+    controls().openEarly->setValue(30);
+    controls().recordStream->click();
+    controls().keepStream->click();
+    const ShowSideSettings side{{{"timeZone", "America/New_York"},
+                                 {"recordStream", "1"},
+                                 {"keepStream", "1"},
+                                 {"openEarlySeconds", "30"}}};
+    EXPECT_EQ(window().currentShow().settings().side, side);
+    EXPECT_EQ(webcastControls(), "1130 10");
     QTest::keyClick(controls().showList, Qt::Key_Down);
     EVENTUALLY_EQ(window().shows().currentShowName(), std::string("B"));
     EXPECT_EQ(window().currentShow().settings().side, ShowSideSettings{});
+    EXPECT_EQ(webcastControls(), "000 01");
     EXPECT_EQ(showFile("B"), kEvening);
     window().shows().chooseShow("A");
     EXPECT_EQ(window().currentShow().settings().side, side);
+    EXPECT_EQ(webcastControls(), "1130 10");
     EXPECT_EQ(showFile("A"), kMorning) << "the show file is as it was";
     typeName("A2", Qt::Key_Return);
     window().close();
-    EXPECT_EQ(read(services.dataFolder + "/show-settings/A2"), "timeZone=America/New_York\n");
+    EXPECT_EQ(read(services.dataFolder + "/show-settings/A2"),
+              "keepStream=1\nopenEarlySeconds=30\nrecordStream=1\ntimeZone=America/New_York\n");
 }
 
 TEST_F(ShowTest, SwitchingSavesTheOldShowThenLoadsTheNewOneButChoosingItAgainDoesNothing) {
