@@ -64,6 +64,9 @@ public:
     // "1.5 s" for a gap, "0:14:02" for a recording's length.
     static QString gapText(std::uint64_t frames, int sampleRate);
     static QString lengthText(std::int64_t seconds);
+    // Why a stream could not be recorded, for an engine code; empty for a code that is not
+    // the stream's.
+    static QString streamFailure(int code, const QString& address);
 
     static inline const QString kEngineMessage = QString::fromLatin1(kEngineBusyMessage);
 
@@ -118,6 +121,9 @@ private:
     void start(const ShowSnapshot& show, RecordingStart startedBy, std::int64_t expectedSeconds,
                const LateStart& late = {});
     bool startEngine(RecordingSession& session);
+    // The show's stream, recorded by the engine; a page (or an engine that cannot) records
+    // the show's source instead, told on the session.
+    bool startStream(RecordingSession& session, bool keepCopy);
     void failStart(const RecordingSession& session, const QString& message);
     void enterRecording();
     void openWebcast();
@@ -147,7 +153,7 @@ private:
     bool starting_ = false;                         // a start is waiting on a message box
     bool blinkPhase_ = false;                       // carried across recordings on purpose
     QString savedStatus_;                           // the status line as it was before pausing
-    QString statusPrefix_;                          // "Rec: " or "Rec WebCast: "
+    QString statusPrefix_;                          // "Rec: ", "Rec WebCast: " or "Rec Stream: "
     QTimer statusPoll_;
     EncoderQueue encoders_;
     QString awakeForShow_; // the show whose scheduled start holds off sleep; empty: none
