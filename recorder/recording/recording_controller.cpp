@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -286,8 +287,29 @@ void RecordingController::enterRecording() {
     statusPoll_.start(kStatusPollMs);
 }
 
+void RecordingController::openWebcastAhead(const ShowSnapshot& show, const QDateTime& startsAt) {
+    const std::string& address = show.settings.file.webcastAddress;
+    if (isRecording() || address.empty() ||
+        (openedAhead_ && openedAhead_->show == show.name && openedAhead_->startsAt == startsAt)) {
+        return;
+    }
+    // A refused address is told at the start, when the recording it concerns is there.
+    if (!webcastAddressError(address)) {
+        openWebcastAddress(launcher_, address);
+        openedAhead_ = OpenedAhead{show.name, address, startsAt};
+    }
+}
+
 void RecordingController::openWebcast() {
     if (session_->webcastAddress.isEmpty() || !session_->streamAddress.isEmpty()) {
+        return;
+    }
+    // Opened ahead for this very start: a second tab would play the webcast twice over.
+    constexpr qint64 kAheadSlackSeconds = 60;
+    const auto ahead = std::exchange(openedAhead_, std::nullopt);
+    if (ahead && ahead->show == session_->show.name &&
+        ahead->address == session_->webcastAddress.toStdString() &&
+        std::abs(session_->startedAt.secsTo(ahead->startsAt)) <= kAheadSlackSeconds) {
         return;
     }
     // Opened after the engine runs, so the webcast's beginning lands in the file.

@@ -95,6 +95,10 @@ public:
     // Holds off sleep while a scheduled start of `show` is near, lets go when none is (an
     // empty name). A running recording keeps its own hold either way.
     void keepAwakeForSchedule(const QString& show);
+    // The schedule opens the page webcast of `show`, which starts at `startsAt`, ahead of its
+    // start, so that the browser plays when the recording begins; that start then does not
+    // open it again. Once per start; nothing while a recording runs.
+    void openWebcastAhead(const ShowSnapshot& show, const QDateTime& startsAt);
     // One look at the engine's status: the device, a write error, the room left.
     void pollStatus();
     void togglePause();
@@ -157,6 +161,12 @@ private:
     QTimer statusPoll_;
     EncoderQueue encoders_;
     QString awakeForShow_; // the show whose scheduled start holds off sleep; empty: none
+    struct OpenedAhead {
+        std::string show;
+        std::string address;
+        QDateTime startsAt;
+    };
+    std::optional<OpenedAhead> openedAhead_; // the last address opened ahead of its start
 };
 
 } // namespace kelvo

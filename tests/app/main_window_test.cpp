@@ -362,6 +362,35 @@ TEST_F(WindowTest, AScheduledShowKeepsTheMachineAwakeFromTwoMinutesBeforeAndIsNo
     EXPECT_EQ(messages, QStringList{RecordingController::kEngineMessage});
 }
 
+// A page webcast set to open early is opened once, that long before its scheduled start, and
+// not again by the start; a show that records its stream opens nothing at all.
+TEST_F(WindowTest, APageWebcastOpensAheadOfItsScheduledStartAndAStreamShowOpensNothing) {
+    open();
+    const std::string page = "http://radio.example/page";
+    controls().webcastAddress->setText(QString::fromStdString(page));
+    controls().openEarly->setValue(30);
+    for (const bool stream : {false, true}) {
+        controls().recordStream->setChecked(stream);
+        controls().startTime->setTime(now.time().addSecs(100));
+        controls().stopTime->setTime(now.time().addSecs(160));
+        launcher.launches.clear();
+        // Seconds on from the last tick, and the browsers opened by then.
+        const std::pair<int, std::size_t> ticks[] = {{1, 0}, {68, 0}, {1, 1}, {29, 1}, {1, 1}};
+        for (const auto& [seconds, opened] : ticks) {
+            now = now.addSecs(seconds);
+            window().clockTick();
+            EXPECT_EQ(launcher.launches.size(), stream ? 0 : opened) << "stream " << stream;
+        }
+        ASSERT_TRUE(window().recording().isRecording());
+        EXPECT_EQ(window().recording().session()->streamAddress.toStdString(), stream ? page : "");
+        if (!stream) {
+            EXPECT_EQ(launcher.launches[0], (Calls{"xdg-open", page, ""}));
+        }
+        controls().stopButton->click();
+        now = now.addSecs(60);
+    }
+}
+
 class ShowTest : public WindowTest {
 protected:
     ShowTest() {
