@@ -145,7 +145,7 @@ copy="${wav%.wav}.mp3"
     fail "the kept copy is not the stream's MP3"
 grep -qE "^Recording Stream Show.cia \| From $KELVO_STREAM_URL into soundfiles/" "$notified" ||
     fail "the start was not told with the stream"
-grep -qE "^Recording Stream Show.cia ended \| " "$notified" || fail "the end was not told"
+grep -qE "^Recording Stream Show.cia ended" "$notified" || fail "the end was not told"
 
 # An address the stream's server does not have: told, nothing recorded, nothing opened.
 start=$(($(date +%s) + 5))
