@@ -614,8 +614,10 @@ void deleteShownShow(const MainWindowControls& c, int way) {
         QTimer::singleShot(0, [] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             ASSERT_TRUE(menu);
-            const QStringList texts{menu->actions()[0]->text(), menu->actions()[2]->text()};
-            EXPECT_EQ(texts, QStringList({"Delete show", "Record every show on its schedule"}));
+            const QStringList texts{menu->actions()[0]->text(), menu->actions()[1]->text(),
+                                    menu->actions()[3]->text()};
+            EXPECT_EQ(texts, QStringList({"Delete show", "Recordings…",
+                                          "Record every show on its schedule"}));
             menu->actions()[0]->trigger();
             menu->close();
         });
