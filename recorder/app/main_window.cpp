@@ -1,6 +1,7 @@
 #include "recorder/app/main_window.h"
 
 #include "recorder/app/program_folders.h"
+#include "recorder/app/recordings_window.h"
 #include "recorder/app/show_panel.h"
 #include "recorder/platform/notifier_dbus.h"
 #include "recorder/platform/sleep_inhibitor_logind.h"
@@ -338,6 +339,11 @@ void MainWindow::createEveryShowSchedule() {
     deleteShowAction_->setShortcutContext(Qt::WidgetShortcut);
     controls_.showList->addAction(deleteShowAction_);
     connect(deleteShowAction_, &QAction::triggered, this, [this] { shows_->deleteSelectedShow(); });
+    recordingsAction_ = new QAction(QStringLiteral("Recordings…"), this);
+    recordingsAction_->setObjectName(QStringLiteral("openRecordings"));
+    recordingsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    addAction(recordingsAction_);
+    connect(recordingsAction_, &QAction::triggered, this, [this] { openRecordings(); });
     controls_.showList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(controls_.showList, &QWidget::customContextMenuRequested, this,
             &MainWindow::showShowListMenu);
@@ -346,9 +352,22 @@ void MainWindow::createEveryShowSchedule() {
 void MainWindow::showShowListMenu(const QPoint& at) {
     QMenu menu(this);
     menu.addAction(deleteShowAction_);
+    menu.addAction(recordingsAction_);
     menu.addSeparator();
     menu.addAction(recordEveryShowAction_);
     menu.exec(controls_.showList->viewport()->mapToGlobal(at));
+}
+
+void MainWindow::openRecordings() {
+    if (!recordingsWindow_) {
+        recordingsWindow_ = std::make_unique<RecordingsWindow>(services_.dataFolder,
+                                                               *services_.launcher, *recording_);
+    }
+    // The current show as its recordings name it: the readable name, "Default" for none.
+    const ShowSnapshot current = show_.snapshot();
+    recordingsWindow_->open(current.readableName.empty()
+                                ? QStringLiteral("Default")
+                                : QString::fromStdString(current.readableName));
 }
 
 bool MainWindow::recordEveryShow() const {

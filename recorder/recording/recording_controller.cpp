@@ -118,6 +118,7 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
         }
         session_ = std::move(session);
         session_->sourceRecorded = sourceName();
+        lastStatus_.reset();
         supervisor_.emplace(*session_);
         enterRecording();
         if (setup_.inhibitor) {
@@ -373,6 +374,7 @@ void RecordingController::pollStatus() {
     }
     KelvoStatus status{};
     if (engine_.status(status)) {
+        lastStatus_ = status;
         if (status.lastWriteError != 0) {
             stop(status.lastWriteError, RecordingEnd::WriteError);
             return;
@@ -519,6 +521,15 @@ void RecordingController::encoderOutcome(const EncoderOutcome& outcome) {
     if (done) {
         reports_.erase(found);
     }
+}
+
+std::optional<RecordingReport> RecordingController::reportSoFar() const {
+    if (!isRecording()) {
+        return std::nullopt;
+    }
+    RecordingSession session = *session_;
+    session.endedAt = clock_();
+    return reportOf(session, lastStatus_);
 }
 
 void RecordingController::keepAwakeForSchedule(const QString& show) {

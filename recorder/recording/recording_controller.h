@@ -113,6 +113,8 @@ public:
     // before the first start.
     const RecordingSession* session() const { return session_ ? &*session_ : nullptr; }
     bool isRecording() const { return session_ && session_->running(); }
+    // The running recording's report as it would be if it stopped now; none while idle.
+    std::optional<RecordingReport> reportSoFar() const;
 
 signals:
     // A start is about to take the engine: monitoring stops, the meters are cleared.
@@ -167,6 +169,7 @@ private:
     QTimer statusPoll_;
     EncoderQueue encoders_;
     std::map<QString, RecordingReport> reports_; // by their path: recordings still encoding
+    std::optional<KelvoStatus> lastStatus_;      // the running recording's, at the last poll
     QString awakeForShow_; // the show whose scheduled start holds off sleep; empty: none
     struct OpenedAhead {
         std::string show;
