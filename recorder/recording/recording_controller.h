@@ -75,6 +75,9 @@ public:
     static QString lengthText(std::int64_t seconds);
     // "6 s", "5 min", "1 h 5 min": how late a start is.
     static QString lostText(std::int64_t seconds);
+    // Why a stream could not be recorded, for an engine code; empty for a code that is not
+    // the stream's.
+    static QString streamFailure(int code, const QString& address);
 
     static inline const QString kEngineMessage = QString::fromLatin1(kEngineBusyMessage);
 
@@ -105,6 +108,10 @@ public:
     // Holds off sleep while a scheduled start of `show` is near, lets go when none is (an
     // empty name). A running recording keeps its own hold either way.
     void keepAwakeForSchedule(const QString& show);
+    // The schedule opens the page webcast of `show`, which starts at `startsAt`, ahead of its
+    // start, so that the browser plays when the recording begins; that start then does not
+    // open it again. Once per start; nothing while a recording runs.
+    void openWebcastAhead(const ShowSnapshot& show, const QDateTime& startsAt);
     // One look at the engine's status: the device, a write error, the room left.
     void pollStatus();
     // Tries a scheduled start that failed for want of the device again, now; the retry
@@ -119,6 +126,8 @@ public:
     // before the first start.
     const RecordingSession* session() const { return session_ ? &*session_ : nullptr; }
     bool isRecording() const { return session_ && session_->running(); }
+    // The running recording's report as it would be if it stopped now; none while idle.
+    std::optional<RecordingReport> reportSoFar() const;
 
 signals:
     // A start is about to take the engine: monitoring stops, the meters are cleared.
@@ -151,6 +160,9 @@ private:
     bool tryStart(const ShowSnapshot& show, RecordingStart startedBy, std::int64_t expectedSeconds,
                   const LateStart& late, const QDateTime& due);
     std::optional<StartFailure> startEngine(RecordingSession& session);
+    // The show's stream, recorded by the engine; a page (or an engine that cannot) records
+    // the show's source instead, told on the session. False: the start failed, and was told.
+    bool startStream(RecordingSession& session, bool keepCopy);
     void failStart(const RecordingSession& session, const QString& message);
     void keepTrying(const RecordingSession& session, const QDateTime& due,
                     std::int64_t expectedSeconds);
@@ -187,13 +199,20 @@ private:
     bool starting_ = false;                         // a start is waiting on a message box
     bool blinkPhase_ = false;                       // carried across recordings on purpose
     QString savedStatus_;                           // the status line as it was before pausing
-    QString statusPrefix_;                          // "Rec: " or "Rec WebCast: "
+    QString statusPrefix_;                          // "Rec: ", "Rec WebCast: " or "Rec Stream: "
     QTimer statusPoll_;
     std::optional<Retry> retry_;
     QTimer startRetry_;
     EncoderQueue encoders_;
     std::map<QString, RecordingReport> reports_; // by their path: recordings still encoding
+    std::optional<KelvoStatus> lastStatus_;      // the running recording's, at the last poll
     QString awakeForShow_; // the show whose scheduled start holds off sleep; empty: none
+    struct OpenedAhead {
+        std::string show;
+        std::string address;
+        QDateTime startsAt;
+    };
+    std::optional<OpenedAhead> openedAhead_; // the last address opened ahead of its start
 };
 
 } // namespace kelvo
