@@ -97,7 +97,7 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
         show_,
         ShowControlWidgets{this, c.startTime, c.stopTime, c.sampleRate, c.outputFormat, c.channels,
                            c.mp3Quality, c.sourceList, c.wmaQuality, c.inputLevel, c.webcastAddress,
-                           c.weekdays},
+                           c.weekdays, c.recordStream, c.keepStream, c.openEarly},
         *sources_);
     createRecordingController();
     createLevelMonitoring();
@@ -262,17 +262,33 @@ void MainWindow::clockTick() {
     // A test's clock has no time since boot to tell a suspend from a clock step.
     scheduler_->tick(services_.clock ? ClockReading{seconds, {}, {}} : readSystemClock());
     feedCurrentShow(); // a scheduled start may have switched shows
+    openWebcastAhead(seconds);
     updateNextStartHint(seconds);
     recording_->keepAwakeForSchedule(showStartingSoon(seconds));
 }
 
-void MainWindow::feedCurrentShow() {
+Schedule MainWindow::currentSchedule() const {
     Schedule schedule = scheduleOf(show_.file());
     const auto& side = show_.settings().side.values;
     if (const auto zone = side.find(kTimeZoneSetting); zone != side.end()) {
         schedule.zone = zone->second;
     }
-    scheduler_->setCurrentShow(shows_->currentShowName(), schedule);
+    return schedule;
+}
+
+void MainWindow::feedCurrentShow() {
+    scheduler_->setCurrentShow(shows_->currentShowName(), currentSchedule());
+}
+
+void MainWindow::openWebcastAhead(std::time_t now) {
+    const WebcastSettings webcast = show_.webcast();
+    if (webcast.recordStream || webcast.openEarlySeconds == 0 ||
+        show_.file().webcastAddress.empty())
+        return;
+    const auto next = nextStart(now, {{shows_->currentShowName(), currentSchedule()}});
+    if (next && next->in <= webcast.openEarlySeconds) {
+        recording_->openWebcastAhead(show_.snapshot(), QDateTime::fromSecsSinceEpoch(next->at));
+    }
 }
 
 QString MainWindow::showStartingSoon(std::time_t now) const {

@@ -152,6 +152,10 @@ private:
     void updateNextStartHint(std::time_t now);
     // The current show and its schedule as the controls show it: what the scheduler is fed.
     void feedCurrentShow();
+    Schedule currentSchedule() const;
+    // The current show's page webcast, when its "Open the address N s before the start"
+    // reaches its next scheduled start.
+    void openWebcastAhead(std::time_t now);
 
     MainWindowServices services_;
     MainWindowControls controls_{};

@@ -367,6 +367,35 @@ TEST_F(WindowTest, AScheduledShowKeepsTheMachineAwakeFromTwoMinutesBeforeAndIsNo
     EXPECT_EQ(messages, QStringList{RecordingController::kEngineMessage});
 }
 
+// A page webcast set to open early is opened once, that long before its scheduled start, and
+// not again by the start; a show that records its stream opens nothing at all.
+TEST_F(WindowTest, APageWebcastOpensAheadOfItsScheduledStartAndAStreamShowOpensNothing) {
+    open();
+    const std::string page = "http://radio.example/page";
+    controls().webcastAddress->setText(QString::fromStdString(page));
+    controls().openEarly->setValue(30);
+    for (const bool stream : {false, true}) {
+        controls().recordStream->setChecked(stream);
+        controls().startTime->setTime(now.time().addSecs(100));
+        controls().stopTime->setTime(now.time().addSecs(160));
+        launcher.launches.clear();
+        // Seconds on from the last tick, and the browsers opened by then.
+        const std::pair<int, std::size_t> ticks[] = {{1, 0}, {68, 0}, {1, 1}, {29, 1}, {1, 1}};
+        for (const auto& [seconds, opened] : ticks) {
+            now = now.addSecs(seconds);
+            window().clockTick();
+            EXPECT_EQ(launcher.launches.size(), stream ? 0 : opened) << "stream " << stream;
+        }
+        ASSERT_TRUE(window().recording().isRecording());
+        EXPECT_EQ(window().recording().session()->streamAddress.toStdString(), stream ? page : "");
+        if (!stream) {
+            EXPECT_EQ(launcher.launches[0], (Calls{"xdg-open", page, ""}));
+        }
+        controls().stopButton->click();
+        now = now.addSecs(60);
+    }
+}
+
 class ShowTest : public WindowTest {
 protected:
     ShowTest() {
@@ -448,21 +477,43 @@ TEST_F(ShowTest, TheRecordingsWindowListsPlaysFollowsAndTrashesTheRecordings) {
 }
 
 // Settings kept beside a show's file are the show's own: saved with it, loaded with it, never
-// carried into a show that has none, and copied when the show is saved under a new name.
+// carried into a show that has none, and copied when the show is saved under a new name. The
+// webcast's are set on their controls, and the controls show each show's.
 TEST_F(ShowTest, SettingsKeptBesideTheShowFileFollowTheirShow) {
     open({showPath("A").toStdString()});
-    const ShowSideSettings side{{{"timeZone", "America/New_York"}}};
-    window().currentShow().setSide(side);
+    const auto webcastControls = [this] {
+        const MainWindowControls& c = controls();
+        return QString("%1%2%3 %4%5")
+            .arg(c.recordStream->isChecked())
+            .arg(c.keepStream->isChecked())
+            .arg(c.openEarly->value())
+            .arg(c.keepStream->isEnabled())
+            .arg(c.openEarly->isEnabled());
+    };
+    EXPECT_EQ(webcastControls(), "000 01") << "off by default; keeping needs the stream";
+    window().currentShow().setSide({{{"timeZone", "America/New_York"}}});
+    controls().openEarly->setValue(30);
+    controls().recordStream->click();
+    controls().keepStream->click();
+    const ShowSideSettings side{{{"timeZone", "America/New_York"},
+                                 {"recordStream", "1"},
+                                 {"keepStream", "1"},
+                                 {"openEarlySeconds", "30"}}};
+    EXPECT_EQ(window().currentShow().settings().side, side);
+    EXPECT_EQ(webcastControls(), "1130 10");
     QTest::keyClick(controls().showList, Qt::Key_Down);
     EVENTUALLY_EQ(window().shows().currentShowName(), std::string("B"));
     EXPECT_EQ(window().currentShow().settings().side, ShowSideSettings{});
+    EXPECT_EQ(webcastControls(), "000 01");
     EXPECT_EQ(showFile("B"), kEvening);
     window().shows().chooseShow("A");
     EXPECT_EQ(window().currentShow().settings().side, side);
+    EXPECT_EQ(webcastControls(), "1130 10");
     EXPECT_EQ(showFile("A"), kMorning) << "the show file is as it was";
     typeName("A2", Qt::Key_Return);
     window().close();
-    EXPECT_EQ(read(services.dataFolder + "/show-settings/A2"), "timeZone=America/New_York\n");
+    EXPECT_EQ(read(services.dataFolder + "/show-settings/A2"),
+              "keepStream=1\nopenEarlySeconds=30\nrecordStream=1\ntimeZone=America/New_York\n");
 }
 
 TEST_F(ShowTest, SwitchingSavesTheOldShowThenLoadsTheNewOneButChoosingItAgainDoesNothing) {
