@@ -5,6 +5,7 @@
 #include "recorder/recording/format_lists.h"
 #include "recorder/recording/notifier_dbus.h"
 #include "recorder/recording/sleep_inhibitor_logind.h"
+#include "recorder/recording/webcast_address.h"
 #include "recorder/schedule/clock_text.h"
 #include "recorder/schedule/schedule_controls.h"
 #include "recorder/schedule/second_ticker.h"
@@ -139,6 +140,7 @@ void MainWindow::createShowPanel() {
                               c.showName,     c.deleteShowButton, c.weekdays};
     ShowHooks hooks;
     hooks.showMessage = [this](const QString& text) { showMessage(text); };
+    hooks.tell = [this](const QString& text) { tell(text); };
     hooks.updateFormatDependentLists = [this] { updateFormatDependentLists(); };
     hooks.sources = [this] { return sources_.get(); };
     shows_ = std::make_unique<ShowPanel>(widgets, std::move(hooks), held_, services_.dataFolder,
@@ -183,6 +185,9 @@ void MainWindow::connectHandlers() {
     connect(controls_.fullWidthButton, &QPushButton::clicked, this, &MainWindow::toggleFullWidth);
     connect(controls_.clockTick, &QTimer::timeout, this, &MainWindow::clockTick);
     connect(controls_.blink, &QTimer::timeout, this, [this] { recording_->blinkTick(); });
+
+    connect(controls_.webcastAddress, &QLineEdit::editingFinished, this,
+            &MainWindow::checkTypedWebcastAddress);
 
     // Programmatic changes run the rule too, as show loading relies on.
     for (QComboBox* combo : {controls_.sampleRate, controls_.outputFormat}) {
@@ -385,6 +390,21 @@ void MainWindow::showNotRecorded(const std::string& message) {
     const QString text = QString::fromStdString(message);
     controls_.statusLine->setText(text);
     services_.notifier->notify(text, {});
+}
+
+void MainWindow::tell(const QString& text) {
+    if (!recording_->isRecording()) {
+        controls_.statusLine->setText(text);
+    }
+    services_.notifier->notify(QString::fromLatin1(kProgramTitle), text);
+}
+
+void MainWindow::checkTypedWebcastAddress() {
+    const CheckedAddress address =
+        checkWebcastAddress(controls_.webcastAddress->text().toStdString());
+    if (!address.refusal.empty() && !recording_->isRecording()) {
+        controls_.statusLine->setText(QString::fromStdString(address.refusal));
+    }
 }
 
 std::vector<std::pair<std::string, Schedule>> MainWindow::scheduledShows() const {

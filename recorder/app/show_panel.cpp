@@ -1,5 +1,6 @@
 #include "recorder/app/show_panel.h"
 
+#include "recorder/recording/webcast_address.h"
 #include "recorder/schedule/schedule_controls.h"
 #include "recorder/shows/show_drop.h"
 #include "recorder/shows/window_placement.h"
@@ -121,30 +122,49 @@ void ShowPanel::loadCurrentShow() {
     if (!commandLineTaken_) {
         commandLineTaken_ = true;
         if (auto file = showFileFromCommandLine(arguments_)) {
-            const OpenedShowFile opened = store_.open(*file);
-            currentShowName_ = opened.showName;
-            openNotice_ = opened.notice;
+            noteOpened(store_.open(*file));
         }
     }
+    loadNotices_.clear();
     const LoadedShow loaded = store_.load(currentShowName_);
     currentShowName_ = loaded.showName;
     currentUnloaded_ = !loaded.problem.empty();
     widgets_.window->setWindowTitle(readable(loaded.caption));
     refreshShowList();
     if (currentUnloaded_) {
-        hooks_.showMessage(
+        loadNotices_.push_back(
             QStringLiteral("The show \"%1\" could not be loaded; the settings on screen stay as "
                            "they are, and its file was left untouched: it is saved only if you "
-                           "name the show again.\n\n%2")
+                           "name the show again. %2")
                 .arg(readable(loaded.showName), readable(loaded.problem)));
     }
     if (!openNotice_.empty()) {
-        hooks_.showMessage(readable(std::exchange(openNotice_, {})));
+        loadNotices_.push_back(readable(std::exchange(openNotice_, {})));
     }
     if (loaded.record) {
         loadedMixer_ = {};
         applyShowRecord(*loaded.record, *this);
     }
+    if (const std::string from = std::exchange(importedFrom_, {}); !from.empty()) {
+        const CheckedAddress address =
+            checkWebcastAddress(widgets_.webcastAddress->text().toStdString());
+        const QString opens =
+            address.openable.empty()
+                ? QStringLiteral("it opens no webcast address")
+                : QStringLiteral("it opens the webcast address %1").arg(qText(address.openable));
+        loadNotices_.push_back(QStringLiteral("The show \"%1\" was imported from %2. When it "
+                                              "records, %3.")
+                                   .arg(readable(currentShowName_), readable(from), opens));
+    }
+    for (const QString& notice : std::exchange(loadNotices_, {})) {
+        hooks_.tell(notice);
+    }
+}
+
+void ShowPanel::noteOpened(const OpenedShowFile& opened) {
+    currentShowName_ = opened.showName;
+    openNotice_ = opened.notice;
+    importedFrom_ = opened.importedFrom;
 }
 
 void ShowPanel::refreshShowList() {
@@ -315,9 +335,8 @@ void ShowPanel::openFiles(const std::vector<std::filesystem::path>& files) {
         return;
     }
     cancelNaming();
-    const OpenedShowFile opened = store_.open(*file);
-    openNotice_ = opened.notice;
-    switchTo(opened.showName);
+    noteOpened(store_.open(*file));
+    switchTo(currentShowName_);
 }
 
 bool ShowPanel::carriesFiles(const QMimeData& data) {
@@ -399,13 +418,12 @@ void ShowPanel::selectSourceByHeldName() {
     const ShowWidgets& c = widgets_;
     const MixerFields fields = std::exchange(loadedMixer_, {});
     std::string address = fields.webcastAddress.value_or(c.webcastAddress->text().toStdString());
-    if (const QString text = qText(address); text.size() > c.webcastAddress->maxLength()) {
-        hooks_.showMessage(QStringLiteral("The webcast address of the show \"%1\" is longer "
-                                          "than the %2 characters the address box holds, so "
-                                          "it was cut to fit.")
-                               .arg(readable(currentShowName_))
-                               .arg(c.webcastAddress->maxLength()));
-        address = text.left(c.webcastAddress->maxLength()).toStdString();
+    // A show may come from anyone: what is not a network address never reaches the box, so
+    // neither this start nor a later save carries it on.
+    if (const CheckedAddress checked = checkWebcastAddress(address); !checked.refusal.empty()) {
+        loadNotices_.push_back(QStringLiteral("Show \"%1\": %2")
+                                   .arg(readable(currentShowName_), qText(checked.refusal)));
+        address.clear();
     }
     sources->loadSettings(fields.sourceName.value_or(c.sourceList->currentText().toStdString()),
                           fields.inputLevel.value_or(c.inputLevel->value()), address);

@@ -56,6 +56,9 @@ struct ShowWidgets {
 struct ShowHooks {
     // A message with only an OK button; returns once acknowledged.
     std::function<void(const QString& text)> showMessage;
+    // News that must not wait for anyone (status line and notification): loading a show
+    // never stops for a box, since a scheduled start may follow it at once.
+    std::function<void(const QString& text)> tell;
     // The enabling rule of the format-dependent lists, run after a load.
     std::function<void()> updateFormatDependentLists;
     // Null until the mixer has started.
@@ -116,6 +119,8 @@ private:
     // Where a list entry keeps the file name's bytes; its text is the readable form.
     static std::string entryName(const QListWidgetItem& item);
     void leaveNaming();
+    // Takes what opening a file gave: the show to load and what to tell after it.
+    void noteOpened(const OpenedShowFile& opened);
     RecordingSources* mixerSources() const;
 
     // ShowControls: the loader's way into the window.
@@ -150,6 +155,10 @@ private:
     bool currentUnloaded_ = false;
     // Told after the next load: why the opened file was not imported.
     std::string openNotice_;
+    // The file the next load's show was imported from; empty when it was not.
+    std::string importedFrom_;
+    // What the running load has to tell, told once it is complete.
+    std::vector<QString> loadNotices_;
 
     // A show's source, level and webcast address go to the mixer together, once the loader
     // has given all three (a field the file lacks keeps what the controls show).

@@ -2,6 +2,7 @@
 
 #include "recorder/recording/encoder_launcher.h"
 #include "recorder/recording/engine_library.h"
+#include "recorder/recording/webcast_address.h"
 #include "recorder/recording/webcast_opener.h"
 
 #include <QColor>
@@ -86,10 +87,12 @@ void RecordingController::start(bool scheduled, std::int64_t expectedSeconds) {
         FlagGuard guard(starting_);
         watch_ = Watch{};
         watch_.scheduled = scheduled;
-        state_.webcastAddress = widgets_.webcast->text();
         if (hooks_.holdWebcastAddress) {
-            hooks_.holdWebcastAddress(state_.webcastAddress);
+            hooks_.holdWebcastAddress(widgets_.webcast->text());
         }
+        // A refused address never holds up the recording: it records as a show without one.
+        const CheckedAddress address = checkWebcastAddress(widgets_.webcast->text().toStdString());
+        state_.webcastAddress = QString::fromStdString(address.openable);
         readRecordingSettings();
         const bool wasMonitoring = widgets_.monitor->isChecked();
         prepareSourceAndMeters();
@@ -112,8 +115,13 @@ void RecordingController::start(bool scheduled, std::int64_t expectedSeconds) {
             notify(QStringLiteral("Recording ") + showName(),
                    QStringLiteral("From %1 into %2").arg(sourceName(), state_.fileName));
         }
+        if (!address.refusal.empty()) {
+            watch_.note = QStringLiteral("webcast address not opened");
+            showRecordingStatus();
+            notify(QStringLiteral("Recording %1: webcast address not opened").arg(showName()),
+                   QString::fromStdString(address.refusal));
+        }
         checkRoomAtStart(expectedSeconds);
-        // Last: a refused address shows a box, which must not hold up the above.
         openWebcast();
     }
     enableRecordingTimers();
@@ -220,12 +228,7 @@ void RecordingController::openWebcast() {
         return;
     }
     // Opened after the engine runs, so the webcast's beginning lands in the file.
-    const std::string address = state_.webcastAddress.toStdString();
-    if (const auto refusal = webcastAddressError(address)) {
-        messages_(QString::fromStdString(*refusal));
-        return;
-    }
-    openWebcastAddress(launcher_, address);
+    openWebcastAddress(launcher_, state_.webcastAddress.toStdString());
 }
 
 void RecordingController::showRecordingStatus() {

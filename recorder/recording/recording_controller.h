@@ -47,7 +47,7 @@ struct RecorderState {
     QString mp3Quality;
     QString fileName; // relative to the data folder, "/" separated
     QString filePath;
-    QString webcastAddress; // opened through the shell when the recording started
+    QString webcastAddress; // opened through the shell at the start; empty when refused
 };
 
 struct RecordingWidgets {

@@ -147,6 +147,30 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
     EXPECT_FALSE(controller.isRecording());
 }
 
+// Nobody may be there to answer a box: a refused address is told and the show still records.
+TEST_F(RecordingControllerTest, ARefusedWebcastAddressRecordsWithoutOneAndSaysSoWithoutABox) {
+    webcast.setText("file:///tmp/x/evil.desktop");
+    controller.startScheduledRecording(3600);
+    EXPECT_TRUE(controller.isRecording());
+    EXPECT_EQ(statusText(), "Rec: Microphone (webcast address not opened)");
+    ASSERT_EQ(notifier.sent.size(), 2u);
+    EXPECT_EQ(notifier.sent[1].rfind("Recording Default: webcast address not opened | The "
+                                     "webcast address \"file:///tmp/x/evil.desktop\" is not "
+                                     "opened: it is a file on this computer.",
+                                     0),
+              0u)
+        << notifier.sent[1];
+    EXPECT_TRUE(messages.isEmpty() && launcher.launches.empty());
+    EXPECT_EQ(controller.state().webcastAddress, "");
+    controller.stopRecording();
+
+    webcast.setText(" Radio.example.com/live ");
+    controller.startRecording();
+    EXPECT_EQ(statusText(), "Rec WebCast: Microphone");
+    EXPECT_EQ(launcher.launches,
+              (std::vector<Texts>{{"xdg-open", "http://Radio.example.com/live", ""}}));
+}
+
 TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndAStopOnAWriteError) {
     sampleRate.setCurrentText("44.1 kHz (CD)");
     channels.setCurrentText("2");
