@@ -388,6 +388,17 @@ void RecordingController::stop(int writeError) {
 
 void RecordingController::handOffToEncoder(int parts) {
     state_.mp3Quality = QString::fromStdString(bitRateOf(state_.mp3Quality.toStdString()));
+    const EncoderLauncher encoder(launcher_, {}, setup_.encoderFolders);
+    if (encoder.script().empty()) {
+        QStringList folders;
+        for (const std::string& folder : setup_.encoderFolders) {
+            folders << QFile::decodeName(QByteArray::fromStdString(folder));
+        }
+        notify(QStringLiteral("No MP3 made of %1").arg(showName()),
+               QStringLiteral("There is no %1 in %2.")
+                   .arg(QString::fromLatin1(kEncoderScript), folders.join(QStringLiteral(" or "))));
+        return;
+    }
     for (int part = 1; part <= parts; ++part) {
         encoders_.add(state_.mp3Quality.toStdString(),
                       QFile::encodeName(recordingPartName(state_.fileName, part)).toStdString());

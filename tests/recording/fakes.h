@@ -126,6 +126,9 @@ public:
 template <typename Notifier, typename Inhibitor> struct ControllerRig {
     ControllerRig() {
         QDir(data).mkdir("soundfiles");
+        QFile script(data + "/encoder.bat");
+        script.open(QIODevice::WriteOnly);
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         sampleRate.addItems(sampleRateEntries());
         outputFormat.addItems(outputFormatEntries());
         channels.addItems(channelEntries());
@@ -167,7 +170,7 @@ template <typename Notifier, typename Inhibitor> struct ControllerRig {
             controller.startRecording();
         },
         [this] { return now; },
-        {data, {}, &notifier, &inhibitor, [this](const QString&) { return freeBytes; }}};
+        {data, {dataText}, &notifier, &inhibitor, [this](const QString&) { return freeBytes; }}};
 };
 
 } // namespace kelvo::testing

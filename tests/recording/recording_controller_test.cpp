@@ -99,8 +99,16 @@ TEST_F(RecordingControllerTest, StartReadsTheListsAndNameAndOnlyMp3GoesToTheEnco
     controller.stopRecording();
     const std::string wav = "soundfiles/Night.cia-12-31-23-00-00-05.wav";
     EXPECT_EQ(launcher.launches,
-              (std::vector<Texts>{{"encoder.bat", "320", wav, wav + ".mp3", dataText}}))
+              (std::vector<Texts>{{dataText + "/encoder.bat", "320", wav, wav + ".mp3", dataText}}))
         << "WAV recordings start no process";
+
+    // Without an encoder.bat of its own nothing is run, and the user hears why.
+    QFile::remove(data + "/encoder.bat");
+    controller.startRecording();
+    controller.stopRecording();
+    EXPECT_EQ(launcher.launches.size(), 1u);
+    EXPECT_EQ(notifier.sent.back(),
+              "No MP3 made of Night.cia | There is no encoder.bat in " + dataText + ".");
 }
 
 TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothingTicked) {
