@@ -15,6 +15,7 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    kelvo::ignoreWriteSignals();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KelvoRecorder"));
 
