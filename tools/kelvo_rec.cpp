@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -186,16 +187,34 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     // Past a file size limit a write should fail (EFBIG, reported) rather than kill us.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // The engine writes a header and seeks back into it: a device, a pipe or a folder is no
+    // place for a WAV file.
+    struct stat before {};
+    if (::stat(file, &before) == 0 && !S_ISREG(before.st_mode)) {
+        std::fprintf(stderr, "kelvo-rec: %s is not a regular file; give a file to record into\n",
+                     file);
+        return 2;
+    }
 
     snd_lib_error_set_handler(quietAlsa);
     KelvoInitialize();
+    errno = 0;
     int rc =
         KelvoStartMonitorA(1, static_cast<uint32_t>(channels), static_cast<uint32_t>(rate), file);
+    if (rc == KELVO_ERR_CREATE_FILE) {
+        std::fprintf(stderr, "kelvo-rec: cannot create %s: %s\n", file,
+                     std::strerror(errno != 0 ? errno : EIO));
+        return 1;
+    }
     if (rc != 0) {
         std::fprintf(stderr, "kelvo-rec: cannot record into %s: %s (code %d)\n", file,
                      kelvo_strerror(rc), rc);
         return 1;
     }
+    struct stat recorded {};
+    ::stat(file, &recorded);
 
     const bool live = isatty(STDERR_FILENO) != 0;
     const auto began = std::chrono::steady_clock::now();
@@ -242,6 +261,14 @@ int main(int argc, char** argv) {
 
     rc = KelvoStopMonitor();
     KelvoGetStatus(&status, sizeof status);
+    if (rc != 0 && (writeError != 0 || status.lastWriteError != 0)) {
+        // Completing the header failed for the same reason the writing did.
+        std::fprintf(stderr,
+                     "kelvo-rec: writing %s failed: %s; the file holds what was "
+                     "written before\n",
+                     file, std::strerror(writeError != 0 ? writeError : status.lastWriteError));
+        return 4;
+    }
     if (rc != 0) {
         std::fprintf(stderr,
                      "kelvo-rec: the recording in %s may be incomplete: stopping failed: %s "
@@ -254,6 +281,15 @@ int main(int argc, char** argv) {
     const double secs = static_cast<double>(status.bytesWritten) /
                         (static_cast<double>(rate) * static_cast<double>(channels * channels));
     const double filled = static_cast<double>(status.framesFilled) / static_cast<double>(rate);
+    struct stat after {};
+    if (::stat(file, &after) != 0 || after.st_ino != recorded.st_ino ||
+        after.st_dev != recorded.st_dev) {
+        std::fprintf(stderr,
+                     "kelvo-rec: %s was deleted or replaced while recording; the %.1f s "
+                     "recorded are lost\n",
+                     file, secs);
+        return 4;
+    }
     std::fprintf(stderr, "kelvo-rec: recorded %.1f s into %s", secs, file);
     if (status.parts > 1)
         std::fprintf(stderr, " and %u more part%s", status.parts - 1, status.parts > 2 ? "s" : "");

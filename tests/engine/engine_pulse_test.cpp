@@ -309,3 +309,35 @@ TEST(EnginePulse, KelvoRecReportsAFullDiskAndLeavesAValidFile) {
     EXPECT_NE(r.err.find("recorded " + std::to_string(w.frames() / 44100) + "."), std::string::npos)
         << "the length reported is the file's";
 }
+
+// What kelvo-rec says when the file is the problem: the reason in words, never an engine
+// code, and never a success for a file that is gone.
+TEST(EnginePulse, KelvoRecNamesWhatIsWrongWithTheFile) {
+    Tone tone;
+    ASSERT_EQ(tone.rc, 0) << "no sound server reachable";
+    const std::string path = "/tmp/kelvo-gone-" + std::to_string(getpid()) + ".wav";
+    const struct {
+        std::string args;
+        int status;
+        std::string says;
+    } runs[] = {
+        {"/nonexistent-folder/a.wav", 1,
+         "cannot create /nonexistent-folder/a.wav: No such file or directory"},
+        {"/dev/full", 2, "/dev/full is not a regular file"},
+        {"/tmp", 2, "/tmp is not a regular file"},
+        {"--seconds 3 " + path, 4, path + " was deleted or replaced while recording"},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.args);
+        const RecRun r = kelvoRec("", run.args, [&] {
+            if (run.status == 4) {
+                std::this_thread::sleep_for(1500ms);
+                std::remove(path.c_str());
+            }
+        });
+        EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == run.status) << r.status;
+        EXPECT_NE(r.err.find(run.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("code -"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(" s into "), std::string::npos) << r.err;
+    }
+}
