@@ -4,9 +4,9 @@
 #include "recorder/app/single_instance.h"
 #include "recorder/app/termination_signals.h"
 #include "recorder/mixer/mixer_pulse.h"
-#include "recorder/recording/engine_library.h"
-#include "recorder/recording/executable_folder.h"
-#include "recorder/recording/spawn_launcher.h"
+#include "recorder/platform/engine_library.h"
+#include "recorder/platform/executable_folder.h"
+#include "recorder/platform/spawn_launcher.h"
 
 #include <QApplication>
 #include <QFile>

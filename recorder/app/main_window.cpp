@@ -2,16 +2,15 @@
 
 #include "recorder/app/program_folders.h"
 #include "recorder/app/show_panel.h"
+#include "recorder/platform/notifier_dbus.h"
+#include "recorder/platform/sleep_inhibitor_logind.h"
 #include "recorder/recording/format_lists.h"
-#include "recorder/recording/notifier_dbus.h"
-#include "recorder/recording/sleep_inhibitor_logind.h"
 #include "recorder/recording/webcast_address.h"
 #include "recorder/schedule/clock_text.h"
 #include "recorder/schedule/schedule_controls.h"
 #include "recorder/schedule/second_ticker.h"
 #include "recorder/schedule/show_folder_schedules.h"
 #include "recorder/shows/twips.h"
-#include "recorder/shows/xdg_registry.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -47,11 +46,29 @@ QSettings userSettings() {
 
 } // namespace
 
+class MainWindow::ScheduledWindow : public ScheduledRecorder {
+public:
+    explicit ScheduledWindow(MainWindow& window) : window_(window) {}
+
+    std::string recordingShow() override { return window_.recordingShowName(); }
+    bool monitoring() override { return window_.monitoring_->isMonitoring(); }
+    bool switchTo(const std::string& show) override {
+        window_.shows_->chooseShow(show);
+        return window_.shows_->currentShowName() == show;
+    }
+    void startRecording(std::int64_t secondsUntilStop) override {
+        window_.recording_->startScheduledRecording(secondsUntilStop);
+        window_.recordingShowName(); // the start belongs to the show the window holds
+    }
+    void stopRecording() override { window_.recording_->stopRecording(); }
+    void notRecorded(const std::string& message) override { window_.showNotRecorded(message); }
+
+private:
+    MainWindow& window_;
+};
+
 MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
-    : QWidget(parent), services_(std::move(services)),
-      scheduleCheck_({[this] { return recording_->isRecording(); },
-                      [this] { recording_->startScheduledRecording(secondsUntilStop()); },
-                      [this] { recording_->stopRecording(); }}) {
+    : QWidget(parent), services_(std::move(services)) {
     setObjectName(QStringLiteral("Form1"));
     // The show loader replaces this with the show's title once it exists.
     setWindowTitle(QString::fromLatin1(kDesignCaption));
@@ -283,54 +300,28 @@ QDateTime MainWindow::now() const {
 void MainWindow::clockTick() {
     const QDateTime moment = now();
     controls_.clockLabel->setText(clockText(moment.time()));
-    scheduleCheck_.tick(
-        static_cast<std::time_t>(moment.toSecsSinceEpoch()),
-        scheduleFromControls(*controls_.startTime, *controls_.stopTime, controls_.weekdays));
     const auto seconds = static_cast<std::time_t>(moment.toSecsSinceEpoch());
-    recordingShowName(); // a start just made belongs to the show the window holds
-    if (startedUp_ && recordEveryShow()) {
-        everyShow_->tick(seconds);
-    }
+    feedCurrentShow();
+    scheduler_->tick(seconds);
+    feedCurrentShow(); // a scheduled start may have switched shows
     updateNextStartHint(seconds);
-    recording_->keepAwakeForSchedule(scheduledStartIsNear(moment));
+    recording_->keepAwakeForSchedule(scheduler_->scheduledStartIsNear(seconds));
 }
 
-std::int64_t MainWindow::secondsUntilStop() const {
-    constexpr int kDay = 24 * 60 * 60;
-    const int stop = timeOfDay(controls_.stopTime->time()).secondsOfDay();
-    const int present = now().time().msecsSinceStartOfDay() / 1000;
-    const int seconds = ((stop - present) % kDay + kDay) % kDay;
-    return seconds == 0 ? kDay : seconds;
-}
-
-bool MainWindow::scheduledStartIsNear(const QDateTime& moment) const {
-    constexpr std::int64_t kAheadSeconds = 120; // long enough for any idle timer to be caught
-    const auto next =
-        nextStart(static_cast<std::time_t>(moment.toSecsSinceEpoch()), scheduledShows());
-    return next && next->in <= kAheadSeconds;
+void MainWindow::feedCurrentShow() {
+    scheduler_->setCurrentShow(
+        shows_->currentShowName(),
+        scheduleFromControls(*controls_.startTime, *controls_.stopTime, controls_.weekdays));
 }
 
 void MainWindow::createEveryShowSchedule() {
     showFolder_ = new ShowFolderSchedules(
         QFile::encodeName(QDir(services_.dataFolder).filePath(kConfigurationsFolder)).toStdString(),
         this);
-    EveryShowHooks hooks;
-    hooks.currentShow = [this] { return shows_->currentShowName(); };
-    hooks.recordingShow = [this] { return recordingShowName(); };
-    hooks.monitoring = [this] { return monitoring_->isMonitoring(); };
-    hooks.switchTo = [this](const std::string& show) {
-        shows_->chooseShow(show);
-        return shows_->currentShowName() == show;
-    };
-    hooks.startRecording = [this] {
-        recording_->startScheduledRecording(secondsUntilStop());
-        recordingShowName();
-    };
-    hooks.stopRecording = [this] { recording_->stopRecording(); };
-    hooks.notRecorded = [this](const std::string& message) { showNotRecorded(message); };
-    everyShow_ = std::make_unique<EveryShowSchedule>(std::move(hooks));
+    scheduledWindow_ = std::make_unique<ScheduledWindow>(*this);
+    scheduler_ = std::make_unique<Scheduler>(*scheduledWindow_);
     connect(showFolder_, &ShowFolderSchedules::changed, this,
-            [this] { everyShow_->setShows(showFolder_->schedules()); });
+            [this] { scheduler_->setShows(showFolder_->schedules()); });
 
     recordEveryShowAction_ = new QAction(QStringLiteral("Record every show on its schedule"), this);
     recordEveryShowAction_->setObjectName(QStringLiteral("recordEveryShow"));
@@ -365,7 +356,8 @@ void MainWindow::setRecordEveryShow(bool on) {
     recordEveryShowAction_->setChecked(on);
     // Watching starts with a first read of every show file, which fills the schedules.
     showFolder_->setWatching(on);
-    everyShow_->setShows(showFolder_->schedules());
+    scheduler_->setShows(showFolder_->schedules());
+    scheduler_->setEveryShow(on);
 }
 
 void MainWindow::startRecording() {
@@ -407,23 +399,8 @@ void MainWindow::checkTypedWebcastAddress() {
     }
 }
 
-std::vector<std::pair<std::string, Schedule>> MainWindow::scheduledShows() const {
-    const std::string current = shows_->currentShowName();
-    std::vector<std::pair<std::string, Schedule>> shows{
-        {current,
-         scheduleFromControls(*controls_.startTime, *controls_.stopTime, controls_.weekdays)}};
-    if (recordEveryShow()) {
-        for (const auto& [name, schedule] : everyShow_->shows()) {
-            if (name != current) {
-                shows.emplace_back(name, schedule);
-            }
-        }
-    }
-    return shows;
-}
-
 void MainWindow::updateNextStartHint(std::time_t seconds) {
-    const auto next = nextStart(seconds, scheduledShows());
+    const auto next = nextStart(seconds, scheduler_->scheduledShows());
     const QString hint = next ? QString::fromStdString(nextStartText(*next)) : QString();
     if (controls_.statusLine->toolTip() != hint) {
         controls_.statusLine->setToolTip(hint);

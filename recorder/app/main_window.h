@@ -1,7 +1,7 @@
 // The recorder's one window (Form1): every control, the start-up and shutdown sequences,
 // the clock tick and the two width toggles. It owns the subsystems and wires them to its
 // controls: the recording controller, the mixer's recording sources, the level meters and
-// monitoring, the schedule check and the show panel.
+// monitoring, the scheduler and the show panel.
 //
 // Everything runs on this window's thread: control handlers and the QTimers below are
 // delivered by its event loop one after another, so no state here needs a lock.
@@ -13,14 +13,13 @@
 #include "recorder/mixer/mixer_device.h"
 #include "recorder/mixer/mixer_startup.h"
 #include "recorder/mixer/recording_sources.h"
-#include "recorder/recording/capture_engine.h"
-#include "recorder/recording/desktop_notifier.h"
-#include "recorder/recording/process_launcher.h"
+#include "recorder/platform/capture_engine.h"
+#include "recorder/platform/desktop_notifier.h"
+#include "recorder/platform/process_launcher.h"
+#include "recorder/platform/sleep_inhibitor.h"
 #include "recorder/recording/recording_controller.h"
 #include "recorder/recording/recording_names.h"
-#include "recorder/recording/sleep_inhibitor.h"
-#include "recorder/schedule/every_show_schedule.h"
-#include "recorder/schedule/schedule_check.h"
+#include "recorder/schedule/scheduler.h"
 #include "recorder/shows/file_association.h"
 
 #include <QAction>
@@ -140,8 +139,6 @@ private:
     bool startMixer();
     void setOuterWidth(int twips);
     QDateTime now() const;
-    std::int64_t secondsUntilStop() const;
-    bool scheduledStartIsNear(const QDateTime& moment) const;
     void createEveryShowSchedule();
     void startRecording();
     std::string recordingShowName();
@@ -150,8 +147,8 @@ private:
     void checkTypedWebcastAddress();
     void showShowListMenu(const QPoint& at);
     void updateNextStartHint(std::time_t now);
-    // The current show's schedule from the controls, then, with every show on, the others'.
-    std::vector<std::pair<std::string, Schedule>> scheduledShows() const;
+    // The current show and its schedule as the controls show it: what the scheduler is fed.
+    void feedCurrentShow();
 
     MainWindowServices services_;
     MainWindowControls controls_{};
@@ -163,9 +160,10 @@ private:
     std::unique_ptr<RecordingSources> sources_;
     std::unique_ptr<MeterPoll> meters_;
     std::unique_ptr<Monitoring> monitoring_;
-    ScheduleCheck scheduleCheck_;
     std::unique_ptr<ShowPanel> shows_;
-    std::unique_ptr<EveryShowSchedule> everyShow_;
+    class ScheduledWindow; // what the scheduler starts and stops
+    std::unique_ptr<ScheduledWindow> scheduledWindow_;
+    std::unique_ptr<Scheduler> scheduler_;
     ShowFolderSchedules* showFolder_ = nullptr;
     QAction* recordEveryShowAction_ = nullptr;
     std::string recordingShow_; // the show the running recording belongs to

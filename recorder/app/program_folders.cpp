@@ -1,7 +1,7 @@
 #include "recorder/app/program_folders.h"
 
+#include "recorder/platform/xdg_registry.h"
 #include "recorder/recording/recording_names.h"
-#include "recorder/shows/xdg_registry.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "recorder/meters/monitoring.h"
 
 #include "recorder/meters/meter_poll.h"
-#include "recorder/recording/capture_engine.h"
+#include "recorder/platform/capture_engine.h"
 
 #include <QCheckBox>
 #include <QMessageBox>

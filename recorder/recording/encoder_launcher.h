@@ -6,7 +6,7 @@
 // is. The recorder never waits for it and does not look at its outcome.
 #pragma once
 
-#include "recorder/recording/process_launcher.h"
+#include "recorder/platform/process_launcher.h"
 
 #include <string>
 #include <vector>

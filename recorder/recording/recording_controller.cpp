@@ -1,9 +1,10 @@
 #include "recorder/recording/recording_controller.h"
 
+#include "recorder/platform/engine_library.h"
 #include "recorder/recording/encoder_launcher.h"
-#include "recorder/recording/engine_library.h"
 #include "recorder/recording/webcast_address.h"
 #include "recorder/recording/webcast_opener.h"
+#include "recorder/shows/show_record.h"
 
 #include <QColor>
 #include <QFile>

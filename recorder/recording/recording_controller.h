@@ -10,15 +10,15 @@
 // signals, so those modules plug in without the controller knowing them.
 #pragma once
 
-#include "recorder/recording/capture_engine.h"
-#include "recorder/recording/desktop_notifier.h"
+#include "recorder/platform/capture_engine.h"
+#include "recorder/platform/desktop_notifier.h"
+#include "recorder/platform/free_space.h"
+#include "recorder/platform/process_launcher.h"
+#include "recorder/platform/sleep_inhibitor.h"
 #include "recorder/recording/encoder_queue.h"
 #include "recorder/recording/format_lists.h"
-#include "recorder/recording/free_space.h"
-#include "recorder/recording/process_launcher.h"
 #include "recorder/recording/program_texts.h"
 #include "recorder/recording/recording_names.h"
-#include "recorder/recording/sleep_inhibitor.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,5 @@
 #include "recorder/recording/recording_names.h"
+#include "recorder/shows/show_record.h"
 
 #include <QFile>
 

@@ -15,8 +15,6 @@ using LocalClock = std::function<QDateTime()>;
 LocalClock systemClock();
 
 inline constexpr const char* kSoundFolder = "soundfiles";
-// The show an empty show name stands for.
-inline constexpr char kDefaultShowName[] = "Default";
 // The longest file name the usual Linux file systems take, in bytes.
 inline constexpr int kMaxRecordingNameBytes = 255;
 // Kept free in every name for the "-N" a taken name or a split recording adds.

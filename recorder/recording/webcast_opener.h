@@ -2,7 +2,7 @@
 // player starts playing while the recording already runs.
 #pragma once
 
-#include "recorder/recording/process_launcher.h"
+#include "recorder/platform/process_launcher.h"
 
 #include <string>
 

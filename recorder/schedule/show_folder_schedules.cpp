@@ -1,6 +1,6 @@
 #include "recorder/schedule/show_folder_schedules.h"
 
-#include "recorder/shows/atomic_file.h"
+#include "recorder/platform/atomic_file.h"
 #include "recorder/shows/show_file.h"
 #include "recorder/shows/show_store.h"
 

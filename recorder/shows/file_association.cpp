@@ -1,5 +1,6 @@
 #include "recorder/shows/file_association.h"
 
+#include "recorder/platform/xdg_registry.h"
 #include "recorder/shows/text_encoding.h"
 
 #include <algorithm>
@@ -159,6 +160,11 @@ bool associateFileType(std::string_view extension, const std::filesystem::path& 
                        DesktopRegistry& registry) {
     const auto files = associationFiles(extension, program);
     return files && registry.install(*files);
+}
+
+bool associateFileType(std::string_view extension, const std::filesystem::path& program) {
+    XdgDesktopRegistry registry;
+    return associateFileType(extension, program, registry);
 }
 
 } // namespace kelvo

@@ -3,6 +3,8 @@
 // names the file type plus a desktop entry that opens it with the program.
 #pragma once
 
+#include "recorder/platform/desktop_registry.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -21,12 +23,6 @@ struct FileType {
 // letters, digits and "._+-" (it ends up in file names and patterns). Empty when it does not.
 std::optional<FileType> fileTypeFor(std::string_view extension);
 
-// One file of the association, relative to the user's data folder ($XDG_DATA_HOME).
-struct DataFile {
-    std::string relativePath;
-    std::string content;
-};
-
 std::string mimePackage(const FileType& type);
 
 // The program's path as one argument of a desktop entry's Exec key, quoted where the path
@@ -40,17 +36,12 @@ std::string desktopEntry(const FileType& type, std::string_view programPath);
 std::optional<std::vector<DataFile>> associationFiles(std::string_view extension,
                                                       const std::filesystem::path& program);
 
-// Where the association is installed: the user's data folder of the desktop.
-class DesktopRegistry {
-public:
-    virtual ~DesktopRegistry() = default;
-    // All the files or none; true when all are in place.
-    virtual bool install(const std::vector<DataFile>& files) = 0;
-};
-
 // Never shows anything: false when the extension is unusable or installing failed, in which
 // case nothing was changed.
 bool associateFileType(std::string_view extension, const std::filesystem::path& program,
                        DesktopRegistry& registry);
+
+// Start-up's association: the extension with the program under the user's data folder.
+bool associateFileType(std::string_view extension, const std::filesystem::path& program);
 
 } // namespace kelvo

@@ -13,6 +13,9 @@ namespace kelvo {
 // Weekday fields run Sunday (index 0) to Saturday (index 6).
 inline constexpr int kWeekdays = 7;
 
+// The show an empty show name stands for.
+inline constexpr char kDefaultShowName[] = "Default";
+
 // What the saver writes. Default-constructed it holds the window's start-up defaults.
 struct ShowRecord {
     TimeOfDay startTime{1, 0, 0};

@@ -5,7 +5,6 @@
 // Everything here runs on the window's thread; nothing is cached between calls.
 #pragma once
 
-#include "recorder/recording/recording_names.h" // kDefaultShowName
 #include "recorder/shows/show_file.h"
 #include "recorder/shows/show_record.h"
 

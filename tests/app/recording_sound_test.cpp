@@ -2,8 +2,8 @@
 // covered from outside, by the whole-program test.
 #include "recorder/app/main_window.h"
 #include "recorder/mixer/mixer_pulse.h"
-#include "recorder/recording/engine_library.h"
-#include "recorder/recording/spawn_launcher.h"
+#include "recorder/platform/engine_library.h"
+#include "recorder/platform/spawn_launcher.h"
 
 #include "tests/recording/fakes.h"
 

@@ -2,7 +2,7 @@
 #include "recorder/meters/meter_image.h"
 #include "recorder/meters/meter_poll.h"
 #include "recorder/meters/monitoring.h"
-#include "recorder/recording/engine_library.h"
+#include "recorder/platform/engine_library.h"
 #include "tests/eventually.h"
 
 #include <QCheckBox>

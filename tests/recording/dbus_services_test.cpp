@@ -2,8 +2,8 @@
 // a private "system" bus, started for this process, with stand-ins for the notification
 // server and logind written here. Also: buses without either service cost a recording
 // nothing.
-#include "recorder/recording/notifier_dbus.h"
-#include "recorder/recording/sleep_inhibitor_logind.h"
+#include "recorder/platform/notifier_dbus.h"
+#include "recorder/platform/sleep_inhibitor_logind.h"
 #include "tests/eventually.h"
 #include "tests/recording/fakes.h"
 

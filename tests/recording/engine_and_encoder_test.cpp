@@ -1,8 +1,8 @@
 // What the recorder reaches outside itself: the engine library and the encoder script.
+#include "recorder/platform/engine_library.h"
+#include "recorder/platform/spawn_launcher.h"
 #include "recorder/recording/encoder_launcher.h"
 #include "recorder/recording/encoder_queue.h"
-#include "recorder/recording/engine_library.h"
-#include "recorder/recording/spawn_launcher.h"
 #include "tests/eventually.h"
 #include "tests/recording/fakes.h"
 

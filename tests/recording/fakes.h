@@ -1,11 +1,11 @@
 // Doubles of the recorder's services: they log what they are asked and answer as configured.
 #pragma once
 
-#include "recorder/recording/capture_engine.h"
-#include "recorder/recording/desktop_notifier.h"
-#include "recorder/recording/process_launcher.h"
+#include "recorder/platform/capture_engine.h"
+#include "recorder/platform/desktop_notifier.h"
+#include "recorder/platform/process_launcher.h"
+#include "recorder/platform/sleep_inhibitor.h"
 #include "recorder/recording/recording_controller.h"
-#include "recorder/recording/sleep_inhibitor.h"
 
 #include <QDir>
 #include <QTemporaryDir>

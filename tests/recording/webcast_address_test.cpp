@@ -1,4 +1,4 @@
-#include "recorder/recording/spawn_launcher.h"
+#include "recorder/platform/spawn_launcher.h"
 #include "recorder/recording/webcast_address.h"
 #include "recorder/recording/webcast_opener.h"
 #include "tests/eventually.h"

@@ -1,7 +1,8 @@
+#include "recorder/platform/xdg_registry.h"
+#include "recorder/shows/file_association.h"
 #include "recorder/shows/show_drop.h"
 #include "recorder/shows/show_file.h"
 #include "recorder/shows/show_store.h"
-#include "recorder/shows/xdg_registry.h"
 
 #include <QMimeData>
 #include <QUrl>

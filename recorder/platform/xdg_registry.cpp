@@ -1,7 +1,7 @@
-#include "recorder/shows/xdg_registry.h"
+#include "recorder/platform/xdg_registry.h"
 
-#include "recorder/recording/spawn_child.h"
-#include "recorder/shows/atomic_file.h"
+#include "recorder/platform/atomic_file.h"
+#include "recorder/platform/spawn_child.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -125,11 +125,6 @@ bool runQuietly(const std::vector<std::string>& arguments, std::chrono::millisec
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-}
-
-bool associateFileType(std::string_view extension, const std::filesystem::path& program) {
-    XdgDesktopRegistry registry;
-    return associateFileType(extension, program, registry);
 }
 
 } // namespace kelvo

@@ -1,6 +1,6 @@
-#include "recorder/recording/spawn_launcher.h"
+#include "recorder/platform/spawn_launcher.h"
 
-#include "recorder/recording/spawn_child.h"
+#include "recorder/platform/spawn_child.h"
 
 #include <fcntl.h>
 #include <sys/syscall.h>

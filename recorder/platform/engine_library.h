@@ -10,7 +10,7 @@
 #pragma once
 
 #include "engine/include/kelvo/kelvo.h"
-#include "recorder/recording/capture_engine.h"
+#include "recorder/platform/capture_engine.h"
 
 #include <string>
 

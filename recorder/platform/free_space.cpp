@@ -1,4 +1,4 @@
-#include "recorder/recording/free_space.h"
+#include "recorder/platform/free_space.h"
 
 #include <QFile>
 

@@ -2,7 +2,7 @@
 // tools that rebuild the caches the desktop actually reads.
 #pragma once
 
-#include "recorder/shows/file_association.h"
+#include "recorder/platform/desktop_registry.h"
 
 #include <chrono>
 #include <filesystem>
@@ -40,8 +40,5 @@ private:
 // Runs the program found on PATH without a shell, with no input and its output discarded;
 // true when it ran and exited with 0 within the time allowed (it is killed after that).
 bool runQuietly(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout);
-
-// Start-up's association: the extension with the program under the user's data folder.
-bool associateFileType(std::string_view extension, const std::filesystem::path& program);
 
 } // namespace kelvo

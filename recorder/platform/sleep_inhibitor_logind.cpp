@@ -1,4 +1,4 @@
-#include "recorder/recording/sleep_inhibitor_logind.h"
+#include "recorder/platform/sleep_inhibitor_logind.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,8 +1,9 @@
-#include "recorder/schedule/every_show_schedule.h"
+#include "recorder/schedule/scheduler.h"
 #include "tests/schedule/time_zone.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,17 +13,19 @@ namespace {
 
 using test::at;
 
-// The window around the schedules: the current show checked from its "controls" by the
-// window's own ScheduleCheck, the others by EveryShowSchedule, ticked in the window's order.
-// Every action lands in `log` as "MM-DD hh:mm:ss what".
-struct Window {
+// The window around the scheduler: it feeds the current show's schedule (as its file holds
+// it) before each tick, as the window feeds its controls. Every action lands in `log` as
+// "MM-DD hh:mm:ss what".
+struct Window : ScheduledRecorder {
     std::map<std::string, Schedule> files;
     std::string current = "A";
-    std::string recordingShow; // empty: idle
-    bool monitoring = false;
+    std::string recording; // the recording's show; empty: idle
+    bool monitors = false;
     bool saveFails = false;
+    std::function<void()> duringSwitch;
     std::time_t now = 0;
     std::vector<std::string> log;
+    Scheduler scheduler{*this};
 
     void note(const std::string& what) {
         char when[32];
@@ -32,43 +35,39 @@ struct Window {
         log.push_back(when + what);
     }
     void start() {
-        if (recordingShow.empty() && !monitoring) {
-            recordingShow = current;
+        if (recording.empty()) {
+            monitors = false;
+            recording = current;
             note("start " + current);
         }
     }
-    void stop() {
-        if (!recordingShow.empty())
-            note("stop " + std::exchange(recordingShow, {}));
+    std::string recordingShow() override { return recording; }
+    bool monitoring() override { return monitors; }
+    bool switchTo(const std::string& show) override {
+        if (duringSwitch)
+            duringSwitch();
+        if (saveFails)
+            return false;
+        note("load " + show);
+        current = show;
+        return true;
     }
+    void startRecording(std::int64_t) override { start(); }
+    void stopRecording() override {
+        if (!recording.empty())
+            note("stop " + std::exchange(recording, {}));
+    }
+    void notRecorded(const std::string& message) override { note(message); }
 
-    ScheduleCheck own{
-        {[this] { return !recordingShow.empty(); }, [this] { start(); }, [this] { stop(); }}};
-    EveryShowSchedule others{{
-        [this] { return current; },
-        [this] { return recordingShow; },
-        [this] { return monitoring; },
-        [this](const std::string& show) {
-            if (saveFails)
-                return false;
-            note("load " + show);
-            current = show;
-            return true;
-        },
-        [this] { start(); },
-        [this] { stop(); },
-        [this](const std::string& message) { note(message); },
-    }};
-
-    Window() { others.setShows(files); }
+    explicit Window(bool everyShow = true) { scheduler.setEveryShow(everyShow); }
     void setFiles(std::map<std::string, Schedule> shows) {
         files = std::move(shows);
-        others.setShows(files);
+        scheduler.setShows(files);
     }
     void tickAt(std::time_t t) {
         now = t;
-        own.tick(t, files.at(current));
-        others.tick(t);
+        scheduler.setCurrentShow(current, files.at(current));
+        scheduler.tick(t);
     }
     void run(const char* from, const char* to) {
         for (std::time_t t = at(from); t <= at(to); ++t)
@@ -127,7 +126,7 @@ TEST_F(EveryShow, AnOverlappingStartIsRefusedAndToldWithoutCuttingWhatRuns) {
         window.setFiles(kThreeShows);
         window.run("06-07 17:58:00", "06-07 17:58:59");
         window.now = at("06-07 17:59:00");
-        window.monitoring = c.monitoring;
+        window.monitors = c.monitoring;
         if (!c.monitoring)
             window.start();
         // C's stop at 18:30 is not A's: A keeps recording.
@@ -164,29 +163,45 @@ TEST_F(EveryShow, ItsStopEndsOnlyItsOwnRecordingWhereverTheWindowHasMovedOn) {
 
 TEST_F(EveryShow, ShowsChangedFromInsideATickApplyWhenTheTickEnds) {
     // Loading a show may show a message box, in which the folder watcher delivers changes.
-    bool changedDuringLoad = false;
-    w.others = EveryShowSchedule({
-        [this] { return w.current; },
-        [this] { return w.recordingShow; },
-        [] { return false; },
-        [&](const std::string& show) {
-            w.others.setShows({}); // would pull the shows from under the running tick
-            changedDuringLoad = true;
-            w.current = show;
-            return true;
-        },
-        [this] { w.start(); },
-        [this] { w.stop(); },
-        [](const std::string&) {},
-    });
-    w.others.setShows(kThreeShows);
+    w.duringSwitch = [this] { w.scheduler.setShows({}); };
     w.run("06-07 17:59:59", "06-07 18:00:01");
-    EXPECT_TRUE(changedDuringLoad);
-    EXPECT_EQ(w.recordingShow, "C");
-    EXPECT_TRUE(w.others.shows().empty());
+    EXPECT_EQ(w.recording, "C");
+    EXPECT_TRUE(w.scheduler.shows().empty());
 }
 
-TEST_F(EveryShow, LateTicksAndClockChangesActOnceAsForTheCurrentShow) {
+TEST_F(EveryShow, OffItHoldsTheCurrentShowAndARunningRecordingsOwnShowOnly) {
+    Window off(false);
+    off.setFiles(kThreeShows);
+    off.run("06-07 05:59:58", "06-07 18:31:00");
+    // By hand on A, then the user looks at C: C's start is refused and its stop is not A's;
+    // A's own stop, the next morning, still ends A's recording.
+    off.now = at("06-07 18:40:00");
+    off.start();
+    off.current = "C";
+    off.run("06-07 18:40:01", "06-08 07:00:01");
+    off.run("06-14 17:59:59", "06-14 18:30:00");
+    // A is no longer held once its recording has ended: its Monday start does nothing.
+    for (const char* t : {"06-17 05:59:59", "06-17 06:00:00", "06-17 06:00:01"})
+        off.tickAt(at(t));
+    const std::vector<std::string> expected{
+        "06-07 06:00:00 start A", "06-07 07:00:00 stop A",  "06-07 18:40:00 start A",
+        "06-08 07:00:00 stop A",  "06-14 18:00:00 start C", "06-14 18:30:00 stop C",
+    };
+    EXPECT_EQ(off.log, expected);
+}
+
+TEST_F(EveryShow, TheCurrentShowsStartWhileAnotherShowRecordsIsToldToo) {
+    w.run("06-07 17:59:59", "06-07 18:00:00");
+    w.current = "A"; // C records; the user went back to A, whose start comes
+    w.files["A"] = weekly({18, 10, 0}, {18, 20, 0}, "SMTWTFS");
+    w.run("06-07 18:00:01", "06-07 18:30:00");
+    const std::vector<std::string> expected{"06-07 18:00:00 load C", "06-07 18:00:00 start C",
+                                            "06-07 18:10:00 A not recorded: C was recording",
+                                            "06-07 18:30:00 stop C"};
+    EXPECT_EQ(w.log, expected);
+}
+
+TEST_F(EveryShow, LateTicksAndClockChangesActOnceWhetherTheShowIsCurrentOrNot) {
     struct Case {
         const char* what;
         Schedule other;
@@ -213,12 +228,38 @@ TEST_F(EveryShow, LateTicksAndClockChangesActOnceAsForTheCurrentShow) {
          {"11-03 01:30:00 load C", "11-03 01:30:00 start C", "11-03 01:45:00 stop C"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Window window;
-        window.setFiles({{"A", weekly({12, 0, 0}, {13, 0, 0}, ".......")}, {"C", c.other}});
-        for (const char* tick : c.ticks)
-            window.tickAt(at(tick));
-        EXPECT_EQ(window.log, c.expected);
+        for (const bool current : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (current ? ", current" : ", another show"));
+            Window window;
+            window.setFiles({{"A", weekly({12, 0, 0}, {13, 0, 0}, ".......")}, {"C", c.other}});
+            if (current)
+                window.current = "C";
+            for (const char* tick : c.ticks)
+                window.tickAt(at(tick));
+            std::vector<std::string> expected = c.expected;
+            if (current)
+                std::erase_if(expected, [](const std::string& e) { return e.ends_with("load C"); });
+            EXPECT_EQ(window.log, expected);
+        }
+    }
+}
+
+TEST(SecondsUntilStop, CountsToTheNextStopSecondAcrossMidnight) {
+    test::useTimeZone("America/New_York");
+    struct Case {
+        TimeOfDay stop;
+        const char* now;
+        std::int64_t expected;
+    };
+    const Case cases[] = {
+        {{19, 0, 0}, "06-07 18:00:00", 3600},
+        {{1, 0, 0}, "06-07 23:00:00", 7200},
+        {{18, 0, 0}, "06-07 18:00:00", 86400}, // the stop is the present second: a day on
+        {{-1, 0, 0}, "06-07 18:00:00", 86400}, // a stop that matches nothing
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(secondsUntilStop(Schedule{{18, 0, 0}, c.stop, {}}, at(c.now)), c.expected)
+            << c.now;
     }
 }
 

@@ -7,7 +7,7 @@
 // delivered there by Qt's event loop).
 #pragma once
 
-#include "recorder/recording/sleep_inhibitor.h"
+#include "recorder/platform/sleep_inhibitor.h"
 
 #include <QDBusUnixFileDescriptor>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "recorder/recording/executable_folder.h"
+#include "recorder/platform/executable_folder.h"
 
 #include <filesystem>
 #include <system_error>

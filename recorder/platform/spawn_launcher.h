@@ -3,7 +3,7 @@
 // Qt's back.
 #pragma once
 
-#include "recorder/recording/process_launcher.h"
+#include "recorder/platform/process_launcher.h"
 
 namespace kelvo {
 

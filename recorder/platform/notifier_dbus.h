@@ -5,7 +5,7 @@
 // the window nothing. Window thread only.
 #pragma once
 
-#include "recorder/recording/desktop_notifier.h"
+#include "recorder/platform/desktop_notifier.h"
 
 namespace kelvo {
 

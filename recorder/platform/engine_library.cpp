@@ -1,4 +1,4 @@
-#include "recorder/recording/engine_library.h"
+#include "recorder/platform/engine_library.h"
 
 #include <dlfcn.h>
 

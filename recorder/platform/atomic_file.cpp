@@ -1,4 +1,4 @@
-#include "recorder/shows/atomic_file.h"
+#include "recorder/platform/atomic_file.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "recorder/recording/notifier_dbus.h"
+#include "recorder/platform/notifier_dbus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

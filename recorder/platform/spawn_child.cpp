@@ -1,4 +1,4 @@
-#include "recorder/recording/spawn_child.h"
+#include "recorder/platform/spawn_child.h"
 
 #include <fcntl.h>
 #include <signal.h>
