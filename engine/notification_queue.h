@@ -33,16 +33,7 @@ public:
         return true;
     }
 
-    Notification wait() {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [this] { return count_ > 0; });
-        Notification n = items_[head_];
-        head_ = (head_ + 1) % items_.size();
-        --count_;
-        return n;
-    }
-
-    // As wait, but gives up after `timeout`; false then.
+    // Waits for the next notification, giving up after `timeout`; false then.
     template <typename Duration> bool waitFor(Notification& out, Duration timeout) {
         std::unique_lock lock(mutex_);
         if (!ready_.wait_for(lock, timeout, [this] { return count_ > 0; }))

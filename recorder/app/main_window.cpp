@@ -337,6 +337,15 @@ void MainWindow::createEveryShowSchedule() {
                                               .arg(settings.fileName()));
         }
     });
+    // The X button lies outside the window's visible area; the show list's menu and its Del
+    // key delete the selected show as it does. A right-click selects the entry under the
+    // mouse first, so what is deleted is what was clicked.
+    deleteShowAction_ = new QAction(QStringLiteral("Delete show"), this);
+    deleteShowAction_->setObjectName(QStringLiteral("deleteShow"));
+    deleteShowAction_->setShortcut(QKeySequence::Delete);
+    deleteShowAction_->setShortcutContext(Qt::WidgetShortcut);
+    controls_.showList->addAction(deleteShowAction_);
+    connect(deleteShowAction_, &QAction::triggered, this, [this] { shows_->deleteSelectedShow(); });
     controls_.showList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(controls_.showList, &QWidget::customContextMenuRequested, this,
             &MainWindow::showShowListMenu);
@@ -344,6 +353,8 @@ void MainWindow::createEveryShowSchedule() {
 
 void MainWindow::showShowListMenu(const QPoint& at) {
     QMenu menu(this);
+    menu.addAction(deleteShowAction_);
+    menu.addSeparator();
     menu.addAction(recordEveryShowAction_);
     menu.exec(controls_.showList->viewport()->mapToGlobal(at));
 }

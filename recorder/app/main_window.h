@@ -166,6 +166,7 @@ private:
     std::unique_ptr<Scheduler> scheduler_;
     ShowFolderSchedules* showFolder_ = nullptr;
     QAction* recordEveryShowAction_ = nullptr;
+    QAction* deleteShowAction_ = nullptr;
     std::string recordingShow_; // the show the running recording belongs to
     QString captionSuffix_;     // " - Next: ..." while idle
     std::optional<std::pair<QByteArrayList, QByteArray>> handedOver_; // before start-up ended

@@ -61,8 +61,8 @@ struct MainWindowControls {
 // design's twips into pixels.
 MainWindowControls buildMainWindowForm(QWidget& window, double logicalDpi);
 
-// The clock, the pickers and the schedule compare times as texts in this one form,
-// whatever the desktop's own regional settings are.
+// The time pickers show their times in this one form, as the clock label does, whatever the
+// desktop's own regional settings are; the schedule reads their values, never their texts.
 QLocale timeLocale();
 inline constexpr char kTimeFormat[] = "h:mm:ss AP";
 

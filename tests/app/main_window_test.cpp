@@ -14,11 +14,15 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <csignal>
@@ -382,18 +386,63 @@ TEST_F(ShowTest, NamingSavesTheScreenUnderAValidTypedNameAndLoadsItOnce) {
     EXPECT_EQ(messages.size(), 2);
 }
 
+// The ways a user deletes the show the list shows: the X button, the Del key on the list,
+// and "Delete show" in the menu of a right-click on the entry.
+void deleteShownShow(const MainWindowControls& c, int way) {
+    QListWidget& list = *c.showList;
+    if (way == 0) {
+        c.deleteShowButton->click();
+    } else if (way == 1) {
+        list.setFocus();
+        QTest::keyClick(&list, Qt::Key_Delete);
+    } else {
+        // The one-line list shows what it was scrolled to, which need not be the selection.
+        const QPoint at =
+            list.visualItemRect(list.item(list.verticalScrollBar()->value())).center();
+        QTest::mousePress(list.viewport(), Qt::RightButton, {}, at);
+        QTest::mouseRelease(list.viewport(), Qt::RightButton, {}, at);
+        QTimer::singleShot(0, [] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_TRUE(menu);
+            const QStringList texts{menu->actions()[0]->text(), menu->actions()[2]->text()};
+            EXPECT_EQ(texts, QStringList({"Delete show", "Record every show on its schedule"}));
+            menu->actions()[0]->trigger();
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, list.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list.viewport(), &event);
+    }
+}
+
 TEST_F(ShowTest, DeletingTheCurrentShowLoadsTheFirstLeftAndTheLastLeavesDefault) {
-    QFile::rename(showPath("B"), showPath("b"));
-    open({showPath("b").toStdString()});
-    EXPECT_EQ(entries(controls().showList->model()), QStringList({"A", "b"})) << "sorted by name";
-    controls().deleteShowButton->click();
-    EXPECT_EQ(showFile("b"), "(missing)");
-    EXPECT_EQ(current(), "A - KelvoRecorder|A|22 kHz");
-    EXPECT_EQ(showFile("A"), kMorning) << "neither show was saved";
-    controls().deleteShowButton->click();
-    EXPECT_EQ(entries(controls().showList->model()), QStringList{"Default"});
-    EXPECT_TRUE(showFile("Default").isEmpty());
-    EXPECT_EQ(current(), "Default - KelvoRecorder|Default|22 kHz") << "an empty show loads nothing";
+    for (int way = 0; way < 3; ++way) {
+        SCOPED_TRACE(way);
+        write(showPath("A"), kMorning);
+        QFile::remove(showPath("Default"));
+        QFile::remove(showPath("B"));
+        write(showPath("b"), kEvening);
+        open({showPath("b").toStdString()});
+        EXPECT_EQ(entries(controls().showList->model()), QStringList({"A", "b"}))
+            << "sorted by name";
+        deleteShownShow(controls(), way);
+        EXPECT_EQ(showFile("b"), "(missing)");
+        EXPECT_EQ(current(), "A - KelvoRecorder|A|22 kHz");
+        EXPECT_EQ(showFile("A"), kMorning) << "neither show was saved";
+        deleteShownShow(controls(), way);
+        EXPECT_EQ(entries(controls().showList->model()), QStringList{"Default"});
+        EXPECT_TRUE(showFile("Default").isEmpty());
+        EXPECT_EQ(current(), "Default - KelvoRecorder|Default|22 kHz")
+            << "an empty show loads nothing";
+    }
+}
+
+TEST_F(ShowTest, ARightClickDeletesTheShowClickedNotTheOneSelectedBefore) {
+    open({showPath("B").toStdString()});
+    controls().showList->scrollToTop(); // the wheel shows "A"; "B" is still selected
+    deleteShownShow(controls(), 2);
+    EXPECT_EQ(showFile("A"), "(missing)");
+    EXPECT_NE(showFile("B"), "(missing)");
+    EXPECT_EQ(current(), "B - KelvoRecorder|B|48 kHz");
 }
 
 TEST_F(ShowTest, CommandLineAndDropsNameTheShowByItsFileNameOnlyAndALinkDropChangesNothing) {
