@@ -185,7 +185,7 @@ void MainWindow::createLevelMonitoring() {
         }
     };
     hooks.isRecording = [this] { return recording_->isRecording(); };
-    hooks.showMessage = [this](const QString&, const QString& text) { showMessage(text); };
+    hooks.showMessage = [this](const QString& text) { showMessage(text); };
     monitoring_ =
         std::make_unique<Monitoring>(*services_.engine, *meters_, *controls_.monitorSource,
                                      *controls_.monitoringLimit, std::move(hooks));

@@ -21,15 +21,6 @@ constexpr int kWriteFile = 0;
 constexpr std::uint32_t kChannels = 2;
 constexpr std::uint32_t kSampleRate = 8000;
 
-QString engineMissingMessage(const std::string& reason) {
-    QString text = QStringLiteral(
-        "The capture engine could not be loaded, so the source cannot be monitored.");
-    if (!reason.empty()) {
-        text += QStringLiteral("\n\n") + QString::fromStdString(reason);
-    }
-    return text;
-}
-
 } // namespace
 
 Monitoring::Monitoring(CaptureEngine& engine, MeterPoll& meters, QCheckBox& monitorBox,
@@ -37,9 +28,9 @@ Monitoring::Monitoring(CaptureEngine& engine, MeterPoll& meters, QCheckBox& moni
     : QObject(parent), engine_(engine), meters_(meters), monitorBox_(monitorBox),
       limitTimer_(limitTimer), hooks_(std::move(hooks)) {
     if (!hooks_.showMessage) {
-        hooks_.showMessage = [this](const QString& title, const QString& text) {
-            QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok,
-                            monitorBox_.window());
+        hooks_.showMessage = [this](const QString& text) {
+            QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramTitle), text,
+                            QMessageBox::Ok, monitorBox_.window());
             box.exec();
         };
     }
@@ -69,15 +60,8 @@ bool Monitoring::startMonitoring() {
 }
 
 bool Monitoring::startEngine() {
-    const int initialized = engine_.initialize();
-    if (initialized != 0 && !reportFailure(initialized)) {
-        return false;
-    }
-    const int started = engine_.startMonitor(kWriteFile, kChannels, kSampleRate, std::string());
-    if (started != 0 && !reportFailure(started)) {
-        return false;
-    }
-    return true;
+    const int started = engine_.startCapture(kWriteFile, kChannels, kSampleRate, std::string());
+    return started == 0 || reportFailure(started);
 }
 
 void Monitoring::stopMonitoring() {
@@ -95,10 +79,10 @@ void Monitoring::stopMonitoring() {
 
 bool Monitoring::reportFailure(int result) {
     if (result == CaptureEngine::kEngineUnavailable) {
-        hooks_.showMessage(kProgramTitle, engineMissingMessage(engine_.loadError()));
+        hooks_.showMessage(engineMissingMessage(engine_.loadError()));
         return false;
     }
-    hooks_.showMessage(kProgramTitle, kEngineBusyMessage);
+    hooks_.showMessage(QString::fromLatin1(kEngineBusyMessage));
     return true;
 }
 

@@ -25,12 +25,9 @@ class Monitoring : public QObject {
     Q_OBJECT
 
 public:
-    // Shows a message to the user (title, text) with only an OK button and no icon.
-    using MessageSink = std::function<void(const QString& title, const QString& text)>;
-
     // What monitoring needs from the rest of the window. Empty hooks do nothing; an empty
     // isRecording means no recording runs; an empty showMessage shows a modal message box
-    // over the Monitor Source box's window.
+    // without an icon over the Monitor Source box's window.
     struct Hooks {
         // Set recording selection: switches the mixer to the selected source (called with 1).
         std::function<void(int value)> setRecordingSelection;

@@ -36,6 +36,14 @@ public:
 
     // Why the library could not be loaded; empty while it is loaded or not yet tried.
     virtual std::string loadError() const = 0;
+
+    // Every capture starts so: initialize, then startMonitor. The first non-zero result, or 0.
+    int startCapture(int writeFile, std::uint32_t channels, std::uint32_t sampleRate,
+                     const std::string& fileName) {
+        const int initialized = initialize();
+        return initialized != 0 ? initialized
+                                : startMonitor(writeFile, channels, sampleRate, fileName);
+    }
 };
 
 } // namespace kelvo

@@ -1,6 +1,5 @@
 #include "recorder/recording/recording_controller.h"
 
-#include "recorder/platform/engine_library.h"
 #include "recorder/recording/encoder_launcher.h"
 #include "recorder/recording/webcast_address.h"
 #include "recorder/recording/webcast_opener.h"
@@ -30,12 +29,6 @@ void setTextColour(QLabel* label, const QColor& colour) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);
-}
-
-QString engineMissingMessage(const std::string& reason) {
-    return QStringLiteral("The capture engine %1 could not be loaded, so nothing can be "
-                          "recorded.\n\n%2")
-        .arg(QString::fromLatin1(EngineLibrary::kLibraryName), QString::fromStdString(reason));
 }
 
 // Clears a flag however the scope is left.
@@ -122,7 +115,7 @@ void RecordingController::start(bool scheduled, std::int64_t expectedSeconds) {
             notify(QStringLiteral("Recording %1: webcast address not opened").arg(showName()),
                    QString::fromStdString(address.refusal));
         }
-        checkRoomAtStart(expectedSeconds);
+        checkRoom(expectedSeconds);
         openWebcast();
     }
     enableRecordingTimers();
@@ -146,15 +139,6 @@ void RecordingController::prepareSourceAndMeters() {
 }
 
 bool RecordingController::startEngine() {
-    const int initialized = engine_.initialize();
-    if (initialized == CaptureEngine::kEngineUnavailable) {
-        failStart(engineMissingMessage(engine_.loadError()));
-        return false;
-    }
-    if (initialized != 0) {
-        failStart(kEngineMessage);
-        return false;
-    }
     // The engine empties whatever file it is given: claiming the name first is what keeps
     // an earlier recording (of the same second, say) from being overwritten.
     if (const int error = claimRecordingFile(setup_.dataFolder, state_.fileName); error != 0) {
@@ -165,14 +149,18 @@ bool RecordingController::startEngine() {
     const QByteArray path = QFile::encodeName(state_.filePath);
     errno = 0;
     const int started =
-        engine_.startMonitor(1, static_cast<std::uint32_t>(state_.channels),
+        engine_.startCapture(1, static_cast<std::uint32_t>(state_.channels),
                              static_cast<std::uint32_t>(state_.sampleRate), path.toStdString());
     if (started != 0) {
         const int error = errno;
         unlink(path.constData()); // the empty file claimed above holds nothing
-        failStart(started == KELVO_ERR_CREATE_FILE
-                      ? createFileMessage(state_.filePath, error != 0 ? error : EIO)
-                      : kEngineMessage);
+        if (started == CaptureEngine::kEngineUnavailable) {
+            failStart(engineMissingMessage(engine_.loadError()));
+        } else if (started == KELVO_ERR_CREATE_FILE) {
+            failStart(createFileMessage(state_.filePath, error != 0 ? error : EIO));
+        } else {
+            failStart(kEngineMessage);
+        }
         return false;
     }
     return true;
@@ -254,31 +242,16 @@ std::optional<std::uint64_t> RecordingController::freeBytes() const {
     return setup_.freeSpace(QFileInfo(state_.filePath).absolutePath());
 }
 
-void RecordingController::checkRoomAtStart(std::int64_t expectedSeconds) {
+void RecordingController::checkRoom(std::int64_t seconds) {
     const std::optional<std::uint64_t> room = freeBytes();
     const std::uint64_t needed =
-        bytesPerSecond() * static_cast<std::uint64_t>(std::max<std::int64_t>(expectedSeconds, 0));
+        bytesPerSecond() * static_cast<std::uint64_t>(std::max<std::int64_t>(seconds, 0));
     if (!room || *room >= needed) {
         return;
     }
     const std::uint64_t minutes = minutesOfSpace(*room, bytesPerSecond());
+    // A start short of its show's length is told again once the last minutes are reached.
     watch_.lowSpaceWarned = minutes * 60 < kLowSpaceSeconds;
-    watch_.note = QStringLiteral("only %1 min of space left").arg(minutes);
-    showRecordingStatus();
-    notify(QStringLiteral("Only %1 min of space left for %2").arg(minutes).arg(showName()),
-           QStringLiteral("Recording goes on into %1").arg(state_.fileName));
-}
-
-void RecordingController::checkRoomWhileRecording() {
-    if (watch_.lowSpaceWarned) {
-        return;
-    }
-    const std::optional<std::uint64_t> room = freeBytes();
-    if (!room || *room >= bytesPerSecond() * kLowSpaceSeconds) {
-        return;
-    }
-    watch_.lowSpaceWarned = true;
-    const std::uint64_t minutes = minutesOfSpace(*room, bytesPerSecond());
     watch_.note = QStringLiteral("only %1 min of space left").arg(minutes);
     showRecordingStatus();
     notify(QStringLiteral("Only %1 min of space left for %2").arg(minutes).arg(showName()),
@@ -323,7 +296,9 @@ void RecordingController::pollStatus() {
         }
         showRecordingStatus();
     }
-    checkRoomWhileRecording();
+    if (!watch_.lowSpaceWarned) {
+        checkRoom(kLowSpaceSeconds);
+    }
 }
 
 void RecordingController::enableRecordingTimers() {

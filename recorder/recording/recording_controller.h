@@ -75,9 +75,6 @@ struct RecordingHooks {
     std::function<void(const QString& address)> holdWebcastAddress;
 };
 
-// Shows a message to the user and returns when it was acknowledged; tests collect them.
-using MessageSink = std::function<void(const QString& text)>;
-
 struct RecordingSetup {
     QString dataFolder;                      // holds soundfiles/; the encoder runs there
     std::vector<std::string> encoderFolders; // searched for encoder.bat, never PATH
@@ -159,8 +156,9 @@ private:
     void enterRecording();
     void openWebcast();
     void showRecordingStatus();
-    void checkRoomAtStart(std::int64_t expectedSeconds);
-    void checkRoomWhileRecording();
+    // Tells, in the status line and the desktop, when the disk holds less than `seconds` of
+    // this recording: at the start the show's length, later the last few minutes.
+    void checkRoom(std::int64_t seconds);
     std::optional<std::uint64_t> freeBytes() const;
     std::uint64_t bytesPerSecond() const;
     void stop(int writeError);

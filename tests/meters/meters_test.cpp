@@ -144,9 +144,7 @@ protected:
         Monitoring::Hooks{
             [this](int value) { engine.calls.push_back("select " + std::to_string(value)); },
             [this] { engine.calls.push_back("level"); }, [this] { return recording; },
-            [this](const QString& title, const QString& text) {
-                engine.calls.push_back((title + ": " + text).toStdString());
-            }}};
+            [this](const QString& text) { engine.calls.push_back("box: " + text.toStdString()); }}};
 };
 using MeterPollTest = MetersTest;
 using MonitoringTest = MetersTest;
@@ -199,14 +197,21 @@ TEST_F(MonitoringTest, TickingTheBoxMonitorsAt8000HzStereoWithoutAFile) {
 }
 
 TEST_F(MonitoringTest, BusyDeviceIsReportedOnceAndClearingShowsNothing) {
-    engine.startResult = -3;
-    check1.setChecked(true);
-    EXPECT_EQ(engine.calls.back(), "KelvoRecorder: KelvoInitializeMonitor: Audio Channel is in "
-                                   "use by another Application");
-    engine.calls.clear();
-    check1.setChecked(false);
-    EXPECT_EQ(engine.calls, Calls{"stopMonitor"});
-    EXPECT_FALSE(monitoring.isMonitoring() || timer2.isActive() || timer3.isActive());
+    const std::pair<int, int> failures[] = {{-1, -3}, {0, -3}}; // initialize, startMonitor
+    for (const auto& [initialize, start] : failures) {
+        std::tie(engine.initializeResult, engine.startResult) = std::tie(initialize, start);
+        engine.calls.clear();
+        check1.setChecked(true);
+        const auto boxes = std::count_if(engine.calls.begin(), engine.calls.end(),
+                                         [](const std::string& c) { return c.starts_with("box"); });
+        EXPECT_EQ(boxes, 1) << initialize << " " << start;
+        EXPECT_EQ(engine.calls.back(), "box: KelvoInitializeMonitor: Audio Channel is in "
+                                       "use by another Application");
+        engine.calls.clear();
+        check1.setChecked(false);
+        EXPECT_EQ(engine.calls, Calls{"stopMonitor"});
+        EXPECT_FALSE(monitoring.isMonitoring() || timer2.isActive() || timer3.isActive());
+    }
 }
 
 TEST_F(MonitoringTest, MissingEngineIsNamedAndNothingPretendsToMonitor) {
@@ -214,8 +219,8 @@ TEST_F(MonitoringTest, MissingEngineIsNamedAndNothingPretendsToMonitor) {
     engine.loadErrorText = "libkelvo.so: cannot open shared object file";
     check1.setChecked(true);
     EXPECT_EQ(engine.calls, (Calls{"select 1", "level", "initialize",
-                                   "KelvoRecorder: The capture engine could not be loaded, so the "
-                                   "source cannot be monitored.\n\n" +
+                                   "box: The capture engine libkelvo.so could not be loaded, so "
+                                   "nothing can be recorded or monitored.\n\n" +
                                        engine.loadErrorText}));
     EXPECT_FALSE(monitoring.isMonitoring() || check1.isChecked() || anyTimerActive());
 }

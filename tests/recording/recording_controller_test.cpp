@@ -122,7 +122,8 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
         {0, KELVO_ERR_CREATE_FILE, ENOSPC,
          "Cannot create the recording file " + path + ": No space left on device"},
         {CaptureEngine::kEngineUnavailable, 0, 0,
-         "The capture engine libkelvo.so could not be loaded, so nothing can be recorded.\n\n"
+         "The capture engine libkelvo.so could not be loaded, so nothing can be recorded or "
+         "monitored.\n\n"
          "libkelvo.so: cannot open shared object file"}};
     for (const auto& [initialize, start, error, message] : failures) {
         std::tie(engine.initializeResult, engine.startResult, engine.startErrno) =
@@ -151,7 +152,7 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
     controller.startRecording();
     EXPECT_EQ(messages, QStringList{"Cannot create the recording file " + path +
                                     ": No such file or directory"});
-    EXPECT_EQ(engine.calls, (Texts{"hook:source", "hook:meters", "initialize"}));
+    EXPECT_EQ(engine.calls, (Texts{"hook:source", "hook:meters"}));
     EXPECT_FALSE(controller.isRecording());
 }
 
