@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kelvo::engine {
@@ -67,6 +68,93 @@ const std::array<std::uint8_t, kSilenceBytes> kMidpoint = [] {
     return a;
 }();
 
+// Creates the folders above `path` that are missing.
+void makeParents(const char* path) {
+    char folder[PATH_MAX];
+    const std::size_t length = std::strlen(path);
+    if (length >= sizeof folder)
+        return;
+    std::memcpy(folder, path, length + 1);
+    for (char* p = folder + 1; *p != '\0'; ++p) {
+        if (*p != '/')
+            continue;
+        *p = '\0';
+        (void)::mkdir(folder, 0777);
+        *p = '/';
+    }
+}
+
+// Copies everything behind `from` into a new file at `to`; false if `to` exists or a step
+// fails (a partial copy is removed).
+bool copyInto(int from, const char* to) {
+    const int fd = ::open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    off_t offset = 0;
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::copy_file_range(from, &offset, fd, nullptr, 1 << 30, 0);
+        if (n > 0)
+            continue;
+        if (n == 0)
+            break;
+        if (errno == EINTR)
+            continue;
+        // A kernel or file system without it: copy by hand.
+        std::uint8_t buffer[16384];
+        for (;;) {
+            const ssize_t r = ::pread(from, buffer, sizeof buffer, offset);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0) {
+                ok = r == 0;
+                break;
+            }
+            if (!pwriteAll(fd, buffer, static_cast<std::size_t>(r), offset)) {
+                ok = false;
+                break;
+            }
+            offset += r;
+        }
+        break;
+    }
+    if (::close(fd) != 0 || !ok) {
+        ::unlink(to);
+        return false;
+    }
+    return true;
+}
+
+// A recording's name deleted, or its folder removed or renamed, while the engine held the
+// file open loses nothing: the data is still behind the descriptor, and it goes back under
+// its name (a folder that is gone is made again). A link is enough while the file still has
+// a name elsewhere; a deleted one is copied. When another file has taken the name meanwhile,
+// that file is left alone and the recording goes beside it as NAME-restored.wav.
+void restoreName(int fd, const char* path) {
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd, &held) != 0)
+        return;
+    char restored[PATH_MAX + 16];
+    if (::stat(path, &named) == 0) {
+        if (named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+            return;
+        const char* dot = std::strrchr(path, '.');
+        const char* slash = std::strrchr(path, '/');
+        const int stem = (dot != nullptr && (slash == nullptr || dot > slash))
+                             ? static_cast<int>(dot - path)
+                             : static_cast<int>(std::strlen(path));
+        std::snprintf(restored, sizeof restored, "%.*s-restored%s", stem, path, path + stem);
+        path = restored;
+    }
+    makeParents(path);
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    if (held.st_nlink > 0 && ::linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0)
+        return;
+    (void)copyInto(fd, path);
+}
+
 } // namespace
 
 WavFile::~WavFile() {
@@ -88,7 +176,8 @@ bool WavFile::create(const char* path, const CaptureFormat& format, std::uint64_
 }
 
 bool WavFile::openPart(const char* path) {
-    fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Readable too: a file whose name is deleted meanwhile is copied back from it.
+    fd_ = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) {
         lastError_ = errno;
         return false;
@@ -214,6 +303,7 @@ int WavFile::finish() {
     const off_t length = ::lseek(fd, 0, SEEK_END);
     int rc = length < 8 ? KELVO_ERR_FILE_SEEK
                         : writeSizeFields(fd, static_cast<std::uint32_t>(length - 8), dataBytes_);
+    restoreName(fd, part_ == 1 ? basePath_ : partPath_);
     if (::close(fd) != 0 && rc == 0)
         rc = KELVO_ERR_FILE_CLOSE;
     return rc;

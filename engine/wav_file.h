@@ -46,7 +46,9 @@ public:
     // Completes this file and continues in the next part; false when that cannot be created.
     bool startNextPart();
 
-    // Completes the sizes and closes: 0, or KELVO_ERR_FILE_SEEK, _WRITE or _CLOSE.
+    // Completes the sizes and closes: 0, or KELVO_ERR_FILE_SEEK, _WRITE or _CLOSE. A part
+    // whose name was deleted or moved away meanwhile is put back under it first (a deleted
+    // one is copied, so this then takes as long as the copy).
     int finish();
 
     // Closes without the final sizes (they are already up to date to the last second).

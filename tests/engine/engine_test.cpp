@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <set>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -242,6 +244,53 @@ TEST_F(EngineTest, AKilledProcessOrAFullDiskLeavesAValidFrameAlignedFile) {
     EXPECT_EQ(w.dataSize() % 4, 0u);
     EXPECT_GE(w.dataSize() / 32000.0, 3.0 - 1.6) << "more than about a second is missing";
     EXPECT_EQ(std::system(("sox '" + file("killed.wav") + "' -n stat 2>/dev/null").c_str()), 0);
+}
+
+// Whatever happens to the recording's name while it records, the stop puts every frame back
+// under it; a file that took the name meanwhile is left as it is.
+TEST_F(EngineTest, AFileDeletedOrMovedWhileRecordingIsBackUnderItsNameAtTheStop) {
+    const fs::path folder = dir / "soundfiles";
+    const std::string path = (folder / "show.wav").string();
+    struct Case {
+        const char* what;
+        std::function<void()> meddle;
+        bool nameTaken;
+    };
+    const Case cases[] = {
+        {"file deleted", [&] { fs::remove(path); }, false},
+        {"folder removed", [&] { fs::remove_all(folder); }, false},
+        {"folder renamed", [&] { fs::rename(folder, dir / "elsewhere"); }, false},
+        {"name taken",
+         [&] {
+             fs::remove(path);
+             std::ofstream(path) << "the user's";
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(folder);
+        fs::remove_all(dir / "elsewhere");
+        fs::create_directories(folder);
+        control->stopAfter = 10; // 10 buffers of 1600 bytes
+        control->delivered = 0;
+        control->frame = 0;
+        control->frameTimeNs = 0;
+        engine.initialize();
+        ASSERT_EQ(engine.start(1, 2, 8000, path.c_str()), KELVO_OK);
+        std::this_thread::sleep_for(150ms);
+        c.meddle();
+        std::this_thread::sleep_for(650ms);
+        ASSERT_EQ(engine.stop(), KELVO_OK);
+        const std::string kept = c.nameTaken ? (folder / "show-restored.wav").string() : path;
+        Wav w = readWav(kept);
+        expectComplete(w);
+        EXPECT_EQ(w.dataSize(), 10u * 1600);
+        EXPECT_EQ(firstBreak(w), w.frames());
+        if (c.nameTaken) {
+            EXPECT_EQ(fs::file_size(path), 10u);
+        }
+    }
 }
 
 // The device fails after half a second, two reopenings fail and the third succeeds: the
