@@ -281,14 +281,31 @@ int main(int argc, char** argv) {
     const double secs = static_cast<double>(status.bytesWritten) /
                         (static_cast<double>(rate) * static_cast<double>(channels * channels));
     const double filled = static_cast<double>(status.framesFilled) / static_cast<double>(rate);
+    // The engine puts a recording whose name was deleted back at the stop, or beside a file
+    // that took the name meanwhile: say where it is, never that it went where it did not.
+    const std::string name = file;
+    const std::size_t slash = name.rfind('/');
+    const std::size_t dot = name.rfind('.');
+    const std::size_t stem =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot : name.size();
+    const std::string beside = name.substr(0, stem) + "-restored" + name.substr(stem);
     struct stat after {};
-    if (::stat(file, &after) != 0 || after.st_ino != recorded.st_ino ||
-        after.st_dev != recorded.st_dev) {
+    struct stat moved {};
+    if (::stat(file, &after) != 0) {
         std::fprintf(stderr,
-                     "kelvo-rec: %s was deleted or replaced while recording; the %.1f s "
-                     "recorded are lost\n",
+                     "kelvo-rec: %s was deleted while recording and could not be put back; "
+                     "the %.1f s recorded are lost\n",
                      file, secs);
         return 4;
+    }
+    if (after.st_ino != recorded.st_ino || after.st_dev != recorded.st_dev) {
+        if (::stat(beside.c_str(), &moved) == 0 && moved.st_mtime >= recorded.st_mtime) {
+            std::fprintf(stderr, "kelvo-rec: another file took the name %s while recording\n",
+                         file);
+            file = beside.c_str();
+        } else {
+            std::fprintf(stderr, "kelvo-rec: %s was deleted while recording and put back\n", file);
+        }
     }
     std::fprintf(stderr, "kelvo-rec: recorded %.1f s into %s", secs, file);
     if (status.parts > 1)
