@@ -57,8 +57,7 @@ public:
         return window_.shows_->currentShowName() == show;
     }
     void startRecording(std::int64_t secondsUntilStop) override {
-        window_.recording_->startScheduledRecording(secondsUntilStop);
-        window_.recordingShowName(); // the start belongs to the show the window holds
+        window_.recording_->startScheduledRecording(window_.show_.snapshot(), secondsUntilStop);
     }
     void stopRecording() override { window_.recording_->stopRecording(); }
     void notRecorded(const std::string& message) override { window_.showNotRecorded(message); }
@@ -90,6 +89,14 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
         services_.inhibitor = ownInhibitor_.get();
     }
     controls_ = buildMainWindowForm(*this, dpi_);
+    const MainWindowControls& c = controls_;
+    sources_ = std::make_unique<RecordingSources>(mixer_, *c.sourceList, *c.inputLevel);
+    binding_ = std::make_unique<ShowBinding>(
+        show_,
+        ShowControlWidgets{this, c.startTime, c.stopTime, c.sampleRate, c.outputFormat, c.channels,
+                           c.mp3Quality, c.sourceList, c.wmaQuality, c.inputLevel, c.webcastAddress,
+                           c.weekdays},
+        *sources_);
     createRecordingController();
     createLevelMonitoring();
     createShowPanel();
@@ -112,37 +119,14 @@ QString MainWindow::clockText(const QTime& time) {
 }
 
 void MainWindow::createRecordingController() {
-    const RecordingWidgets widgets{
-        controls_.statusLine,     controls_.clockLabel,    controls_.sampleRate,
-        controls_.outputFormat,   controls_.channels,      controls_.mp3Quality,
-        controls_.webcastAddress, controls_.monitorSource, controls_.blink};
-    // The hooks reach modules made after the controller; none runs before start-up.
-    RecordingHooks hooks;
-    hooks.stopMonitoring = [this] { monitoring_->stopMonitoring(); };
-    hooks.applySourceSelection = [this] {
-        if (sources_) {
-            sources_->applySourceSelection();
-        }
-    };
-    hooks.clearLevelMeters = [this] { meters_->clearLevelMeters(); };
-    hooks.sourceName = [this] {
-        return sources_ ? QString::fromStdString(sources_->selectedSourceName()) : QString();
-    };
-    // A show name that is not UTF-8 names its recordings in its readable form.
-    hooks.currentShowName = [this] {
-        return QString::fromStdString(readableShowName(shows_->currentShowName()));
-    };
-    hooks.holdWebcastAddress = [this](const QString& address) {
-        held_.webcastAddress = address.toStdString();
-    };
-
+    const RecordingWidgets widgets{controls_.statusLine, controls_.clockLabel, controls_.blink};
     std::vector<std::string> encoderFolders{QFile::encodeName(services_.dataFolder).toStdString()};
     if (services_.programFolder != services_.dataFolder) {
         // The user's own encoder.bat in the data folder wins over the one installed.
         encoderFolders.push_back(QFile::encodeName(services_.programFolder).toStdString());
     }
     recording_ = std::make_unique<RecordingController>(
-        *services_.engine, *services_.launcher, widgets, std::move(hooks),
+        *services_.engine, *services_.launcher, widgets, sources_.get(),
         [this](const QString& text) { showMessage(text); },
         services_.clock ? services_.clock : systemClock(),
         RecordingSetup{services_.dataFolder, std::move(encoderFolders), services_.notifier,
@@ -151,44 +135,35 @@ void MainWindow::createRecordingController() {
 
 void MainWindow::createShowPanel() {
     const MainWindowControls& c = controls_;
-    const ShowWidgets widgets{this,           c.startTime,        c.stopTime,       c.sampleRate,
-                              c.outputFormat, c.channels,         c.mp3Quality,     c.sourceList,
-                              c.wmaQuality,   c.inputLevel,       c.webcastAddress, c.showList,
-                              c.showName,     c.deleteShowButton, c.weekdays};
-    ShowHooks hooks;
-    hooks.showMessage = [this](const QString& text) { showMessage(text); };
-    hooks.tell = [this](const QString& text) { tell(text); };
-    hooks.updateFormatDependentLists = [this] { updateFormatDependentLists(); };
-    hooks.sources = [this] { return sources_.get(); };
-    shows_ = std::make_unique<ShowPanel>(widgets, std::move(hooks), held_, services_.dataFolder,
-                                         services_.arguments);
+    shows_ = std::make_unique<ShowPanel>(
+        ShowWidgets{this, c.showList, c.showName, c.deleteShowButton}, show_,
+        binding_->listEntries(), [this](const QString& text) { showMessage(text); },
+        [this](const QString& text) { tell(text); }, services_.dataFolder, services_.arguments);
 }
 
 void MainWindow::createLevelMonitoring() {
     meters_ = std::make_unique<MeterPoll>(*services_.engine, *controls_.leftMeter,
                                           *controls_.rightMeter, *controls_.meterPoll,
                                           *controls_.rightPeakHold, *controls_.leftPeakHold);
-    // The meters own their timers and follow the recording.
-    connect(recording_.get(), &RecordingController::recordingStarted, meters_.get(),
+    monitoring_ = std::make_unique<Monitoring>(
+        *services_.engine, *meters_, *controls_.monitorSource, *controls_.monitoringLimit,
+        sources_.get(), [this](const QString& text) { showMessage(text); });
+    // The meters own their timers and follow the recording; monitoring lends it the engine.
+    RecordingController* recording = recording_.get();
+    connect(recording, &RecordingController::engineWanted, monitoring_.get(),
+            &Monitoring::lendEngineToRecording);
+    connect(recording, &RecordingController::engineWanted, meters_.get(),
+            &MeterPoll::clearLevelMeters);
+    connect(recording, &RecordingController::startFailed, monitoring_.get(),
+            &Monitoring::engineReturned);
+    connect(recording, &RecordingController::recordingStarted, meters_.get(),
             &MeterPoll::enableTimers);
-    connect(recording_.get(), &RecordingController::recordingStopped, meters_.get(),
+    connect(recording, &RecordingController::recordingStopped, meters_.get(),
             &MeterPoll::stopPolling);
-    Monitoring::Hooks hooks;
-    hooks.setRecordingSelection = [this](int value) {
-        if (sources_) {
-            sources_->setRecordingSelection(value);
-        }
-    };
-    hooks.applyInputLevel = [this] {
-        if (sources_) {
-            sources_->applyInputLevel();
-        }
-    };
-    hooks.isRecording = [this] { return recording_->isRecording(); };
-    hooks.showMessage = [this](const QString& text) { showMessage(text); };
-    monitoring_ =
-        std::make_unique<Monitoring>(*services_.engine, *meters_, *controls_.monitorSource,
-                                     *controls_.monitoringLimit, std::move(hooks));
+    connect(recording, &RecordingController::recordingStopped, meters_.get(),
+            &MeterPoll::clearLevelMeters);
+    connect(recording, &RecordingController::recordingStopped, monitoring_.get(),
+            &Monitoring::engineReturned);
 }
 
 void MainWindow::connectHandlers() {
@@ -205,12 +180,6 @@ void MainWindow::connectHandlers() {
 
     connect(controls_.webcastAddress, &QLineEdit::editingFinished, this,
             &MainWindow::checkTypedWebcastAddress);
-
-    // Programmatic changes run the rule too, as show loading relies on.
-    for (QComboBox* combo : {controls_.sampleRate, controls_.outputFormat}) {
-        connect(combo, &QComboBox::currentTextChanged, this,
-                &MainWindow::updateFormatDependentLists);
-    }
 }
 
 bool MainWindow::startUp() {
@@ -226,8 +195,6 @@ bool MainWindow::startUp() {
     if (!startMixer()) {
         return false; // the user has been told why; nothing is saved
     }
-    sources_ = std::make_unique<RecordingSources>(mixer_, held_, *controls_.sourceList,
-                                                  *controls_.inputLevel, *controls_.webcastAddress);
     InitializeSources();
     meters_->clearLevelMeters();
     shows_->loadCurrentShow();
@@ -242,17 +209,9 @@ bool MainWindow::startUp() {
 }
 
 void MainWindow::applyDefaults() {
-    held_.webcastAddress.clear();
-    held_.inputLevel = 50;
-    controls_.sampleRate->setCurrentText(QStringLiteral("44.1 kHz (CD)"));
-    controls_.outputFormat->setCurrentText(formats::kWav);
-    controls_.channels->setCurrentText(QStringLiteral("2"));
-    controls_.mp3Quality->setCurrentText(QStringLiteral("64 Kb/sec"));
-    controls_.startTime->setTime(QTime(1, 0));
-    controls_.stopTime->setTime(QTime(5, 0));
-    for (QCheckBox* day : controls_.weekdays) {
-        day->setChecked(true);
-    }
+    // The current show starts on the defaults; the source, level and address follow with
+    // the sources.
+    binding_->showDefaults();
 }
 
 void MainWindow::associateFileType() {
@@ -284,9 +243,7 @@ bool MainWindow::startMixer() {
 }
 
 void MainWindow::InitializeSources() {
-    if (sources_) {
-        sources_->InitializeSources();
-    }
+    binding_->initializeSources();
 }
 
 void MainWindow::saveconfig() {
@@ -305,13 +262,23 @@ void MainWindow::clockTick() {
     scheduler_->tick(seconds);
     feedCurrentShow(); // a scheduled start may have switched shows
     updateNextStartHint(seconds);
-    recording_->keepAwakeForSchedule(scheduler_->scheduledStartIsNear(seconds));
+    recording_->keepAwakeForSchedule(showStartingSoon(seconds));
 }
 
 void MainWindow::feedCurrentShow() {
-    scheduler_->setCurrentShow(
-        shows_->currentShowName(),
-        scheduleFromControls(*controls_.startTime, *controls_.stopTime, controls_.weekdays));
+    scheduler_->setCurrentShow(shows_->currentShowName(), scheduleOf(show_.file()));
+}
+
+QString MainWindow::showStartingSoon(std::time_t now) const {
+    if (!scheduler_->scheduledStartIsNear(now)) {
+        return {};
+    }
+    const auto next = nextStart(now, scheduler_->scheduledShows());
+    if (!next) {
+        return {};
+    }
+    return next->show.empty() ? QString::fromLatin1(kDefaultShowName)
+                              : QString::fromStdString(readableShowName(next->show));
 }
 
 void MainWindow::createEveryShowSchedule() {
@@ -372,21 +339,11 @@ void MainWindow::setRecordEveryShow(bool on) {
 }
 
 void MainWindow::startRecording() {
-    if (!recording_->isRecording()) {
-        recordingShow_.clear();
-    }
-    recording_->startRecording();
-    recordingShowName();
+    recording_->startRecording(show_.snapshot());
 }
 
-std::string MainWindow::recordingShowName() {
-    if (!recording_->isRecording()) {
-        recordingShow_.clear();
-    } else if (recordingShow_.empty()) {
-        // Recordings are named after the show current at their start.
-        recordingShow_ = shows_->currentShowName();
-    }
-    return recordingShow_;
+std::string MainWindow::recordingShowName() const {
+    return recording_->isRecording() ? recording_->session()->show.name : std::string();
 }
 
 void MainWindow::showNotRecorded(const std::string& message) {
@@ -451,8 +408,7 @@ void MainWindow::openHandedOver(const QByteArrayList& arguments, const QByteArra
 }
 
 void MainWindow::updateFormatDependentLists() {
-    kelvo::updateFormatDependentLists(
-        {controls_.sampleRate, controls_.outputFormat, controls_.mp3Quality, controls_.wmaQuality});
+    binding_->updateFormatDependentLists();
 }
 
 void MainWindow::toggleSettingsWidth() {

@@ -1,13 +1,14 @@
 // The recorder's one window (Form1): every control, the start-up and shutdown sequences,
-// the clock tick and the two width toggles. It owns the subsystems and wires them to its
-// controls: the recording controller, the mixer's recording sources, the level meters and
-// monitoring, the scheduler and the show panel.
+// the clock tick and the two width toggles. It owns the subsystems and connects them: the
+// current show and its binding to the controls, the recording controller, the mixer's
+// recording sources, the level meters and monitoring, the scheduler and the show panel.
 //
 // Everything runs on this window's thread: control handlers and the QTimers below are
 // delivered by its event loop one after another, so no state here needs a lock.
 #pragma once
 
 #include "recorder/app/main_window_form.h"
+#include "recorder/app/show_binding.h"
 #include "recorder/meters/meter_poll.h"
 #include "recorder/meters/monitoring.h"
 #include "recorder/mixer/mixer_device.h"
@@ -88,9 +89,8 @@ public:
     RecordingController& recording() { return *recording_; }
     Monitoring& monitoring() { return *monitoring_; }
     ShowPanel& shows() { return *shows_; }
-    HeldMixerSettings& heldMixerSettings() { return held_; }
-    // Null until the mixer has started.
-    RecordingSources* sources() { return sources_.get(); }
+    CurrentShow& currentShow() { return show_; }
+    RecordingSources& sources() { return *sources_; }
 
     // Fills the source list and presets it, the input level and the webcast address.
     void InitializeSources();
@@ -141,7 +141,11 @@ private:
     QDateTime now() const;
     void createEveryShowSchedule();
     void startRecording();
-    std::string recordingShowName();
+    // The show the running recording belongs to; empty when none runs.
+    std::string recordingShowName() const;
+    // The show whose scheduled start comes within two minutes, as the user reads it; empty
+    // when none does.
+    QString showStartingSoon(std::time_t now) const;
     void showNotRecorded(const std::string& message);
     // An address typed into the box that will not be opened is said so on the status line.
     void checkTypedWebcastAddress();
@@ -154,10 +158,11 @@ private:
     MainWindowControls controls_{};
     std::unique_ptr<DesktopNotifier> ownNotifier_;
     std::unique_ptr<SleepInhibitor> ownInhibitor_;
-    std::unique_ptr<RecordingController> recording_;
-    MixerState mixer_;
-    HeldMixerSettings held_;
+    CurrentShow show_;
+    MixerState mixer_; // filled when the mixer starts
     std::unique_ptr<RecordingSources> sources_;
+    std::unique_ptr<ShowBinding> binding_;
+    std::unique_ptr<RecordingController> recording_;
     std::unique_ptr<MeterPoll> meters_;
     std::unique_ptr<Monitoring> monitoring_;
     std::unique_ptr<ShowPanel> shows_;
@@ -167,8 +172,7 @@ private:
     ShowFolderSchedules* showFolder_ = nullptr;
     QAction* recordEveryShowAction_ = nullptr;
     QAction* deleteShowAction_ = nullptr;
-    std::string recordingShow_; // the show the running recording belongs to
-    QString captionSuffix_;     // " - Next: ..." while idle
+    QString captionSuffix_;                                           // " - Next: ..." while idle
     std::optional<std::pair<QByteArrayList, QByteArray>> handedOver_; // before start-up ended
     double dpi_ = 96.0;
     bool settingsWidthOpen_ = false;

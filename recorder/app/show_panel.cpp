@@ -1,15 +1,13 @@
 #include "recorder/app/show_panel.h"
 
 #include "recorder/recording/webcast_address.h"
-#include "recorder/schedule/schedule_controls.h"
 #include "recorder/shows/show_drop.h"
-#include "recorder/shows/window_placement.h"
+#include "recorder/shows/twips.h"
 
 #include <QEvent>
 #include <QFile>
 #include <QFocusEvent>
 #include <QKeyEvent>
-#include <QSignalBlocker>
 #include <QTimer>
 
 #include <utility>
@@ -29,16 +27,18 @@ QString qText(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// A show name or a path as the user reads it; the bytes stay in currentShowName_ and the list.
+// A show name or a path as the user reads it; the bytes stay in the current show and the list.
 QString readable(const std::string& name) {
     return qText(readableShowName(name));
 }
 
 } // namespace
 
-ShowPanel::ShowPanel(const ShowWidgets& widgets, ShowHooks hooks, HeldMixerSettings& held,
-                     const QString& dataFolder, std::vector<std::string> arguments)
-    : widgets_(widgets), hooks_(std::move(hooks)), held_(held), store_(folderPath(dataFolder)),
+ShowPanel::ShowPanel(const ShowWidgets& widgets, CurrentShow& show, ShowListEntries lists,
+                     ShowMessage showMessage, ShowMessage tell, const QString& dataFolder,
+                     std::vector<std::string> arguments)
+    : widgets_(widgets), show_(show), lists_(std::move(lists)),
+      showMessage_(std::move(showMessage)), tell_(std::move(tell)), store_(folderPath(dataFolder)),
       arguments_(std::move(arguments)) {
     const ShowWidgets& c = widgets_;
     // Handled once the click or key press is over, so that loading (which may re-read the
@@ -89,30 +89,11 @@ void ShowPanel::saveconfig() {
 }
 
 bool ShowPanel::save() {
-    if (RecordingSources* sources = mixerSources()) {
-        sources->rememberMixerSettings();
-    }
-    const ShowWidgets& c = widgets_;
-    const HeldMixerSettings& held = held_;
-    ShowRecord record;
-    record.startTime = timeOfDay(c.startTime->time());
-    record.stopTime = timeOfDay(c.stopTime->time());
-    record.outputFormat = c.outputFormat->currentText().toStdString();
-    record.sampleRate = c.sampleRate->currentText().toStdString();
-    record.mp3Quality = c.mp3Quality->currentText().toStdString();
-    record.channels = c.channels->currentText().toStdString();
-    record.windowLeft = pixelsToTwips(widgets_.window->pos().x());
-    record.windowTop = pixelsToTwips(widgets_.window->pos().y());
-    record.sourceName = mixerSources() ? mixerSources()->selectedSourceName() : held.sourceName;
-    record.inputLevel = held.inputLevel;
-    record.webcastAddress = held.webcastAddress;
-    record.wmaQuality = heldWmaQuality_;
-    for (int day = 0; day < kWeekdays; ++day) {
-        record.weekdays[static_cast<std::size_t>(day)] =
-            c.weekdays[static_cast<std::size_t>(day)]->isChecked() ? 1 : 0;
-    }
-    if (auto problem = store_.save(currentShowName_, record)) {
-        hooks_.showMessage(qText(*problem));
+    // The window's place is the one setting no control reports as it changes.
+    const QPoint place = widgets_.window->pos();
+    show_.setWindowPosition(pixelsToTwips(place.x()), pixelsToTwips(place.y()));
+    if (auto problem = store_.save(show_.name(), show_.file())) {
+        showMessage_(qText(*problem));
         return false;
     }
     return true;
@@ -125,44 +106,57 @@ void ShowPanel::loadCurrentShow() {
             noteOpened(store_.open(*file));
         }
     }
-    loadNotices_.clear();
-    const LoadedShow loaded = store_.load(currentShowName_);
-    currentShowName_ = loaded.showName;
+    // Told once the load is complete, never in its middle.
+    std::vector<QString> notices;
+    const LoadedShow loaded = store_.load(show_.name());
+    show_.setName(loaded.showName);
     currentUnloaded_ = !loaded.problem.empty();
     widgets_.window->setWindowTitle(readable(loaded.caption));
     refreshShowList();
     if (currentUnloaded_) {
-        loadNotices_.push_back(
+        notices.push_back(
             QStringLiteral("The show \"%1\" could not be loaded; the settings on screen stay as "
                            "they are, and its file was left untouched: it is saved only if you "
                            "name the show again. %2")
                 .arg(readable(loaded.showName), readable(loaded.problem)));
     }
     if (!openNotice_.empty()) {
-        loadNotices_.push_back(readable(std::exchange(openNotice_, {})));
+        notices.push_back(readable(std::exchange(openNotice_, {})));
     }
     if (loaded.record) {
-        loadedMixer_ = {};
-        applyShowRecord(*loaded.record, *this);
+        ShowSettings settings = show_.settings();
+        // A coordinate the file lacks keeps the window's own.
+        const QPoint place = widgets_.window->pos();
+        settings.file.windowLeft = pixelsToTwips(place.x());
+        settings.file.windowTop = pixelsToTwips(place.y());
+        settings.file = mergedShowRecord(settings.file, *loaded.record, lists_);
+        // A show may come from anyone: what is not a network address is not loaded, so
+        // neither a start nor a later save carries it on.
+        if (const CheckedAddress address = checkWebcastAddress(settings.file.webcastAddress);
+            !address.refusal.empty()) {
+            notices.push_back(QStringLiteral("Show \"%1\": %2")
+                                  .arg(readable(show_.name()), qText(address.refusal)));
+            settings.file.webcastAddress.clear();
+        }
+        show_.load(settings);
     }
     if (const std::string from = std::exchange(importedFrom_, {}); !from.empty()) {
-        const CheckedAddress address =
-            checkWebcastAddress(widgets_.webcastAddress->text().toStdString());
+        const CheckedAddress address = checkWebcastAddress(show_.settings().file.webcastAddress);
         const QString opens =
             address.openable.empty()
                 ? QStringLiteral("it opens no webcast address")
                 : QStringLiteral("it opens the webcast address %1").arg(qText(address.openable));
-        loadNotices_.push_back(QStringLiteral("The show \"%1\" was imported from %2. When it "
-                                              "records, %3.")
-                                   .arg(readable(currentShowName_), readable(from), opens));
+        notices.push_back(QStringLiteral("The show \"%1\" was imported from %2. When it "
+                                         "records, %3.")
+                              .arg(readable(show_.name()), readable(from), opens));
     }
-    for (const QString& notice : std::exchange(loadNotices_, {})) {
-        hooks_.tell(notice);
+    for (const QString& notice : notices) {
+        tell_(notice);
     }
 }
 
 void ShowPanel::noteOpened(const OpenedShowFile& opened) {
-    currentShowName_ = opened.showName;
+    show_.setName(opened.showName);
     openNotice_ = opened.notice;
     importedFrom_ = opened.importedFrom;
 }
@@ -194,7 +188,7 @@ void ShowPanel::selectCurrentShowInList() {
     QListWidget& list = *widgets_.showList;
     int row = list.count() - 1; // no match leaves the list on its last entry
     for (int i = 0; i < list.count(); ++i) {
-        if (entryName(*list.item(i)) == currentShowName_) {
+        if (entryName(*list.item(i)) == show_.name()) {
             row = i;
             break;
         }
@@ -210,14 +204,14 @@ void ShowPanel::showChosen() {
         return;
     }
     const std::string name = entryName(*item);
-    if (name != currentShowName_) {
+    if (name != show_.name()) {
         saveThenSwitchTo(name);
     }
 }
 
 void ShowPanel::chooseShow(const std::string& name) {
     cancelNaming();
-    if (name != currentShowName_) {
+    if (name != show_.name()) {
         saveThenSwitchTo(name);
     }
 }
@@ -232,7 +226,7 @@ void ShowPanel::saveThenSwitchTo(const std::string& name) {
 }
 
 void ShowPanel::switchTo(const std::string& name) {
-    currentShowName_ = name;
+    show_.setName(name);
     loadCurrentShow();
     selectCurrentShowInList();
 }
@@ -244,7 +238,7 @@ void ShowPanel::editShowName() {
     const ShowWidgets& c = widgets_;
     naming_ = true;
     c.showList->hide();
-    c.showName->setText(readable(currentShowName_));
+    c.showName->setText(readable(show_.name()));
     c.showName->show();
     c.showName->setFocus();
     c.showName->setSelection(0, kNameSelection);
@@ -257,8 +251,8 @@ void ShowPanel::commitShowName(bool focusLost) {
     QLineEdit& box = *widgets_.showName;
     // The name left as shown keeps its bytes on disk, even when they are not UTF-8.
     const std::string name =
-        box.text() == readable(currentShowName_) ? currentShowName_ : box.text().toStdString();
-    const auto refusal = name == currentShowName_ ? showNameError(name) : newShowNameError(name);
+        box.text() == readable(show_.name()) ? show_.name() : box.text().toStdString();
+    const auto refusal = name == show_.name() ? showNameError(name) : newShowNameError(name);
     if (refusal) {
         if (focusLost) {
             // Asking now would take the focus again and ask once more when it comes back.
@@ -266,7 +260,7 @@ void ShowPanel::commitShowName(bool focusLost) {
             return;
         }
         askingAboutName_ = true;
-        hooks_.showMessage(qText(*refusal));
+        showMessage_(qText(*refusal));
         askingAboutName_ = false;
         box.setFocus();
         box.setSelection(0, kNameSelection);
@@ -274,10 +268,10 @@ void ShowPanel::commitShowName(bool focusLost) {
     }
     // From here on the box's focus loss is no second commit.
     naming_ = false;
-    const std::string previous = currentShowName_;
-    currentShowName_ = name;
+    const std::string previous = show_.name();
+    show_.setName(name);
     if (!save()) {
-        currentShowName_ = previous;
+        show_.setName(previous);
     } else {
         loadCurrentShow();
     }
@@ -306,7 +300,7 @@ void ShowPanel::deleteSelectedShow() {
         return;
     }
     store_.remove(name);
-    const bool deletedCurrent = name == currentShowName_;
+    const bool deletedCurrent = name == show_.name();
     refreshShowList();
     QListWidget& list = *widgets_.showList;
     listSelectionGuard_ = true;
@@ -318,7 +312,7 @@ void ShowPanel::deleteSelectedShow() {
     const std::string first = list.count() > 0 ? entryName(*list.item(0)) : "";
     if (deletedCurrent) {
         switchTo(first);
-    } else if (first != currentShowName_) {
+    } else if (first != show_.name()) {
         saveThenSwitchTo(first);
     }
 }
@@ -335,102 +329,14 @@ void ShowPanel::openFiles(const std::vector<std::filesystem::path>& files) {
         return;
     }
     cancelNaming();
-    noteOpened(store_.open(*file));
-    switchTo(currentShowName_);
+    const OpenedShowFile opened = store_.open(*file);
+    noteOpened(opened);
+    switchTo(opened.showName);
 }
 
 bool ShowPanel::carriesFiles(const QMimeData& data) {
     const auto files = droppedFiles(data);
     return files && showFileFromDroppedFiles(*files);
-}
-
-void ShowPanel::setStartTime(TimeOfDay time) {
-    widgets_.startTime->setTime(QTime(time.hour, time.minute, time.second));
-}
-
-void ShowPanel::setStopTime(TimeOfDay time) {
-    widgets_.stopTime->setTime(QTime(time.hour, time.minute, time.second));
-}
-
-// The format rule waits until the loader has set both lists and then runs once: run between
-// them, it would turn a stored MP3 show back into WAV whenever the show before it had a
-// sample rate too low for MP3.
-void ShowPanel::setOutputFormat(const std::string& text) {
-    const QSignalBlocker ruleWaits(widgets_.outputFormat);
-    setListTextIfEntry(*widgets_.outputFormat, qText(text));
-}
-
-void ShowPanel::setMp3Quality(const std::string& text) {
-    setListTextIfEntry(*widgets_.mp3Quality, qText(text));
-}
-
-void ShowPanel::setSampleRate(const std::string& text) {
-    const QSignalBlocker ruleWaits(widgets_.sampleRate);
-    setListTextIfEntry(*widgets_.sampleRate, qText(text));
-}
-
-void ShowPanel::setChannels(const std::string& text) {
-    setListTextIfEntry(*widgets_.channels, qText(text));
-}
-
-void ShowPanel::moveWindow(std::optional<std::int32_t> leftTwips,
-                           std::optional<std::int32_t> topTwips) {
-    QPoint place = widgets_.window->pos();
-    if (leftTwips) {
-        place.setX(twipsToPixels(*leftTwips));
-    }
-    if (topTwips) {
-        place.setY(twipsToPixels(*topTwips));
-    }
-    widgets_.window->move(reachableWindowPosition(place, widgets_.window->frameGeometry().size()));
-}
-
-void ShowPanel::setWebcastAddress(const std::string& address) {
-    loadedMixer_.webcastAddress = address;
-}
-
-void ShowPanel::setInputLevel(std::int32_t level) {
-    loadedMixer_.inputLevel = level;
-}
-
-void ShowPanel::setWmaQuality(const std::string& text) {
-    heldWmaQuality_ = text;
-    widgets_.wmaQuality->setEditText(qText(text));
-}
-
-void ShowPanel::setSourceName(const std::string& name) {
-    loadedMixer_.sourceName = name;
-}
-
-void ShowPanel::setWeekday(int day, bool checked) {
-    widgets_.weekdays[static_cast<std::size_t>(day)]->setChecked(checked);
-}
-
-void ShowPanel::updateFormatDependentLists() {
-    hooks_.updateFormatDependentLists();
-}
-
-void ShowPanel::selectSourceByHeldName() {
-    RecordingSources* sources = mixerSources();
-    if (!sources) {
-        return;
-    }
-    const ShowWidgets& c = widgets_;
-    const MixerFields fields = std::exchange(loadedMixer_, {});
-    std::string address = fields.webcastAddress.value_or(c.webcastAddress->text().toStdString());
-    // A show may come from anyone: what is not a network address never reaches the box, so
-    // neither this start nor a later save carries it on.
-    if (const CheckedAddress checked = checkWebcastAddress(address); !checked.refusal.empty()) {
-        loadNotices_.push_back(QStringLiteral("Show \"%1\": %2")
-                                   .arg(readable(currentShowName_), qText(checked.refusal)));
-        address.clear();
-    }
-    sources->loadSettings(fields.sourceName.value_or(c.sourceList->currentText().toStdString()),
-                          fields.inputLevel.value_or(c.inputLevel->value()), address);
-}
-
-RecordingSources* ShowPanel::mixerSources() const {
-    return hooks_.sources ? hooks_.sources() : nullptr;
 }
 
 } // namespace kelvo

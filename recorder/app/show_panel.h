@@ -1,6 +1,7 @@
-// The show panel: the current show, its loading and saving, the show list (File1), the
-// show-name box (Text1) and the delete-show button (Command6), and show files handed over
-// on the command line or dropped on the window.
+// The show panel: loading and saving the current show (CurrentShow), the show list (File1),
+// the show-name box (Text1) and the delete-show button (Command6), and show files handed over
+// on the command line or dropped on the window. Loading and saving work on the current show,
+// never on the controls, which follow it through ShowBinding.
 //
 // The panel is either listing (File1 shown) or naming (Text1 shown and focused). Selection
 // changes the program makes itself run under the list selection guard, so only the user's
@@ -9,18 +10,13 @@
 // Window's thread only, like the controls.
 #pragma once
 
-#include "recorder/mixer/recording_sources.h"
-#include "recorder/shows/show_apply.h"
+#include "recorder/shows/current_show.h"
 #include "recorder/shows/show_store.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QObject>
 #include <QPushButton>
-#include <QSlider>
-#include <QTimeEdit>
 
 #include <array>
 #include <filesystem>
@@ -35,50 +31,32 @@ class QMimeData;
 namespace kelvo {
 
 struct ShowWidgets {
-    QWidget* window;                    // Form1: its caption and position belong to the show
-    QTimeEdit* startTime;               // DTPicker1
-    QTimeEdit* stopTime;                // DTPicker3
-    QComboBox* sampleRate;              // Combo1
-    QComboBox* outputFormat;            // Combo2
-    QComboBox* channels;                // Combo3
-    QComboBox* mp3Quality;              // Combo4
-    QComboBox* sourceList;              // Combo5
-    QComboBox* wmaQuality;              // Combo6
-    QSlider* inputLevel;                // Slider1
-    QLineEdit* webcastAddress;          // Text4
-    QListWidget* showList;              // File1
-    QLineEdit* showName;                // Text1
-    QPushButton* deleteShowButton;      // Command6
-    std::array<QCheckBox*, 7> weekdays; // Check2 (Sunday) .. Check8 (Saturday)
+    QWidget* window;               // Form1: its caption and position belong to the show
+    QListWidget* showList;         // File1
+    QLineEdit* showName;           // Text1
+    QPushButton* deleteShowButton; // Command6
 };
 
-// What the panel needs from the window and the mixer.
-struct ShowHooks {
-    // A message with only an OK button; returns once acknowledged.
-    std::function<void(const QString& text)> showMessage;
-    // News that must not wait for anyone (status line and notification): loading a show
-    // never stops for a box, since a scheduled start may follow it at once.
-    std::function<void(const QString& text)> tell;
-    // The enabling rule of the format-dependent lists, run after a load.
-    std::function<void()> updateFormatDependentLists;
-    // Null until the mixer has started.
-    std::function<RecordingSources*()> sources;
-};
+// Shows a message with only an OK button; returns once acknowledged. Also the type of what
+// tells without waiting for anyone (status line and notification): loading a show never
+// stops for a box, since a scheduled start may follow it at once.
+using ShowMessage = std::function<void(const QString& text)>;
 
-class ShowPanel : public QObject, private ShowControls {
+class ShowPanel : public QObject {
     Q_OBJECT
 
 public:
-    // held outlives the panel; dataFolder holds configurations/. arguments: the command line
-    // after the program's name, taken by the first load only.
-    ShowPanel(const ShowWidgets& widgets, ShowHooks hooks, HeldMixerSettings& held,
-              const QString& dataFolder, std::vector<std::string> arguments);
+    // `show` outlives the panel; `lists` are the texts the window's lists accept; dataFolder
+    // holds configurations/. arguments: the command line after the program's name, taken by
+    // the first load only.
+    ShowPanel(const ShowWidgets& widgets, CurrentShow& show, ShowListEntries lists,
+              ShowMessage showMessage, ShowMessage tell, const QString& dataFolder,
+              std::vector<std::string> arguments);
 
-    const std::string& currentShowName() const { return currentShowName_; }
-    bool naming() const { return naming_; }
+    const std::string& currentShowName() const { return show_.name(); }
 
-    // Writes the current show's file from the controls and the held values; not for a show
-    // whose file could not be read, which only naming it again saves over.
+    // Writes the current show's file; not for a show whose file could not be read, which
+    // only naming it again saves over.
     void saveconfig();
     // Works out the current show name, makes sure its file exists, sets the caption, re-reads
     // the show list and applies the file's last record.
@@ -121,32 +99,14 @@ private:
     void leaveNaming();
     // Takes what opening a file gave: the show to load and what to tell after it.
     void noteOpened(const OpenedShowFile& opened);
-    RecordingSources* mixerSources() const;
-
-    // ShowControls: the loader's way into the window.
-    void setStartTime(TimeOfDay time) override;
-    void setStopTime(TimeOfDay time) override;
-    void setOutputFormat(const std::string& text) override;
-    void setMp3Quality(const std::string& text) override;
-    void setSampleRate(const std::string& text) override;
-    void setChannels(const std::string& text) override;
-    void moveWindow(std::optional<std::int32_t> leftTwips,
-                    std::optional<std::int32_t> topTwips) override;
-    void setWebcastAddress(const std::string& address) override;
-    void setInputLevel(std::int32_t level) override;
-    void setWmaQuality(const std::string& text) override;
-    void setSourceName(const std::string& name) override;
-    void setWeekday(int day, bool checked) override;
-    void updateFormatDependentLists() override;
-    void selectSourceByHeldName() override;
 
     ShowWidgets widgets_;
-    ShowHooks hooks_;
-    HeldMixerSettings& held_;
+    CurrentShow& show_;
+    ShowListEntries lists_;
+    ShowMessage showMessage_;
+    ShowMessage tell_;
     ShowStore store_;
     std::vector<std::string> arguments_;
-    std::string currentShowName_;
-    std::string heldWmaQuality_;
     bool commandLineTaken_ = false;
     bool listSelectionGuard_ = false;
     bool naming_ = false;
@@ -157,17 +117,6 @@ private:
     std::string openNotice_;
     // The file the next load's show was imported from; empty when it was not.
     std::string importedFrom_;
-    // What the running load has to tell, told once it is complete.
-    std::vector<QString> loadNotices_;
-
-    // A show's source, level and webcast address go to the mixer together, once the loader
-    // has given all three (a field the file lacks keeps what the controls show).
-    struct MixerFields {
-        std::optional<std::string> sourceName;
-        std::optional<int> inputLevel;
-        std::optional<std::string> webcastAddress;
-    };
-    MixerFields loadedMixer_;
 };
 
 } // namespace kelvo

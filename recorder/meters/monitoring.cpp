@@ -1,6 +1,7 @@
 #include "recorder/meters/monitoring.h"
 
 #include "recorder/meters/meter_poll.h"
+#include "recorder/mixer/source_selection.h"
 #include "recorder/platform/capture_engine.h"
 
 #include <QCheckBox>
@@ -24,11 +25,12 @@ constexpr std::uint32_t kSampleRate = 8000;
 } // namespace
 
 Monitoring::Monitoring(CaptureEngine& engine, MeterPoll& meters, QCheckBox& monitorBox,
-                       QTimer& limitTimer, Hooks hooks, QObject* parent)
+                       QTimer& limitTimer, SourceSelection* sources, MessageSink showMessage,
+                       QObject* parent)
     : QObject(parent), engine_(engine), meters_(meters), monitorBox_(monitorBox),
-      limitTimer_(limitTimer), hooks_(std::move(hooks)) {
-    if (!hooks_.showMessage) {
-        hooks_.showMessage = [this](const QString& text) {
+      limitTimer_(limitTimer), sources_(sources), showMessage_(std::move(showMessage)) {
+    if (!showMessage_) {
+        showMessage_ = [this](const QString& text) {
             QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramTitle), text,
                             QMessageBox::Ok, monitorBox_.window());
             box.exec();
@@ -43,11 +45,8 @@ bool Monitoring::startMonitoring() {
     if (monitoring_) {
         return true;
     }
-    if (hooks_.setRecordingSelection) {
-        hooks_.setRecordingSelection(1);
-    }
-    if (hooks_.applyInputLevel) {
-        hooks_.applyInputLevel();
+    if (sources_) {
+        sources_->applySourceSelection();
     }
     meters_.clearLevelMeters();
     if (!startEngine()) {
@@ -79,15 +78,28 @@ void Monitoring::stopMonitoring() {
 
 bool Monitoring::reportFailure(int result) {
     if (result == CaptureEngine::kEngineUnavailable) {
-        hooks_.showMessage(engineMissingMessage(engine_.loadError()));
+        showMessage_(engineMissingMessage(engine_.loadError()));
         return false;
     }
-    hooks_.showMessage(QString::fromLatin1(kEngineBusyMessage));
+    showMessage_(QString::fromLatin1(kEngineBusyMessage));
     return true;
 }
 
+void Monitoring::lendEngineToRecording() {
+    stopMonitoring();
+    lent_ = true;
+    monitorBox_.setEnabled(false);
+}
+
+void Monitoring::engineReturned() {
+    lent_ = false;
+    monitorBox_.setEnabled(true);
+    // Its handler finds monitoring already off.
+    monitorBox_.setChecked(false);
+}
+
 void Monitoring::monitorBoxChanged() {
-    if (isRecording()) {
+    if (lent_) {
         return;
     }
     if (!monitorBox_.isChecked()) {
@@ -104,13 +116,9 @@ void Monitoring::monitorBoxChanged() {
 
 void Monitoring::limitTimerTick() {
     limitTimer_.stop();
-    if (!isRecording() && monitorBox_.isChecked()) {
+    if (!lent_ && monitorBox_.isChecked()) {
         monitorBox_.setChecked(false);
     }
-}
-
-bool Monitoring::isRecording() const {
-    return hooks_.isRecording && hooks_.isRecording();
 }
 
 } // namespace kelvo

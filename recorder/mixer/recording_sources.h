@@ -14,6 +14,7 @@
 #pragma once
 
 #include "recorder/mixer/mixer_startup.h"
+#include "recorder/mixer/source_selection.h"
 
 #include <QObject>
 
@@ -21,40 +22,22 @@
 #include <string>
 
 class QComboBox;
-class QLineEdit;
 class QSlider;
 
 namespace kelvo {
 
-// Carried between start-up, show loading and saving; the window owns it.
-struct HeldMixerSettings {
-    std::string sourceName;
-    int inputLevel = 50; // slider position, 0 (top, loudest) to 100
-    std::string webcastAddress;
-    int selectedSource = 0; // index into the source-line table and the source list
-};
-
 // The volume value for a slider position: 65535 at the top (0), 0 at the bottom (100).
 std::uint32_t deviceLevel(int position);
 
-class RecordingSources : public QObject {
+class RecordingSources : public QObject, public SourceSelection {
 public:
-    // The widgets must outlive this object. The list must be a non-editable drop-down and the
-    // slider range 0..100; the list is filled by InitializeSources.
-    RecordingSources(const MixerState& mixer, HeldMixerSettings& held, QComboBox& sourceList,
-                     QSlider& inputLevel, QLineEdit& webcastAddress, QObject* parent = nullptr);
+    // The widgets and the mixer state must outlive this object; the mixer may start later.
+    // The list must be a non-editable drop-down and the slider range 0..100.
+    RecordingSources(const MixerState& mixer, QComboBox& sourceList, QSlider& inputLevel,
+                     QObject* parent = nullptr);
 
-    // Fills the source list and sets it, the slider and the webcast address box from the held
-    // values ("Microphone" when no source name is held yet).
-    void InitializeSources();
-
-    // Applies values read from a show: held values, webcast address box, slider, source list,
-    // then select source by name with the held name.
-    void loadSettings(const std::string& sourceName, int inputLevel,
-                      const std::string& webcastAddress);
-
-    // Held values := what the list, the slider and the webcast address box show.
-    void rememberMixerSettings();
+    // Fills the source list from the mixer's source lines (selecting no source yet).
+    void fillSourceList();
 
     // Sets the list's selection to the entry with this text, or keeps the entry at the
     // selected source index when none has it, and applies it to the mixer either way.
@@ -66,18 +49,19 @@ public:
     bool setRecordingSelection(std::int32_t value);
     void setSourceVolume(std::uint32_t level);
 
-    void applySourceSelection();
+    void applySourceSelection() override;
     void applyInputLevel();
 
     // The name of the entry at the selected source index; empty when there is none.
-    std::string selectedSourceName() const;
+    std::string selectedSourceName() const override;
+    // Index into the source-line table and the source list.
+    int selectedSource() const { return selectedSource_; }
 
 private:
     const MixerState& mixer_;
-    HeldMixerSettings& held_;
     QComboBox& sourceList_;
     QSlider& inputLevel_;
-    QLineEdit& webcastAddress_;
+    int selectedSource_ = 0;
 };
 
 } // namespace kelvo

@@ -46,10 +46,10 @@ private:
 } // namespace
 
 RecordingController::RecordingController(CaptureEngine& engine, ProcessLauncher& launcher,
-                                         const RecordingWidgets& widgets, RecordingHooks hooks,
+                                         const RecordingWidgets& widgets, SourceSelection* sources,
                                          MessageSink messages, LocalClock clock,
                                          RecordingSetup setup)
-    : engine_(engine), launcher_(launcher), widgets_(widgets), hooks_(std::move(hooks)),
+    : engine_(engine), launcher_(launcher), widgets_(widgets), sources_(sources),
       messages_(std::move(messages)), clock_(std::move(clock)), setup_(std::move(setup)),
       encoders_(EncoderLauncher(launcher_, QFile::encodeName(setup_.dataFolder).toStdString(),
                                 setup_.encoderFolders)) {
@@ -63,15 +63,17 @@ RecordingController::RecordingController(CaptureEngine& engine, ProcessLauncher&
     widgets_.blink->stop();
 }
 
-void RecordingController::startRecording() {
-    start(false, kHandRecordingSeconds);
+void RecordingController::startRecording(const ShowSnapshot& show) {
+    start(show, RecordingStart::ByHand, kHandRecordingSeconds);
 }
 
-void RecordingController::startScheduledRecording(std::int64_t secondsUntilStop) {
-    start(true, secondsUntilStop);
+void RecordingController::startScheduledRecording(const ShowSnapshot& show,
+                                                  std::int64_t secondsUntilStop) {
+    start(show, RecordingStart::BySchedule, secondsUntilStop);
 }
 
-void RecordingController::start(bool scheduled, std::int64_t expectedSeconds) {
+void RecordingController::start(const ShowSnapshot& show, RecordingStart startedBy,
+                                std::int64_t expectedSeconds) {
     // A failing start shows a modal message; the schedule's clock keeps ticking meanwhile
     // and must not start a second recording on top of this one.
     if (starting_) {
@@ -79,40 +81,43 @@ void RecordingController::start(bool scheduled, std::int64_t expectedSeconds) {
     }
     if (!isRecording()) {
         FlagGuard guard(starting_);
-        watch_ = Watch{};
-        watch_.scheduled = scheduled;
-        if (hooks_.holdWebcastAddress) {
-            hooks_.holdWebcastAddress(widgets_.webcast->text());
-        }
+        RecordingSession session;
+        session.show = show;
+        session.startedBy = startedBy;
+        const ShowRecord& settings = show.settings.file;
         // A refused address never holds up the recording: it records as a show without one.
-        const CheckedAddress address = checkWebcastAddress(widgets_.webcast->text().toStdString());
-        state_.webcastAddress = QString::fromStdString(address.openable);
-        readRecordingSettings();
-        const bool wasMonitoring = widgets_.monitor->isChecked();
-        prepareSourceAndMeters();
-        state_.fileName = recordingFileName(
-            hooks_.currentShowName ? hooks_.currentShowName() : QString(), clock_());
-        state_.filePath = recordingFilePath(setup_.dataFolder, state_.fileName);
-        if (!startEngine()) {
-            // Monitoring was stopped for the start; its box must not claim otherwise.
-            if (wasMonitoring) {
-                widgets_.monitor->setChecked(false);
-            }
+        const CheckedAddress address = checkWebcastAddress(settings.webcastAddress);
+        session.webcastAddress = QString::fromStdString(address.openable);
+        session.outputFormat = QString::fromStdString(settings.outputFormat);
+        session.mp3Quality = QString::fromStdString(settings.mp3Quality);
+        session.channels = channelsOf(QString::fromStdString(settings.channels));
+        // A rate that is no entry keeps the last recording's.
+        const int rate = sampleRateOf(QString::fromStdString(settings.sampleRate));
+        session.sampleRate = rate != 0 ? rate : session_ ? session_->sampleRate : 0;
+        emit engineWanted();
+        applySourceSelection();
+        // A show name that is not UTF-8 names its recordings in its readable form.
+        session.fileName = recordingFileName(QString::fromStdString(show.readableName), clock_());
+        session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
+        if (!startEngine(session)) {
+            emit startFailed();
             return; // nothing records, so nothing may claim to
         }
-        watch_.startedAt = clock_();
+        session.startedAt = clock_();
+        session_ = std::move(session);
         enterRecording();
         if (setup_.inhibitor) {
-            setup_.inhibitor->hold(QStringLiteral("Recording ") + showName());
+            setup_.inhibitor->hold(QStringLiteral("Recording ") + session_->showName());
         }
-        if (scheduled) {
-            notify(QStringLiteral("Recording ") + showName(),
-                   QStringLiteral("From %1 into %2").arg(sourceName(), state_.fileName));
+        if (startedBy == RecordingStart::BySchedule) {
+            notify(QStringLiteral("Recording ") + session_->showName(),
+                   QStringLiteral("From %1 into %2").arg(sourceName(), session_->fileName));
         }
         if (!address.refusal.empty()) {
-            watch_.note = QStringLiteral("webcast address not opened");
+            session_->note = QStringLiteral("webcast address not opened");
             showRecordingStatus();
-            notify(QStringLiteral("Recording %1: webcast address not opened").arg(showName()),
+            notify(QStringLiteral("Recording %1: webcast address not opened")
+                       .arg(session_->showName()),
                    QString::fromStdString(address.refusal));
         }
         checkRoom(expectedSeconds);
@@ -121,54 +126,37 @@ void RecordingController::start(bool scheduled, std::int64_t expectedSeconds) {
     enableRecordingTimers();
 }
 
-void RecordingController::readRecordingSettings() {
-    state_.outputFormat = widgets_.outputFormat->currentText();
-    state_.mp3Quality = widgets_.mp3Quality->currentText();
-    state_.channels = channelsOf(widgets_.channels->currentText());
-    if (const int rate = sampleRateOf(widgets_.sampleRate->currentText()); rate != 0) {
-        state_.sampleRate = rate;
-    }
-}
-
-void RecordingController::prepareSourceAndMeters() {
-    if (widgets_.monitor->isChecked()) {
-        call(hooks_.stopMonitoring);
-    }
-    call(hooks_.applySourceSelection);
-    call(hooks_.clearLevelMeters);
-}
-
-bool RecordingController::startEngine() {
+bool RecordingController::startEngine(RecordingSession& session) {
     // The engine empties whatever file it is given: claiming the name first is what keeps
     // an earlier recording (of the same second, say) from being overwritten.
-    if (const int error = claimRecordingFile(setup_.dataFolder, state_.fileName); error != 0) {
-        failStart(createFileMessage(state_.filePath, error));
+    if (const int error = claimRecordingFile(setup_.dataFolder, session.fileName); error != 0) {
+        failStart(session, createFileMessage(session.filePath, error));
         return false;
     }
-    state_.filePath = recordingFilePath(setup_.dataFolder, state_.fileName);
-    const QByteArray path = QFile::encodeName(state_.filePath);
+    session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
+    const QByteArray path = QFile::encodeName(session.filePath);
     errno = 0;
     const int started =
-        engine_.startCapture(1, static_cast<std::uint32_t>(state_.channels),
-                             static_cast<std::uint32_t>(state_.sampleRate), path.toStdString());
+        engine_.startCapture(1, static_cast<std::uint32_t>(session.channels),
+                             static_cast<std::uint32_t>(session.sampleRate), path.toStdString());
     if (started != 0) {
         const int error = errno;
         unlink(path.constData()); // the empty file claimed above holds nothing
         if (started == CaptureEngine::kEngineUnavailable) {
-            failStart(engineMissingMessage(engine_.loadError()));
+            failStart(session, engineMissingMessage(engine_.loadError()));
         } else if (started == KELVO_ERR_CREATE_FILE) {
-            failStart(createFileMessage(state_.filePath, error != 0 ? error : EIO));
+            failStart(session, createFileMessage(session.filePath, error != 0 ? error : EIO));
         } else {
-            failStart(kEngineMessage);
+            failStart(session, kEngineMessage);
         }
         return false;
     }
     return true;
 }
 
-void RecordingController::failStart(const QString& message) {
+void RecordingController::failStart(const RecordingSession& session, const QString& message) {
     // Sent before the message box, which may wait for a user who is not there.
-    notify(QStringLiteral("Recording %1 did not start").arg(showName()), message);
+    notify(QStringLiteral("Recording %1 did not start").arg(session.showName()), message);
     messages_(message);
 }
 
@@ -204,42 +192,41 @@ QString RecordingController::lengthText(std::int64_t seconds) {
 }
 
 void RecordingController::enterRecording() {
-    setRecordingState(true);
     setColour(kRecordingRed);
-    statusPrefix_ =
-        state_.webcastAddress.isEmpty() ? QStringLiteral("Rec: ") : QStringLiteral("Rec WebCast: ");
+    statusPrefix_ = session_->webcastAddress.isEmpty() ? QStringLiteral("Rec: ")
+                                                       : QStringLiteral("Rec WebCast: ");
     showRecordingStatus();
     statusPoll_.start(kStatusPollMs);
 }
 
 void RecordingController::openWebcast() {
-    if (state_.webcastAddress.isEmpty()) {
+    if (session_->webcastAddress.isEmpty()) {
         return;
     }
     // Opened after the engine runs, so the webcast's beginning lands in the file.
-    openWebcastAddress(launcher_, state_.webcastAddress.toStdString());
+    openWebcastAddress(launcher_, session_->webcastAddress.toStdString());
 }
 
 void RecordingController::showRecordingStatus() {
     QString text = statusPrefix_ + sourceName();
-    if (!watch_.note.isEmpty()) {
-        text += QStringLiteral(" (") + watch_.note + QLatin1Char(')');
+    if (!session_->note.isEmpty()) {
+        text += QStringLiteral(" (") + session_->note + QLatin1Char(')');
     }
     // While paused the line says so; the news shows once the recording resumes.
-    if (state_.paused) {
-        state_.savedStatus = text;
+    if (session_->status == RecordingStatus::Paused) {
+        savedStatus_ = text;
     } else if (widgets_.status->text() != text) {
         widgets_.status->setText(text);
     }
 }
 
 std::uint64_t RecordingController::bytesPerSecond() const {
-    const int frameBytes = state_.channels == 2 ? 4 : 1;
-    return static_cast<std::uint64_t>(std::max(state_.sampleRate, 0)) * frameBytes;
+    const int frameBytes = session_->channels == 2 ? 4 : 1;
+    return static_cast<std::uint64_t>(std::max(session_->sampleRate, 0)) * frameBytes;
 }
 
 std::optional<std::uint64_t> RecordingController::freeBytes() const {
-    return setup_.freeSpace(QFileInfo(state_.filePath).absolutePath());
+    return setup_.freeSpace(QFileInfo(session_->filePath).absolutePath());
 }
 
 void RecordingController::checkRoom(std::int64_t seconds) {
@@ -251,11 +238,12 @@ void RecordingController::checkRoom(std::int64_t seconds) {
     }
     const std::uint64_t minutes = minutesOfSpace(*room, bytesPerSecond());
     // A start short of its show's length is told again once the last minutes are reached.
-    watch_.lowSpaceWarned = minutes * 60 < kLowSpaceSeconds;
-    watch_.note = QStringLiteral("only %1 min of space left").arg(minutes);
+    session_->lowSpaceWarned = minutes * 60 < kLowSpaceSeconds;
+    session_->note = QStringLiteral("only %1 min of space left").arg(minutes);
     showRecordingStatus();
-    notify(QStringLiteral("Only %1 min of space left for %2").arg(minutes).arg(showName()),
-           QStringLiteral("Recording goes on into %1").arg(state_.fileName));
+    notify(
+        QStringLiteral("Only %1 min of space left for %2").arg(minutes).arg(session_->showName()),
+        QStringLiteral("Recording goes on into %1").arg(session_->fileName));
 }
 
 void RecordingController::pollStatus() {
@@ -269,34 +257,34 @@ void RecordingController::pollStatus() {
             return;
         }
         if (status.deviceState == KELVO_DEVICE_RECONNECTING) {
-            watch_.note = QStringLiteral("reconnecting");
+            session_->note = QStringLiteral("reconnecting");
             // The chosen source made the server's default as soon as the server answers,
             // so the engine reopens on it: moving a running stream later loses audio.
-            call(hooks_.applySourceSelection);
+            applySourceSelection();
             statusPoll_.setInterval(kReconnectPollMs);
-            if (!watch_.deviceAway) {
-                watch_.deviceAway = true;
-                notify(QStringLiteral("Recording %1: sound device lost").arg(showName()),
+            if (!session_->deviceAway) {
+                session_->deviceAway = true;
+                notify(QStringLiteral("Recording %1: sound device lost").arg(session_->showName()),
                        QStringLiteral("Silence is recorded until it is back."));
             }
         } else if (status.deviceState == KELVO_DEVICE_CAPTURING && status.gaps > 0) {
-            const QString gap = gapText(status.lastGapFrames, state_.sampleRate);
-            watch_.note = QStringLiteral("gap ") + gap;
+            const QString gap = gapText(status.lastGapFrames, session_->sampleRate);
+            session_->note = QStringLiteral("gap ") + gap;
             // A gap shorter than a poll is only seen by its count.
-            if (watch_.deviceAway || status.gaps != watch_.gapsSeen) {
-                watch_.deviceAway = false;
+            if (session_->deviceAway || status.gaps != session_->gapsSeen) {
+                session_->deviceAway = false;
                 statusPoll_.setInterval(kStatusPollMs);
-                watch_.gapsSeen = status.gaps;
+                session_->gapsSeen = status.gaps;
                 // A restarted sound server picks a default source of its own; the recording
                 // must go on from the one the user chose (a no-op when it already does).
-                call(hooks_.applySourceSelection);
-                notify(QStringLiteral("Recording %1: sound device back").arg(showName()),
+                applySourceSelection();
+                notify(QStringLiteral("Recording %1: sound device back").arg(session_->showName()),
                        QStringLiteral("Gap of %1 filled with silence.").arg(gap));
             }
         }
         showRecordingStatus();
     }
-    if (!watch_.lowSpaceWarned) {
+    if (!session_->lowSpaceWarned) {
         checkRoom(kLowSpaceSeconds);
     }
 }
@@ -323,6 +311,10 @@ void RecordingController::stop(int writeError) {
     if (known && writeError == 0) {
         writeError = status.lastWriteError; // failed since the last poll
     }
+    RecordingSession& session = *session_;
+    session.status = writeError == 0 ? RecordingStatus::Ended : RecordingStatus::WriteFailed;
+    session.writeError = writeError;
+    session.parts = known && status.parts > 1 ? static_cast<int>(status.parts) : 1;
     statusPoll_.stop();
     widgets_.blink->stop();
     setColour(kIdleBlue);
@@ -330,68 +322,60 @@ void RecordingController::stop(int writeError) {
         writeError == 0 ? QStringLiteral("Idle")
                         : QStringLiteral("Stopped: %1 (%2)")
                               .arg(writeErrorText(writeError), QString::fromLatin1(kSoundFolder)));
-    setRecordingState(false);
-    state_.paused = false;
     emit recordingStopped();
-    widgets_.monitor->setChecked(false);
-    call(hooks_.clearLevelMeters);
-    if (setup_.inhibitor && !awakeForSchedule_) {
+    if (setup_.inhibitor && awakeForShow_.isEmpty()) {
         setup_.inhibitor->release();
     }
 
-    const int parts = known && status.parts > 1 ? static_cast<int>(status.parts) : 1;
     const std::int64_t seconds =
         known && bytesPerSecond() > 0
             ? static_cast<std::int64_t>(status.bytesWritten / bytesPerSecond())
-            : watch_.startedAt.secsTo(clock_());
-    QString files = state_.fileName;
-    if (parts > 1) {
-        files += QStringLiteral(" and %1 more parts").arg(parts - 1);
+            : session.startedAt.secsTo(clock_());
+    QString files = session.fileName;
+    if (session.parts > 1) {
+        files += QStringLiteral(" and %1 more parts").arg(session.parts - 1);
     }
     if (writeError != 0) {
         notify(
-            QStringLiteral("Recording %1 stopped: %2").arg(showName(), writeErrorText(writeError)),
+            QStringLiteral("Recording %1 stopped: %2")
+                .arg(session.showName(), writeErrorText(writeError)),
             QStringLiteral("%1 kept, %2 recorded; no MP3 made.").arg(files, lengthText(seconds)));
         return; // a file cut short by the disk is not handed to the encoder
     }
-    notify(QStringLiteral("Recording %1 ended").arg(showName()),
+    notify(QStringLiteral("Recording %1 ended").arg(session.showName()),
            QStringLiteral("%1, %2").arg(files, lengthText(seconds)));
     // The format captured at start decides, not what the list shows now.
-    if (state_.outputFormat == formats::kMp3) {
-        handOffToEncoder(parts);
+    if (session.outputFormat == formats::kMp3) {
+        handOffToEncoder(session.parts);
     }
 }
 
 void RecordingController::handOffToEncoder(int parts) {
-    state_.mp3Quality = QString::fromStdString(bitRateOf(state_.mp3Quality.toStdString()));
+    session_->mp3Quality = QString::fromStdString(bitRateOf(session_->mp3Quality.toStdString()));
     const EncoderLauncher encoder(launcher_, {}, setup_.encoderFolders);
     if (encoder.script().empty()) {
         QStringList folders;
         for (const std::string& folder : setup_.encoderFolders) {
             folders << QFile::decodeName(QByteArray::fromStdString(folder));
         }
-        notify(QStringLiteral("No MP3 made of %1").arg(showName()),
+        notify(QStringLiteral("No MP3 made of %1").arg(session_->showName()),
                QStringLiteral("There is no %1 in %2.")
                    .arg(QString::fromLatin1(kEncoderScript), folders.join(QStringLiteral(" or "))));
         return;
     }
     for (int part = 1; part <= parts; ++part) {
-        encoders_.add(state_.mp3Quality.toStdString(),
-                      QFile::encodeName(recordingPartName(state_.fileName, part)).toStdString());
+        encoders_.add(session_->mp3Quality.toStdString(),
+                      QFile::encodeName(recordingPartName(session_->fileName, part)).toStdString());
     }
 }
 
-void RecordingController::keepAwakeForSchedule(bool soon) {
-    if (soon == awakeForSchedule_ || !setup_.inhibitor) {
-        awakeForSchedule_ = soon;
-        return;
+void RecordingController::keepAwakeForSchedule(const QString& show) {
+    const QString before = std::exchange(awakeForShow_, show);
+    if (show == before || !setup_.inhibitor || isRecording()) {
+        return; // a running recording holds its own
     }
-    awakeForSchedule_ = soon;
-    if (isRecording()) {
-        return; // the recording holds its own
-    }
-    if (soon) {
-        setup_.inhibitor->hold(QStringLiteral("Recording ") + showName() + QStringLiteral(" soon"));
+    if (!show.isEmpty()) {
+        setup_.inhibitor->hold(QStringLiteral("Recording ") + show + QStringLiteral(" soon"));
     } else {
         setup_.inhibitor->release();
     }
@@ -403,34 +387,25 @@ void RecordingController::notify(const QString& summary, const QString& body) co
     }
 }
 
-QString RecordingController::showName() const {
-    const QString name = hooks_.currentShowName ? hooks_.currentShowName() : QString();
-    return name.isEmpty() ? QString::fromLatin1(kDefaultShowName) : name;
-}
-
 void RecordingController::togglePause() {
     if (!isRecording()) {
         return;
     }
-    state_.paused = !state_.paused;
+    RecordingSession& session = *session_;
+    const bool pausing = session.status == RecordingStatus::Recording;
+    session.status = pausing ? RecordingStatus::Paused : RecordingStatus::Recording;
     engine_.togglePause();
-    if (state_.paused) {
-        state_.savedStatus = widgets_.status->text();
+    if (pausing) {
+        savedStatus_ = widgets_.status->text();
         widgets_.status->setText(QStringLiteral("Paused: ") + sourceName());
     } else {
-        widgets_.status->setText(state_.savedStatus);
+        widgets_.status->setText(savedStatus_);
     }
 }
 
-void RecordingController::setRecordingState(bool recording) {
-    state_.recording = recording;
-    // Recording owns the engine: monitoring cannot be switched on meanwhile.
-    widgets_.monitor->setEnabled(!recording);
-}
-
 void RecordingController::blinkTick() {
-    setColour(state_.blinkPhase ? kBlinkDarkRed : kRecordingRed);
-    state_.blinkPhase = !state_.blinkPhase;
+    setColour(blinkPhase_ ? kBlinkDarkRed : kRecordingRed);
+    blinkPhase_ = !blinkPhase_;
 }
 
 void RecordingController::setColour(const QColor& colour) {
@@ -439,12 +414,12 @@ void RecordingController::setColour(const QColor& colour) {
 }
 
 QString RecordingController::sourceName() const {
-    return hooks_.sourceName ? hooks_.sourceName() : QString();
+    return sources_ ? QString::fromStdString(sources_->selectedSourceName()) : QString();
 }
 
-void RecordingController::call(const std::function<void()>& hook) const {
-    if (hook) {
-        hook();
+void RecordingController::applySourceSelection() {
+    if (sources_) {
+        sources_->applySourceSelection();
     }
 }
 

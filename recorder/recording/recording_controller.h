@@ -1,15 +1,19 @@
-// The logic behind Rec, Stop and Pause: owns the recorder state, drives the capture engine,
-// writes and blinks the status line, names the file and hands MP3 recordings to the encoder.
-// While a recording runs it polls the engine's status once a second and tells the user,
-// in the status line and by desktop notification, about a lost device, its gap, a full
+// The logic behind Rec, Stop and Pause: keeps the recording session, drives the capture
+// engine, writes and blinks the status line, names the file and hands MP3 recordings to the
+// encoder. While a recording runs it polls the engine's status once a second and tells the
+// user, in the status line and by desktop notification, about a lost device, its gap, a full
 // disk and a recording stopped by a write error; it holds off sleep until the stop.
 //
+// A start is given the show to record as it stands (a snapshot); from then on the session
+// alone says what is being recorded, so loading another show meanwhile changes nothing that
+// is told about this recording.
+//
 // Everything runs on the window's thread (buttons, timers, the schedule), one handler after
-// another, so the state needs no lock. The controller acts on the widgets it is given and
-// reaches the mixer, the meters and monitoring only through RecordingHooks and its two
-// signals, so those modules plug in without the controller knowing them.
+// another, so the state needs no lock. The mixer is reached through SourceSelection; the
+// meters and monitoring follow the controller's signals.
 #pragma once
 
+#include "recorder/mixer/source_selection.h"
 #include "recorder/platform/capture_engine.h"
 #include "recorder/platform/desktop_notifier.h"
 #include "recorder/platform/free_space.h"
@@ -19,11 +23,9 @@
 #include "recorder/recording/format_lists.h"
 #include "recorder/recording/program_texts.h"
 #include "recorder/recording/recording_names.h"
+#include "recorder/recording/recording_session.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QString>
 #include <QTimer>
 
@@ -36,43 +38,10 @@
 
 namespace kelvo {
 
-struct RecorderState {
-    bool recording = false; // from a successful start until stop
-    bool paused = false;
-    QString savedStatus;     // the status line as it was before pausing
-    bool blinkPhase = false; // carried across recordings on purpose
-    int sampleRate = 0;
-    int channels = 0;
-    QString outputFormat;
-    QString mp3Quality;
-    QString fileName; // relative to the data folder, "/" separated
-    QString filePath;
-    QString webcastAddress; // opened through the shell at the start; empty when refused
-};
-
 struct RecordingWidgets {
-    QLabel* status;          // Label6
-    QLabel* clock;           // Label1
-    QComboBox* sampleRate;   // Combo1
-    QComboBox* outputFormat; // Combo2
-    QComboBox* channels;     // Combo3
-    QComboBox* mp3Quality;   // Combo4
-    QLineEdit* webcast;      // Text4
-    QCheckBox* monitor;      // Check1
-    QTimer* blink;           // Timer5
-};
-
-// What the controller needs from other subsystems. An empty function is skipped (the
-// source name then reads as empty and the show as the default one).
-struct RecordingHooks {
-    std::function<void()> stopMonitoring;       // monitoring: before the engine is taken over
-    std::function<void()> applySourceSelection; // mixer: record from the chosen source
-    std::function<void()> clearLevelMeters;     // meters: blank both bars
-    std::function<QString()> sourceName;        // mixer: name of the selected source entry
-    std::function<QString()> currentShowName;   // shows: begins every recording's name
-    // The program-wide webcast address lives with the held mixer settings; every start
-    // refreshes it from the webcast address box.
-    std::function<void(const QString& address)> holdWebcastAddress;
+    QLabel* status; // Label6
+    QLabel* clock;  // Label1
+    QTimer* blink;  // Timer5
 };
 
 struct RecordingSetup {
@@ -97,9 +66,10 @@ public:
 
     static inline const QString kEngineMessage = QString::fromLatin1(kEngineBusyMessage);
 
+    // `sources` may be null: nothing is selected and the source reads as empty.
     RecordingController(CaptureEngine& engine, ProcessLauncher& launcher,
-                        const RecordingWidgets& widgets, RecordingHooks hooks, MessageSink messages,
-                        LocalClock clock, RecordingSetup setup);
+                        const RecordingWidgets& widgets, SourceSelection* sources,
+                        MessageSink messages, LocalClock clock, RecordingSetup setup);
 
     static constexpr int kStatusPollMs = 1000;
     // While the device is away: the engine retries every 250 ms, the source must be set first.
@@ -109,50 +79,42 @@ public:
     // Less room than this while recording is warned about, once.
     static constexpr int kLowSpaceSeconds = 300;
 
-    // The Rec button.
-    void startRecording();
+    // The Rec button, recording `show`. A start while a recording runs only asks for the
+    // recording's timers again.
+    void startRecording(const ShowSnapshot& show);
     // The schedule's start: as Rec, and the user is notified, since nobody may be watching;
     // room on the disk is judged for the seconds until the scheduled stop.
-    void startScheduledRecording(std::int64_t secondsUntilStop);
+    void startScheduledRecording(const ShowSnapshot& show, std::int64_t secondsUntilStop);
     void stopRecording();
-    // Holds off sleep while a scheduled start is near (soon), lets go when it no longer is.
-    // A running recording keeps its own hold either way.
-    void keepAwakeForSchedule(bool soon);
+    // Holds off sleep while a scheduled start of `show` is near, lets go when none is (an
+    // empty name). A running recording keeps its own hold either way.
+    void keepAwakeForSchedule(const QString& show);
     // One look at the engine's status: the device, a write error, the room left.
     void pollStatus();
     void togglePause();
-    void setRecordingState(bool recording);
     void blinkTick();
 
-    const RecorderState& state() const { return state_; }
-    bool isRecording() const { return state_.recording; }
-
-    // Replaces a hook later, once the module that provides it exists.
-    RecordingHooks& hooks() { return hooks_; }
+    // The running recording, else the last one (its file stays named after the stop); null
+    // before the first start.
+    const RecordingSession* session() const { return session_ ? &*session_ : nullptr; }
+    bool isRecording() const { return session_ && session_->running(); }
 
 signals:
+    // A start is about to take the engine: monitoring stops, the meters are cleared.
+    void engineWanted();
+    // The start failed after engineWanted(): the engine is free again.
+    void startFailed();
     // A recording started, or a start while one runs asked for its timers again: the meters
     // follow it.
     void recordingStarted();
-    // The recording stopped; the meters stop polling, their hold marks still fall back.
+    // The recording stopped; the meters stop polling, their hold marks still fall back, and
+    // the engine is free again.
     void recordingStopped();
 
 private:
-    // What a recording in progress has met, reset at every start.
-    struct Watch {
-        bool scheduled = false;
-        bool deviceAway = false;
-        bool lowSpaceWarned = false;
-        std::uint32_t gapsSeen = 0;
-        QString note; // shown in brackets after the source on the status line
-        QDateTime startedAt;
-    };
-
-    void start(bool scheduled, std::int64_t expectedSeconds);
-    void readRecordingSettings();
-    void prepareSourceAndMeters();
-    bool startEngine();
-    void failStart(const QString& message);
+    void start(const ShowSnapshot& show, RecordingStart startedBy, std::int64_t expectedSeconds);
+    bool startEngine(RecordingSession& session);
+    void failStart(const RecordingSession& session, const QString& message);
     void enterRecording();
     void openWebcast();
     void showRecordingStatus();
@@ -165,25 +127,25 @@ private:
     void enableRecordingTimers();
     void handOffToEncoder(int parts);
     void notify(const QString& summary, const QString& body = {}) const;
-    QString showName() const;
     void setColour(const QColor& colour);
     QString sourceName() const;
-    void call(const std::function<void()>& hook) const;
+    void applySourceSelection();
 
     CaptureEngine& engine_;
     ProcessLauncher& launcher_;
     RecordingWidgets widgets_;
-    RecordingHooks hooks_;
+    SourceSelection* sources_;
     MessageSink messages_;
     LocalClock clock_;
     RecordingSetup setup_;
-    RecorderState state_;
-    bool starting_ = false; // a start is waiting on a message box
-    Watch watch_;
-    QString statusPrefix_; // "Rec: " or "Rec WebCast: "
+    std::optional<RecordingSession> session_;
+    bool starting_ = false;   // a start is waiting on a message box
+    bool blinkPhase_ = false; // carried across recordings on purpose
+    QString savedStatus_;     // the status line as it was before pausing
+    QString statusPrefix_;    // "Rec: " or "Rec WebCast: "
     QTimer statusPoll_;
     EncoderQueue encoders_;
-    bool awakeForSchedule_ = false;
+    QString awakeForShow_; // the show whose scheduled start holds off sleep; empty: none
 };
 
 } // namespace kelvo

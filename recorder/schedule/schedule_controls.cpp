@@ -1,8 +1,6 @@
 #include "recorder/schedule/schedule_controls.h"
 
-#include <QCheckBox>
 #include <QTime>
-#include <QTimeEdit>
 
 namespace kelvo {
 
@@ -12,13 +10,12 @@ TimeOfDay timeOfDay(const QTime& time) {
     return {time.hour(), time.minute(), time.second()};
 }
 
-Schedule scheduleFromControls(const QTimeEdit& start, const QTimeEdit& stop,
-                              const std::array<QCheckBox*, 7>& weekdays) {
+Schedule scheduleOf(const ShowRecord& show) {
     Schedule schedule;
-    schedule.start = timeOfDay(start.time());
-    schedule.stop = timeOfDay(stop.time());
-    for (std::size_t day = 0; day < weekdays.size(); ++day)
-        schedule.weekdays[day] = weekdays[day] && weekdays[day]->checkState() == Qt::Checked;
+    schedule.start = show.startTime;
+    schedule.stop = show.stopTime;
+    for (std::size_t day = 0; day < show.weekdays.size(); ++day)
+        schedule.weekdays[day] = show.weekdays[day] == 1;
     return schedule;
 }
 

@@ -1,14 +1,10 @@
-// Reads a Schedule off the window's controls: the two time pickers and the seven weekday
-// boxes. Threads: the window's thread, like the controls.
+// A show's schedule from its settings, and the time of day of a time picker's value.
 #pragma once
 
 #include "recorder/schedule/schedule.h"
+#include "recorder/shows/show_record.h"
 
-#include <array>
-
-class QCheckBox;
 class QTime;
-class QTimeEdit;
 
 namespace kelvo {
 
@@ -16,9 +12,7 @@ namespace kelvo {
 // TimeOfDay that matches no second.
 TimeOfDay timeOfDay(const QTime& time);
 
-// `weekdays` runs from Sunday (Check2) to Saturday (Check8). Only a fully checked box counts;
-// a partly checked or missing one does not.
-Schedule scheduleFromControls(const QTimeEdit& start, const QTimeEdit& stop,
-                              const std::array<QCheckBox*, 7>& weekdays);
+// Only a weekday field of exactly 1 counts.
+Schedule scheduleOf(const ShowRecord& show);
 
 } // namespace kelvo

@@ -12,6 +12,9 @@ namespace kelvo {
 
 // Weekday fields run Sunday (index 0) to Saturday (index 6).
 inline constexpr int kWeekdays = 7;
+// The input-level slider's range: 0 at the top (loudest) to 100.
+inline constexpr std::int32_t kMinInputLevel = 0;
+inline constexpr std::int32_t kMaxInputLevel = 100;
 
 // The show an empty show name stands for.
 inline constexpr char kDefaultShowName[] = "Default";

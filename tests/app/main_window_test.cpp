@@ -336,6 +336,58 @@ TEST_F(ShowTest, SwitchingSavesTheOldShowThenLoadsTheNewOneButChoosingItAgainDoe
     EXPECT_EQ(messages, QStringList());
 }
 
+// A recording belongs to the show it started with: a show opened meanwhile (here from the
+// desktop, handed over to the running recorder) changes nothing that is told about it.
+TEST_F(ShowTest, EveryNoticeOfARecordingNamesItsShowAfterAnotherShowIsLoaded) {
+    std::optional<std::uint64_t> room;
+    services.freeSpace = [&room](const QString&) { return room; };
+    open({showPath("A").toStdString()});
+    constexpr std::uint64_t kBytesPerSecond = 22000 * 4; // A records 22 kHz stereo
+    const auto poll = [this](int device, std::uint32_t gaps, int writeError = 0) {
+        engine.statusValue =
+            KelvoStatus{device, writeError, 0, 0, kBytesPerSecond * 60, gaps, 1, 22000 * 3 / 2};
+        window().recording().pollStatus();
+    };
+    const auto openB = [this] {
+        window().openHandedOver({"B"}, QFile::encodeName(services.dataFolder + "/configurations"));
+        ASSERT_EQ(window().shows().currentShowName(), "B");
+    };
+    const std::string file = "soundfiles/A-03-05-04-21-05-05";
+
+    // Started by A's schedule, then B is opened.
+    controls().startTime->setTime(QTime(21, 5, 5));
+    now = now.addSecs(2);
+    window().clockTick();
+    ASSERT_TRUE(window().recording().isRecording());
+    openB();
+    poll(KELVO_DEVICE_RECONNECTING, 1);
+    poll(KELVO_DEVICE_CAPTURING, 1);
+    room = kBytesPerSecond * 60 * 4;
+    poll(KELVO_DEVICE_CAPTURING, 1);
+    EXPECT_TRUE(controls().statusLine->text().startsWith("Rec WebCast: ")) << "A's address";
+    controls().stopButton->click();
+    EXPECT_EQ(notifier.sent,
+              (Calls{"Recording A | From Line In into " + file + ".wav",
+                     "Recording A: sound device lost | Silence is recorded until it is back.",
+                     "Recording A: sound device back | Gap of 1.5 s filled with silence.",
+                     "Only 4 min of space left for A | Recording goes on into " + file + ".wav",
+                     "Recording A ended | " + file + ".wav, 0:01:00"}));
+    EXPECT_EQ(inhibitor.log, (Calls{"hold Recording A", "release"}));
+
+    // Started by hand, then B is opened, and the disk fills up.
+    notifier.sent.clear();
+    window().shows().chooseShow("A");
+    room.reset();
+    engine.statusValue.reset();
+    controls().recordButton->click();
+    openB();
+    poll(KELVO_DEVICE_CAPTURING, 0, ENOSPC);
+    EXPECT_FALSE(window().recording().isRecording());
+    EXPECT_EQ(notifier.sent, Calls{"Recording A stopped: disk full | " + file +
+                                   "-2.wav kept, 0:01:00 recorded; no MP3 made."});
+    EXPECT_EQ(inhibitor.log.at(2), "hold Recording A");
+}
+
 TEST_F(ShowTest, NamingSavesTheScreenUnderAValidTypedNameAndLoadsItOnce) {
     // A real message box takes the focus from the name box; that must not commit again.
     services.messages = [this](const QString& text) {

@@ -105,7 +105,7 @@ TEST(RecordingSound, ButtonsAndScheduleRecordTheToneFromTheChosenSourceMadeTheSe
     ASSERT_TRUE(window.recording().isRecording()) << messages.join('\n').toStdString();
     QTest::qWait(1500);
     controls.stopButton->click();
-    const QString wav = dataFolder.path() + "/" + window.recording().state().fileName;
+    const QString wav = dataFolder.path() + "/" + window.recording().session()->fileName;
     EXPECT_TRUE(wav.startsWith(dataFolder.path() + "/soundfiles/Default-"));
     const auto info = [&](const char* option) { return run("soxi", {option, wav}).trimmed(); };
     EXPECT_EQ(info("-r") + " " + info("-c") + " " + info("-b"), "44100 2 16"); // Hz, channels, bits
@@ -118,7 +118,7 @@ TEST(RecordingSound, ButtonsAndScheduleRecordTheToneFromTheChosenSourceMadeTheSe
         << messages.join('\n').toStdString();
     EXPECT_EQ(controls.statusLine->text(), "Rec: Monitor of Speakers");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window.recording().isRecording(); }, 4000));
-    expectTone(dataFolder.path() + "/" + window.recording().state().fileName, 44100,
+    expectTone(dataFolder.path() + "/" + window.recording().session()->fileName, 44100,
                3 * 44100); // about 2 s
     EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
     player.close();

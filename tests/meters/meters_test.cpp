@@ -137,14 +137,15 @@ protected:
     QTimer timer2, timer3, timer4, timer8;
     QCheckBox check1;
     MeterPoll meters{engine, left, right, timer2, timer3, timer4};
-    bool recording = false;
     // The mixer calls and the messages go to the engine's log, so their order shows.
-    Monitoring monitoring{
-        engine, meters, check1, timer8,
-        Monitoring::Hooks{
-            [this](int value) { engine.calls.push_back("select " + std::to_string(value)); },
-            [this] { engine.calls.push_back("level"); }, [this] { return recording; },
-            [this](const QString& text) { engine.calls.push_back("box: " + text.toStdString()); }}};
+    testing::FakeSourceSelection sources{engine.calls};
+    Monitoring monitoring{engine,
+                          meters,
+                          check1,
+                          timer8,
+                          &sources,
+                          [this](const QString& text) {
+                              engine.calls.push_back("box: " + text.toStdString()); }};
 };
 using MeterPollTest = MetersTest;
 using MonitoringTest = MetersTest;
@@ -181,19 +182,22 @@ TEST_F(MonitoringTest, TickingTheBoxMonitorsAt8000HzStereoWithoutAFile) {
     engine.left = 32767;
     meters.poll();
     check1.setChecked(true);
-    EXPECT_EQ(engine.calls, (Calls{"select 1", "level", "initialize", "startMonitor"}));
+    EXPECT_EQ(engine.calls, (Calls{"source", "initialize", "startMonitor"}));
     EXPECT_EQ(engine.starts, Calls{"0,2,8000,"});
     EXPECT_EQ(meters.left().holdPercent, 0);
     EXPECT_TRUE(timer2.isActive() && timer3.isActive() && timer4.isActive());
 
-    // What a recording's start does: the box stays ticked.
+    // A recording takes the engine: the box stays ticked but is locked; it is cleared when
+    // the recording gives the engine back.
     meters.poll();
-    monitoring.stopMonitoring();
-    check1.setChecked(false);
-    EXPECT_EQ(engine.calls.back(), "stopMonitor");
-    EXPECT_EQ(engine.calls.size(), 5u);
+    monitoring.lendEngineToRecording();
+    EXPECT_TRUE(check1.isChecked() && !check1.isEnabled() && !monitoring.isMonitoring());
     EXPECT_EQ(left.image(), blank);
     EXPECT_FALSE(timer2.isActive());
+    monitoring.engineReturned();
+    EXPECT_TRUE(!check1.isChecked() && check1.isEnabled());
+    EXPECT_EQ(engine.calls.back(), "stopMonitor");
+    EXPECT_EQ(engine.calls.size(), 4u);
 }
 
 TEST_F(MonitoringTest, BusyDeviceIsReportedOnceAndClearingShowsNothing) {
@@ -218,7 +222,7 @@ TEST_F(MonitoringTest, MissingEngineIsNamedAndNothingPretendsToMonitor) {
     engine.initializeResult = CaptureEngine::kEngineUnavailable;
     engine.loadErrorText = "libkelvo.so: cannot open shared object file";
     check1.setChecked(true);
-    EXPECT_EQ(engine.calls, (Calls{"select 1", "level", "initialize",
+    EXPECT_EQ(engine.calls, (Calls{"source", "initialize",
                                    "box: The capture engine libkelvo.so could not be loaded, so "
                                    "nothing can be recorded or monitored.\n\n" +
                                        engine.loadErrorText}));
@@ -228,12 +232,11 @@ TEST_F(MonitoringTest, MissingEngineIsNamedAndNothingPretendsToMonitor) {
 TEST_F(MonitoringTest, LimitTimerEndsMonitoringButDuringARecordingOnlyDisablesItself) {
     timer8.setInterval(10);
     check1.setChecked(true);
-    recording = true;
+    monitoring.lendEngineToRecording();
     EVENTUALLY_TRUE(!timer8.isActive());
-    EXPECT_TRUE(check1.isChecked() && monitoring.isMonitoring());
+    EXPECT_TRUE(check1.isChecked()) << "the recording clears it when it ends";
 
-    recording = false;
-    check1.setChecked(false);
+    monitoring.engineReturned();
     check1.setChecked(true);
     engine.calls.clear();
     EVENTUALLY_TRUE(!check1.isChecked());

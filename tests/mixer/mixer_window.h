@@ -4,7 +4,6 @@
 #include "recorder/mixer/recording_sources.h"
 
 #include <QComboBox>
-#include <QLineEdit>
 #include <QSlider>
 
 #include <optional>
@@ -18,19 +17,17 @@ struct MixerWindow {
             startMixer(device, state, [this](const std::string& title, const std::string& text) {
                 shown += title + "|" + text;
             });
-        held.sourceName = heldName;
         slider.setRange(0, 100);
         slider.setValue(50);
-        sources.emplace(state, held, list, slider, webcast);
-        sources->InitializeSources();
+        sources.emplace(state, list, slider);
+        sources->fillSourceList();
+        sources->showSource(heldName.empty() ? "Microphone" : heldName);
     }
     MixerState state;
     MixerStartup started;
     std::string shown; // "title|text" of every message shown
-    HeldMixerSettings held;
     QComboBox list;
     QSlider slider{Qt::Vertical};
-    QLineEdit webcast;
     std::optional<RecordingSources> sources;
 };
 

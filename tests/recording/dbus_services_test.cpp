@@ -108,7 +108,7 @@ TEST_F(DbusServicesTest, AScheduledRecordingIsNotifiedAndHoldsLogindsDescriptorU
     auto logind = this->logind();
     ASSERT_TRUE(notifications.ok && logind.ok);
 
-    controller.startScheduledRecording(60);
+    startScheduled(60);
     ASSERT_TRUE(controller.isRecording());
     EVENTUALLY_TRUE(inhibitor.granted());
     EXPECT_EQ(logind.service.calls,
@@ -142,7 +142,7 @@ TEST_F(DbusServicesTest, AHoldReleasedBeforeLogindAnsweredDoesNotKeepItsDescript
 TEST_F(DbusServicesTest, BusesWithoutEitherServiceCostTheRecordingNothing) {
     QElapsedTimer elapsed;
     elapsed.start();
-    controller.startScheduledRecording(60);
+    startScheduled(60);
     EXPECT_TRUE(controller.isRecording());
     controller.stopRecording();
     EXPECT_LT(elapsed.elapsed(), 500) << "no waiting on a missing service";

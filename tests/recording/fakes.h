@@ -122,26 +122,39 @@ public:
     std::vector<std::string> log;
 };
 
-// The window's recording controls around a controller, in a data folder of its own.
+// The mixer as recording sees it; every selection is logged into `calls`.
+class FakeSourceSelection : public SourceSelection {
+public:
+    explicit FakeSourceSelection(std::vector<std::string>& calls) : calls_(calls) {}
+    void applySourceSelection() override { calls_.push_back("source"); }
+    std::string selectedSourceName() const override { return name; }
+    std::string name = "Microphone";
+
+private:
+    std::vector<std::string>& calls_;
+};
+
+// A controller in a data folder of its own, recording `show` (the show "Default" on the
+// start-up defaults until a test changes it).
 template <typename Notifier, typename Inhibitor> struct ControllerRig {
     ControllerRig() {
         QDir(data).mkdir("soundfiles");
         QFile script(data + "/encoder.bat");
         script.open(QIODevice::WriteOnly);
         script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        sampleRate.addItems(sampleRateEntries());
-        outputFormat.addItems(outputFormatEntries());
-        channels.addItems(channelEntries());
-        mp3Quality.addItems(mp3QualityEntries());
-        // Hooks log into the engine's call list so a test sees one ordered story.
-        controller.hooks().applySourceSelection = [this] { engine.calls.push_back("hook:source"); };
-        controller.hooks().clearLevelMeters = [this] { engine.calls.push_back("hook:meters"); };
-        controller.hooks().sourceName = [] { return QStringLiteral("Microphone"); };
+        // The signals log into the engine's call list, so a test sees one ordered story.
+        QObject::connect(&controller, &RecordingController::engineWanted,
+                         [this] { engine.calls.push_back("engine wanted"); });
+        QObject::connect(&controller, &RecordingController::startFailed,
+                         [this] { engine.calls.push_back("start failed"); });
         QObject::connect(&controller, &RecordingController::recordingStarted,
                          [this] { meterPoll.start(); });
         QObject::connect(&controller, &RecordingController::recordingStopped,
                          [this] { meterPoll.stop(); });
     }
+    void start() { controller.startRecording(show); }
+    void startScheduled(std::int64_t seconds) { controller.startScheduledRecording(show, seconds); }
+    ShowRecord& settings() { return show.settings.file; }
 
     QTemporaryDir folder;
     const QString data = folder.path();
@@ -151,10 +164,9 @@ template <typename Notifier, typename Inhibitor> struct ControllerRig {
     Notifier notifier;
     Inhibitor inhibitor;
     std::optional<std::uint64_t> freeBytes; // none: the disk cannot tell
+    FakeSourceSelection sources{engine.calls};
+    ShowSnapshot show;
     QLabel status, clock;
-    QComboBox sampleRate, outputFormat, channels, mp3Quality;
-    QLineEdit webcast;
-    QCheckBox monitor;
     QTimer meterPoll, blink; // the meters' poll follows the controller's signals
     QDateTime now{QDate(2004, 3, 5), QTime(21, 7, 9)};
     QStringList messages;
@@ -162,12 +174,11 @@ template <typename Notifier, typename Inhibitor> struct ControllerRig {
     RecordingController controller{
         engine,
         launcher,
-        {&status, &clock, &sampleRate, &outputFormat, &channels, &mp3Quality, &webcast, &monitor,
-         &blink},
-        {},
+        {&status, &clock, &blink},
+        &sources,
         [this](const QString& text) {
             messages << text;
-            controller.startRecording();
+            controller.startRecording(show);
         },
         [this] { return now; },
         {data, {dataText}, &notifier, &inhibitor, [this](const QString&) { return freeBytes; }}};

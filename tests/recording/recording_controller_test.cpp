@@ -28,21 +28,18 @@ protected:
 };
 
 TEST_F(RecordingControllerTest, ARecordingFromIdleThroughPauseToStopAndTheNextOne) {
-    monitor.setChecked(true);
     meterPoll.start(50); // monitoring drives the meters
     controller.stopRecording();
     controller.togglePause();
-    EXPECT_TRUE(engine.calls.empty() && monitor.isChecked() && meterPoll.isActive())
-        << "neither acts while idle";
+    EXPECT_TRUE(engine.calls.empty() && meterPoll.isActive()) << "neither acts while idle";
     EXPECT_EQ(shown(), "Idle #0000ff");
 
-    monitor.setChecked(false);
-    webcast.setText("http://radio.example/live");
-    controller.startRecording();
+    settings().webcastAddress = "http://radio.example/live";
+    start();
     EXPECT_EQ(engine.starts,
-              Texts{"1,1,8000," + dataText + "/soundfiles/Default-03-05-04-21-07-09.wav"});
-    EXPECT_EQ(engine.calls, (Texts{"hook:source", "hook:meters", "initialize", "startMonitor"}));
-    EXPECT_TRUE(blink.isActive() && meterPoll.isActive() && !monitor.isEnabled());
+              Texts{"1,2,44100," + dataText + "/soundfiles/Default-03-05-04-21-07-09.wav"});
+    EXPECT_EQ(engine.calls, (Texts{"engine wanted", "source", "initialize", "startMonitor"}));
+    EXPECT_TRUE(blink.isActive() && meterPoll.isActive());
     EXPECT_EQ(shown(), "Rec WebCast: Microphone #ff0000");
     for (const char* colour : {"#ff0000", "#7f0000", "#ff0000"}) {
         controller.blinkTick();
@@ -55,9 +52,10 @@ TEST_F(RecordingControllerTest, ARecordingFromIdleThroughPauseToStopAndTheNextOn
     meterPoll.stop();
     engine.calls.clear();
     now = now.addSecs(30);
-    controller.startRecording();
+    show.name = show.readableName = "Other";
+    start();
     EXPECT_TRUE(engine.calls.empty()) << "a start while recording only re-enables the timers";
-    EXPECT_EQ(controller.state().fileName, "soundfiles/Default-03-05-04-21-07-09.wav");
+    EXPECT_EQ(controller.session()->fileName, "soundfiles/Default-03-05-04-21-07-09.wav");
     EXPECT_TRUE(blink.isActive() && meterPoll.isActive());
     controller.togglePause();
     EXPECT_EQ(status.text(), "Rec WebCast: Microphone");
@@ -67,8 +65,8 @@ TEST_F(RecordingControllerTest, ARecordingFromIdleThroughPauseToStopAndTheNextOn
     controller.stopRecording();
     EXPECT_EQ(shown(), "Idle #0000ff");
     EXPECT_FALSE(blink.isActive() || meterPoll.isActive());
-    webcast.clear();
-    controller.startRecording();
+    settings().webcastAddress.clear();
+    start();
     controller.blinkTick();
     EXPECT_EQ(shown(), "Rec: Microphone #7f0000") << "the blink continues where it left off";
     controller.togglePause();
@@ -76,26 +74,24 @@ TEST_F(RecordingControllerTest, ARecordingFromIdleThroughPauseToStopAndTheNextOn
 }
 
 TEST_F(RecordingControllerTest, StartReadsTheListsAndNameAndOnlyMp3GoesToTheEncoderAtStop) {
-    channels.addItem("Stereo");
-    sampleRate.addItem("96 kHz");
     // An unknown rate keeps the last one; only "2" is stereo.
     const char* const starts[][3] = {
         {"96 kHz", "Stereo", "1,1,0,"}, {"8 kHz", "1", "1,1,8000,"}, {"96 kHz", "2", "1,2,8000,"}};
     for (const auto& [rate, channelsText, engineStart] : starts) {
-        sampleRate.setCurrentText(rate);
-        channels.setCurrentText(channelsText);
-        outputFormat.setCurrentText(formats::kWav);
-        controller.startRecording();
-        outputFormat.setCurrentText(formats::kMp3); // only the next start reads it
+        settings().sampleRate = rate;
+        settings().channels = channelsText;
+        settings().outputFormat = formats::kWav.toStdString();
+        start();
+        settings().outputFormat = formats::kMp3.toStdString(); // only the next start reads it
         controller.stopRecording();
         EXPECT_TRUE(engine.starts.back().starts_with(engineStart)) << engine.starts.back();
     }
-    mp3Quality.setCurrentText("320 Kb/sec");
+    settings().mp3Quality = "320 Kb/sec";
     // The show's name is kept as it is, extension and all; midnight is hour 00.
-    controller.hooks().currentShowName = [] { return QStringLiteral("Night.cia"); };
+    show.name = show.readableName = "Night.cia";
     now = QDateTime(QDate(2023, 12, 31), QTime(0, 0, 5));
-    controller.startRecording();
-    mp3Quality.setCurrentText("16 Kb/sec");
+    start();
+    settings().mp3Quality = "16 Kb/sec";
     controller.stopRecording();
     const std::string wav = "soundfiles/Night.cia-12-31-23-00-00-05.wav";
     EXPECT_EQ(launcher.launches,
@@ -104,7 +100,7 @@ TEST_F(RecordingControllerTest, StartReadsTheListsAndNameAndOnlyMp3GoesToTheEnco
 
     // Without an encoder.bat of its own nothing is run, and the user hears why.
     QFile::remove(data + "/encoder.bat");
-    controller.startRecording();
+    start();
     controller.stopRecording();
     EXPECT_EQ(launcher.launches.size(), 1u);
     EXPECT_EQ(notifier.sent.back(),
@@ -112,8 +108,8 @@ TEST_F(RecordingControllerTest, StartReadsTheListsAndNameAndOnlyMp3GoesToTheEnco
 }
 
 TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothingTicked) {
-    outputFormat.setCurrentText(formats::kMp3);
-    webcast.setText("http://radio.example/live");
+    settings().outputFormat = formats::kMp3.toStdString();
+    settings().webcastAddress = "http://radio.example/live";
     engine.loadErrorText = "libkelvo.so: cannot open shared object file";
     const QString path = data + "/soundfiles/Default-03-05-04-21-07-09.wav";
     const std::tuple<int, int, int, QString> failures[] = {
@@ -125,21 +121,20 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
          "The capture engine libkelvo.so could not be loaded, so nothing can be recorded or "
          "monitored.\n\n"
          "libkelvo.so: cannot open shared object file"}};
-    for (const auto& [initialize, start, error, message] : failures) {
+    for (const auto& [initialize, started, error, message] : failures) {
         std::tie(engine.initializeResult, engine.startResult, engine.startErrno) =
-            std::tie(initialize, start, error);
-        monitor.setChecked(true); // monitoring ran: the start stops it
-        controller.startRecording();
+            std::tie(initialize, started, error);
+        start();
         controller.stopRecording();
         EXPECT_EQ(std::exchange(messages, {}), QStringList{message});
         EXPECT_EQ(notifier.sent,
                   Texts{"Recording Default did not start | " + message.toStdString()});
         notifier.sent.clear();
         EXPECT_EQ(shown(), "Idle #0000ff");
-        EXPECT_TRUE(!controller.isRecording() && monitor.isEnabled() && !monitor.isChecked() &&
-                    !blink.isActive() && !meterPoll.isActive());
-        Texts calls{"hook:source", "hook:meters", "initialize", "startMonitor"};
+        EXPECT_TRUE(!controller.isRecording() && !blink.isActive() && !meterPoll.isActive());
+        Texts calls{"engine wanted", "source", "initialize", "startMonitor"};
         calls.resize(initialize == 0 ? 4 : 3); // and never stopMonitor
+        calls.push_back("start failed");       // monitoring may have the engine back
         EXPECT_EQ(std::exchange(engine.calls, {}), calls);
         EXPECT_TRUE(launcher.launches.empty()) << "no encoder, no webcast for nothing";
         EXPECT_TRUE(QDir(data + "/soundfiles").isEmpty()) << "no empty file left behind";
@@ -149,17 +144,17 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
     // The folder itself is gone: the engine is not even asked.
     engine.initializeResult = engine.startResult = 0;
     QDir(data + "/soundfiles").removeRecursively();
-    controller.startRecording();
+    start();
     EXPECT_EQ(messages, QStringList{"Cannot create the recording file " + path +
                                     ": No such file or directory"});
-    EXPECT_EQ(engine.calls, (Texts{"hook:source", "hook:meters"}));
+    EXPECT_EQ(engine.calls, (Texts{"engine wanted", "source", "start failed"}));
     EXPECT_FALSE(controller.isRecording());
 }
 
 // Nobody may be there to answer a box: a refused address is told and the show still records.
 TEST_F(RecordingControllerTest, ARefusedWebcastAddressRecordsWithoutOneAndSaysSoWithoutABox) {
-    webcast.setText("file:///tmp/x/evil.desktop");
-    controller.startScheduledRecording(3600);
+    settings().webcastAddress = "file:///tmp/x/evil.desktop";
+    startScheduled(3600);
     EXPECT_TRUE(controller.isRecording());
     EXPECT_EQ(statusText(), "Rec: Microphone (webcast address not opened)");
     ASSERT_EQ(notifier.sent.size(), 2u);
@@ -170,20 +165,18 @@ TEST_F(RecordingControllerTest, ARefusedWebcastAddressRecordsWithoutOneAndSaysSo
               0u)
         << notifier.sent[1];
     EXPECT_TRUE(messages.isEmpty() && launcher.launches.empty());
-    EXPECT_EQ(controller.state().webcastAddress, "");
+    EXPECT_EQ(controller.session()->webcastAddress, "");
     controller.stopRecording();
 
-    webcast.setText(" Radio.example.com/live ");
-    controller.startRecording();
+    settings().webcastAddress = " Radio.example.com/live ";
+    start();
     EXPECT_EQ(statusText(), "Rec WebCast: Microphone");
     EXPECT_EQ(launcher.launches,
               (std::vector<Texts>{{"xdg-open", "http://Radio.example.com/live", ""}}));
 }
 
 TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndAStopOnAWriteError) {
-    sampleRate.setCurrentText("44.1 kHz (CD)");
-    channels.setCurrentText("2");
-    outputFormat.setCurrentText(formats::kMp3);
+    settings().outputFormat = formats::kMp3.toStdString();
     const auto poll = [this](int device, std::uint32_t gaps, std::uint64_t gapFrames,
                              int writeError = 0) {
         engine.statusValue = KelvoStatus{device, writeError, 0, 0, 176400 * 75, gaps, 1, gapFrames};
@@ -194,7 +187,7 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
         "Recording Default: sound device lost | Silence is recorded until it is back.";
     const std::string back = "Recording Default: sound device back | Gap of ";
     engine.statusValue = KelvoStatus{};
-    controller.startScheduledRecording(3600);
+    startScheduled(3600);
     EXPECT_EQ(inhibitor.log, Texts{"hold Recording Default"});
     engine.calls.clear();
 
@@ -214,7 +207,7 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
         EXPECT_EQ(statusText(), std::string("Rec: Microphone") + line);
         EXPECT_EQ(std::exchange(notifier.sent, {}), sent) << line;
     }
-    EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "hook:source"), 4)
+    EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "source"), 4)
         << "the chosen source is applied while the device is away and again after each gap";
 
     controller.togglePause();
@@ -235,14 +228,14 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
 }
 
 TEST_F(RecordingControllerTest, TwoStartsInOneSecondKeepBothFilesAndEveryPartIsEncodedInTurn) {
-    outputFormat.setCurrentText(formats::kMp3);
+    settings().outputFormat = formats::kMp3.toStdString();
     QFile earlier(data + "/soundfiles/Default-03-05-04-21-07-09.wav");
     ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
     earlier.write("RIFF of an earlier recording");
     earlier.close();
 
     // No status from this engine: one part, its length from the clock.
-    controller.startRecording();
+    start();
     now = now.addSecs(30);
     controller.stopRecording();
     // The second recording reports three parts.
@@ -250,11 +243,12 @@ TEST_F(RecordingControllerTest, TwoStartsInOneSecondKeepBothFilesAndEveryPartIsE
     split.parts = 3;
     engine.statusValue = split;
     now = now.addSecs(-30);
-    controller.startRecording();
+    start();
     controller.stopRecording();
 
     const std::string base = dataText + "/soundfiles/Default-03-05-04-21-07-09";
-    EXPECT_EQ(engine.starts, (Texts{"1,1,8000," + base + "-2.wav", "1,1,8000," + base + "-3.wav"}));
+    EXPECT_EQ(engine.starts,
+              (Texts{"1,2,44100," + base + "-2.wav", "1,2,44100," + base + "-3.wav"}));
     earlier.open(QIODevice::ReadOnly);
     EXPECT_EQ(earlier.readAll(), "RIFF of an earlier recording");
     EXPECT_EQ(notifier.sent.front(),
@@ -274,8 +268,6 @@ TEST_F(RecordingControllerTest, TwoStartsInOneSecondKeepBothFilesAndEveryPartIsE
 }
 
 TEST_F(RecordingControllerTest, RoomOnTheDiskIsJudgedAtStartAndWarnedOnceWhileRecording) {
-    sampleRate.setCurrentText("44.1 kHz (CD)");
-    channels.setCurrentText("2");
     constexpr std::uint64_t perMinute = 176400 * 60;
     // Started by the schedule for how long, the free bytes, and the minutes warned of (0: none).
     const std::tuple<bool, std::int64_t, std::optional<std::uint64_t>, int> cases[] = {
@@ -285,8 +277,8 @@ TEST_F(RecordingControllerTest, RoomOnTheDiskIsJudgedAtStartAndWarnedOnceWhileRe
     };
     for (const auto& [scheduled, seconds, free, minutes] : cases) {
         freeBytes = free;
-        scheduled ? controller.startScheduledRecording(seconds) : controller.startRecording();
-        const std::string file = controller.state().fileName.toStdString();
+        scheduled ? startScheduled(seconds) : start();
+        const std::string file = controller.session()->fileName.toStdString();
         const std::string left = std::to_string(minutes) + " min of space left";
         EXPECT_EQ(statusText(), "Rec: Microphone" + (minutes ? " (only " + left + ")" : ""));
         Texts want;
@@ -304,7 +296,7 @@ TEST_F(RecordingControllerTest, RoomOnTheDiskIsJudgedAtStartAndWarnedOnceWhileRe
 
     // While recording: one warning when less than five minutes are left, not one a second.
     freeBytes = perMinute * 60;
-    controller.startRecording();
+    start();
     freeBytes = perMinute * 4 + 7;
     controller.pollStatus();
     controller.pollStatus();
@@ -313,16 +305,16 @@ TEST_F(RecordingControllerTest, RoomOnTheDiskIsJudgedAtStartAndWarnedOnceWhileRe
 }
 
 TEST_F(RecordingControllerTest, SleepIsHeldFromJustBeforeAScheduledStartUntilItsStop) {
-    controller.keepAwakeForSchedule(true);
-    controller.keepAwakeForSchedule(true);
-    EXPECT_EQ(inhibitor.log, Texts{"hold Recording Default soon"});
-    controller.keepAwakeForSchedule(false);
-    controller.keepAwakeForSchedule(true);
-    controller.startScheduledRecording(60); // the start keeps the hold already taken
-    controller.keepAwakeForSchedule(false);
+    controller.keepAwakeForSchedule("Evening");
+    controller.keepAwakeForSchedule("Evening");
+    EXPECT_EQ(inhibitor.log, Texts{"hold Recording Evening soon"});
+    controller.keepAwakeForSchedule("");
+    controller.keepAwakeForSchedule("Default");
+    startScheduled(60); // the start keeps the hold already taken
+    controller.keepAwakeForSchedule("");
     EXPECT_TRUE(inhibitor.held) << "the recording holds its own";
     controller.stopRecording();
-    EXPECT_EQ(inhibitor.log, (Texts{"hold Recording Default soon", "release",
+    EXPECT_EQ(inhibitor.log, (Texts{"hold Recording Evening soon", "release",
                                     "hold Recording Default soon", "release"}));
 }
 
@@ -331,25 +323,29 @@ TEST_F(RecordingControllerTest, AShowNameTooLongForAFileNameIsCutAndStillRecords
     const QString longNames[] = {QString(300, QChar(0xe9)),
                                  QString(200, 'a') +
                                      QString::fromUtf8("\xF0\x9F\x8E\xB5").repeated(20)};
-    for (const QString& show : longNames) {
-        controller.hooks().currentShowName = [show] { return show; };
-        controller.startRecording();
-        controller.startRecording();
+    for (const QString& longName : longNames) {
+        show.name = show.readableName = longName.toStdString();
+        start();
+        start();
         ASSERT_TRUE(controller.isRecording());
-        const QString name = controller.state().fileName.section('/', 1);
+        const QString name = controller.session()->fileName.section('/', 1);
         const QByteArray bytes = QFile::encodeName(name);
         EXPECT_LE(bytes.size(), kMaxRecordingNameBytes - kSuffixRoomBytes);
         EXPECT_GT(bytes.size(), kMaxRecordingNameBytes - kSuffixRoomBytes - 4);
-        EXPECT_TRUE(show.startsWith(name.section('-', 0, 0))) << "cut only at a whole character";
+        EXPECT_TRUE(longName.startsWith(name.section('-', 0, 0)))
+            << "cut only at a whole character";
         EXPECT_TRUE(name.endsWith("-03-05-04-21-07-09.wav"));
-        EXPECT_TRUE(QFile::exists(controller.state().filePath));
+        EXPECT_TRUE(QFile::exists(controller.session()->filePath));
         controller.stopRecording();
     }
     EXPECT_TRUE(messages.isEmpty());
 }
 
-TEST_F(RecordingControllerTest, LowSampleRateForcesWavAndLocksTheFormatLists) {
-    QComboBox wmaQuality;
+TEST(FormatLists, LowSampleRateForcesWavAndLocksTheFormatLists) {
+    QComboBox sampleRate, outputFormat, mp3Quality, wmaQuality;
+    sampleRate.addItems(sampleRateEntries());
+    outputFormat.addItems(outputFormatEntries());
+    mp3Quality.addItems(mp3QualityEntries());
     outputFormat.addItem(formats::kWma);
     const auto on = [](const QComboBox& list) { return list.isEnabled() ? '1' : '0'; };
     // A choice, then: the output format and whether it, the MP3 and the WMA list are usable.

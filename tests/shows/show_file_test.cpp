@@ -1,41 +1,53 @@
-#include "recorder/shows/show_apply.h"
 #include "recorder/shows/show_file.h"
+#include "recorder/shows/show_settings.h"
 #include "recorder/shows/window_placement.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace kelvo {
 namespace {
 
-// Writes down every call the loader makes, in order.
-struct CallLog : ShowControls {
-    std::string calls;
-    void log(const std::string& call) { calls += call + "|"; }
-    void setStartTime(TimeOfDay t) override { log("start " + formatShowTime(t)); }
-    void setStopTime(TimeOfDay t) override { log("stop " + formatShowTime(t)); }
-    void setOutputFormat(const std::string& s) override { log("format " + s); }
-    void setMp3Quality(const std::string& s) override { log("mp3 " + s); }
-    void setSampleRate(const std::string& s) override { log("rate " + s); }
-    void setChannels(const std::string& s) override { log("channels " + s); }
-    void moveWindow(std::optional<std::int32_t> x, std::optional<std::int32_t> y) override {
-        log("move " + (x ? std::to_string(*x) : "-") + " " + (y ? std::to_string(*y) : "-"));
-    }
-    void setWebcastAddress(const std::string& s) override { log("webcast " + s); }
-    void setInputLevel(std::int32_t level) override { log("level " + std::to_string(level)); }
-    void setWmaQuality(const std::string& s) override { log("wma " + s); }
-    void setSourceName(const std::string& s) override { log("source " + s); }
-    void setWeekday(int d, bool on) override {
-        log("day " + std::to_string(d) + (on ? "" : " off"));
-    }
-    void updateFormatDependentLists() override { log("update lists"); }
-    void selectSourceByHeldName() override { log("select source"); }
-};
-
+// What loading a file changes, setting by setting in the loading order, on a show that holds
+// none of the values a file can give.
 std::string applied(const std::string& fileBytes) {
-    CallLog controls;
-    if (const auto content = readShowFile(fileBytes); content.record)
-        applyShowRecord(*content.record, controls);
-    return controls.calls;
+    ShowRecord before;
+    before.startTime = before.stopTime = {-1, -1, -1};
+    before.outputFormat = before.sampleRate = before.mp3Quality = before.channels =
+        before.sourceName = before.webcastAddress = before.wmaQuality = "\x01";
+    before.windowLeft = before.windowTop = -0.25f;
+    before.inputLevel = -1;
+    before.weekdays.fill(-1);
+    const ShowListEntries lists{{"Windows Wave (WAV)", "MPEG Layer 3 (MP3)"},
+                                {"22 kHz", "44.1 kHz (CD)"},
+                                {"64 Kb/sec"},
+                                {"1", "2"}};
+    const auto content = readShowFile(fileBytes);
+    const ShowRecord r = content.record ? mergedShowRecord(before, *content.record, lists) : before;
+    std::string calls;
+    const auto log = [&calls](bool changed, const std::string& call) {
+        if (changed)
+            calls += call + "|";
+    };
+    const auto whole = [](float twips) { return std::to_string(std::llround(twips)); };
+    log(r.startTime != before.startTime, "start " + formatShowTime(r.startTime));
+    log(r.stopTime != before.stopTime, "stop " + formatShowTime(r.stopTime));
+    log(r.outputFormat != before.outputFormat, "format " + r.outputFormat);
+    log(r.mp3Quality != before.mp3Quality, "mp3 " + r.mp3Quality);
+    log(r.sampleRate != before.sampleRate, "rate " + r.sampleRate);
+    log(r.channels != before.channels, "channels " + r.channels);
+    const bool left = r.windowLeft != before.windowLeft, top = r.windowTop != before.windowTop;
+    log(left || top,
+        "move " + (left ? whole(r.windowLeft) : "-") + " " + (top ? whole(r.windowTop) : "-"));
+    log(r.webcastAddress != before.webcastAddress, "webcast " + r.webcastAddress);
+    log(r.inputLevel != before.inputLevel, "level " + std::to_string(r.inputLevel));
+    log(r.wmaQuality != before.wmaQuality, "wma " + r.wmaQuality);
+    log(r.sourceName != before.sourceName, "source " + r.sourceName);
+    for (std::size_t day = 0; day < r.weekdays.size(); ++day)
+        log(r.weekdays[day] != before.weekdays[day],
+            "day " + std::to_string(day) + (r.weekdays[day] == 1 ? "" : " off"));
+    return calls;
 }
 
 const std::string kDefaultLine = "\"1:00:00 AM\",\"5:00:00 AM\",\"Windows Wave (WAV)\","
@@ -44,7 +56,7 @@ const std::string kDefaultLine = "\"1:00:00 AM\",\"5:00:00 AM\",\"Windows Wave (
 const std::string kDefaultCalls =
     "start 1:00:00 AM|stop 5:00:00 AM|format Windows Wave (WAV)|mp3 64 Kb/sec|rate 44.1 kHz "
     "(CD)|channels 2|move 1200 900|webcast |level 50|wma |source Microphone|day 0|day 1|day 2|"
-    "day 3|day 4|day 5|day 6|update lists|select source|";
+    "day 3|day 4|day 5|day 6|";
 
 // The default line with one field's text replaced.
 std::string withField(int field, const std::string& text) {
@@ -76,10 +88,10 @@ TEST(ShowFile, DefaultSettingsAreWrittenByteForByteAndRecordsLoadBack) {
     EXPECT_EQ(applied(line), "start 12:00:00 AM|stop 11:59:59 PM|format Windows Wave (WAV)|mp3 64 "
                              "Kb/sec|rate 44.1 kHz (CD)|channels 2|move 1500 -123456800|webcast "
                              "|level 50|wma WMA 9 High|source Mic 'A',B|day 0 off|day 1|day 2|day "
-                             "3|day 4|day 5|day 6|update lists|select source|");
+                             "3|day 4|day 5|day 6|");
 }
 
-// Whatever a file holds, the fields that convert apply and the rest leave their control alone.
+// Whatever a file holds, the fields that convert apply and the rest leave the setting alone.
 TEST(ShowFile, BadFilesApplyOnlyWhatConverts) {
     const std::string next = withField(8, "\"Line In\"");
     const struct {
@@ -93,13 +105,14 @@ TEST(ShowFile, BadFilesApplyOnlyWhatConverts) {
         {withField(0, "\"25:00:00\""), "start 1:00:00 AM|", ""},
         {withField(0, "  \"1:00:00 AM\"junk"), "", ""},
         {withField(1, " 13:05 "), "stop 5:00:00 AM", "stop 1:05:00 PM"},
-        // Not an entry: passed on for the list to refuse.
-        {withField(2, " Ogg "), "format Windows Wave (WAV)", "format Ogg"},
-        {withField(3, "\"a\r\nb\""), "rate 44.1 kHz (CD)", "rate ab"},
+        // Not an entry of its list: the setting stays.
+        {withField(2, " Ogg "), "format Windows Wave (WAV)|", ""},
+        {withField(3, "\"a\r\nb\""), "rate 44.1 kHz (CD)|", ""},
+        {withField(3, "\"22 kHz\""), "rate 44.1 kHz (CD)", "rate 22 kHz"},
         {withField(6, "left"), "move 1200 900", "move - 900"},
         {withField(7, "1e400"), "move 1200 900", "move 1200 -"},
-        {withField(6, "1e12"), "move 1200 900", "move 2147483647 900"},
-        {withField(7, "-3e9"), "move 1200 900", "move 1200 -2147483647"},
+        {withField(6, "1e12"), "move 1200 900", "move 2147483648 900"}, // as a float
+        {withField(7, "-3e9"), "move 1200 900", "move 1200 -2147483648"},
         {withField(9, "1e10"), "level 50|", ""},
         {withField(9, "101"), "level 50|", ""},
         {withField(13, "2"), "day 1|", ""},

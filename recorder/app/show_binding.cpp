@@ -1,0 +1,214 @@
+#include "recorder/app/show_binding.h"
+
+#include "recorder/recording/format_lists.h"
+#include "recorder/schedule/schedule_controls.h"
+#include "recorder/shows/twips.h"
+#include "recorder/shows/window_placement.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QScopedValueRollback>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTimeEdit>
+
+namespace kelvo {
+
+namespace {
+
+QString qText(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+std::vector<std::string> texts(const QComboBox& list) {
+    std::vector<std::string> entries;
+    for (int i = 0; i < list.count(); ++i) {
+        entries.push_back(list.itemText(i).toStdString());
+    }
+    return entries;
+}
+
+// Sets the list to the entry with exactly this text (letter case counts); a text that is no
+// entry leaves the list as it is.
+void setListText(QComboBox& list, const std::string& text) {
+    const int index = list.findText(qText(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0) {
+        list.setCurrentIndex(index);
+    }
+}
+
+QTime qTime(TimeOfDay time) {
+    return QTime(time.hour, time.minute, time.second);
+}
+
+} // namespace
+
+ShowBinding::ShowBinding(CurrentShow& show, const ShowControlWidgets& widgets,
+                         RecordingSources& sources, QObject* parent)
+    : QObject(parent), show_(show), widgets_(widgets), sources_(sources) {
+    const ShowControlWidgets& w = widgets_;
+    // A control's change goes into the show; the show then already matches it.
+    const auto fromControl = [this](auto update) {
+        return [this, update](auto&&...) {
+            QScopedValueRollback<bool> syncing(syncing_, true);
+            update();
+        };
+    };
+    connect(w.startTime, &QTimeEdit::timeChanged, this,
+            fromControl([this] { show_.setStartTime(timeOfDay(widgets_.startTime->time())); }));
+    connect(w.stopTime, &QTimeEdit::timeChanged, this,
+            fromControl([this] { show_.setStopTime(timeOfDay(widgets_.stopTime->time())); }));
+    const std::pair<QComboBox*, void (CurrentShow::*)(const std::string&)> lists[] = {
+        {w.sampleRate, &CurrentShow::setSampleRate},
+        {w.outputFormat, &CurrentShow::setOutputFormat},
+        {w.channels, &CurrentShow::setChannels},
+        {w.mp3Quality, &CurrentShow::setMp3Quality},
+        {w.sourceList, &CurrentShow::setSourceName}};
+    for (const auto& [list, setter] : lists) {
+        connect(list, &QComboBox::currentTextChanged, this, fromControl([this, list, setter] {
+                    (show_.*setter)(list->currentText().toStdString());
+                }));
+    }
+    connect(w.inputLevel, &QSlider::valueChanged, this,
+            fromControl([this] { show_.setInputLevel(widgets_.inputLevel->value()); }));
+    connect(w.webcastAddress, &QLineEdit::textChanged, this, fromControl([this] {
+                show_.setWebcastAddress(widgets_.webcastAddress->text().toStdString());
+            }));
+    for (int day = 0; day < kWeekdays; ++day) {
+        QCheckBox* box = w.weekdays[static_cast<std::size_t>(day)];
+        connect(box, &QCheckBox::toggled, this, fromControl([this, box, day] {
+                    show_.setWeekday(day, box->checkState() == Qt::Checked);
+                }));
+    }
+    // Programmatic changes run the rule too, as loading relies on.
+    for (QComboBox* list : {w.sampleRate, w.outputFormat}) {
+        connect(list, &QComboBox::currentTextChanged, this,
+                &ShowBinding::updateFormatDependentLists);
+    }
+
+    connect(&show_, &CurrentShow::changed, this, [this](ShowField field) {
+        if (!syncing_) {
+            QScopedValueRollback<bool> syncing(syncing_, true);
+            showField(field);
+        }
+    });
+    connect(&show_, &CurrentShow::loaded, this, &ShowBinding::showLoaded);
+}
+
+void ShowBinding::showDefaults() {
+    QScopedValueRollback<bool> syncing(syncing_, true);
+    for (const ShowField field :
+         {ShowField::SampleRate, ShowField::OutputFormat, ShowField::Channels,
+          ShowField::Mp3Quality, ShowField::StartTime, ShowField::StopTime, ShowField::Weekdays}) {
+        showField(field);
+    }
+}
+
+void ShowBinding::initializeSources() {
+    QScopedValueRollback<bool> syncing(syncing_, true);
+    sources_.fillSourceList();
+    if (show_.file().sourceName.empty()) {
+        show_.setSourceName("Microphone");
+    }
+    showField(ShowField::SourceName);
+    showField(ShowField::InputLevel);
+    showField(ShowField::WebcastAddress);
+}
+
+void ShowBinding::showLoaded() {
+    QScopedValueRollback<bool> syncing(syncing_, true);
+    {
+        // The format rule waits until both lists are set and then runs once: run between
+        // them, it would turn a stored MP3 show back into WAV whenever the show before it had
+        // a sample rate too low for MP3.
+        const QSignalBlocker formatWaits(widgets_.outputFormat);
+        const QSignalBlocker rateWaits(widgets_.sampleRate);
+        showField(ShowField::StartTime);
+        showField(ShowField::StopTime);
+        showField(ShowField::OutputFormat);
+        showField(ShowField::Mp3Quality);
+        showField(ShowField::SampleRate);
+    }
+    for (const ShowField field :
+         {ShowField::Channels, ShowField::WindowPosition, ShowField::WebcastAddress,
+          ShowField::InputLevel, ShowField::WmaQuality, ShowField::SourceName,
+          ShowField::Weekdays}) {
+        showField(field);
+    }
+    updateFormatDependentLists();
+    // The lists were set with their handlers held back: the show takes what they show now.
+    show_.setOutputFormat(widgets_.outputFormat->currentText().toStdString());
+    show_.setSampleRate(widgets_.sampleRate->currentText().toStdString());
+}
+
+void ShowBinding::showField(ShowField field) {
+    const ShowControlWidgets& w = widgets_;
+    const ShowRecord& file = show_.file();
+    switch (field) {
+    case ShowField::StartTime:
+        w.startTime->setTime(qTime(file.startTime));
+        break;
+    case ShowField::StopTime:
+        w.stopTime->setTime(qTime(file.stopTime));
+        break;
+    case ShowField::OutputFormat:
+        setListText(*w.outputFormat, file.outputFormat);
+        break;
+    case ShowField::Mp3Quality:
+        setListText(*w.mp3Quality, file.mp3Quality);
+        break;
+    case ShowField::SampleRate:
+        setListText(*w.sampleRate, file.sampleRate);
+        break;
+    case ShowField::Channels:
+        setListText(*w.channels, file.channels);
+        break;
+    case ShowField::WindowPosition:
+        showWindowPosition();
+        break;
+    case ShowField::WebcastAddress:
+        w.webcastAddress->setText(qText(file.webcastAddress));
+        break;
+    case ShowField::InputLevel:
+        w.inputLevel->setValue(file.inputLevel);
+        break;
+    case ShowField::WmaQuality:
+        w.wmaQuality->setEditText(qText(file.wmaQuality));
+        break;
+    case ShowField::SourceName:
+        // Shown and applied even when the list shows it already; a name the list lacks
+        // leaves it on the entry it had, and the show then names what is recorded.
+        sources_.showSource(file.sourceName);
+        show_.setSourceName(w.sourceList->currentText().toStdString());
+        break;
+    case ShowField::Weekdays:
+        for (int day = 0; day < kWeekdays; ++day) {
+            w.weekdays[static_cast<std::size_t>(day)]->setChecked(
+                file.weekdays[static_cast<std::size_t>(day)] == 1);
+        }
+        break;
+    case ShowField::Side:
+        break; // no control yet
+    }
+}
+
+void ShowBinding::showWindowPosition() {
+    QWidget& window = *widgets_.window;
+    const ShowRecord& file = show_.file();
+    const QPoint wanted(twipsToPixels(file.windowLeft), twipsToPixels(file.windowTop));
+    window.move(reachableWindowPosition(wanted, window.frameGeometry().size()));
+    show_.setWindowPosition(pixelsToTwips(window.pos().x()), pixelsToTwips(window.pos().y()));
+}
+
+void ShowBinding::updateFormatDependentLists() {
+    kelvo::updateFormatDependentLists(
+        {widgets_.sampleRate, widgets_.outputFormat, widgets_.mp3Quality, widgets_.wmaQuality});
+}
+
+ShowListEntries ShowBinding::listEntries() const {
+    return {texts(*widgets_.outputFormat), texts(*widgets_.sampleRate), texts(*widgets_.mp3Quality),
+            texts(*widgets_.channels)};
+}
+
+} // namespace kelvo

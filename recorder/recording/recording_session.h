@@ -1,0 +1,59 @@
+// One recording, from its start to its end: what it started with and what has become of it.
+// Everything told about a recording (notifications, the status line, the sleep hold) asks its
+// session, never the show the window holds now, which the user may have changed meanwhile.
+//
+// Threads: the window's thread, like the controller that keeps it.
+#pragma once
+
+#include "recorder/shows/show_settings.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+namespace kelvo {
+
+enum class RecordingStart { ByHand, BySchedule };
+
+enum class RecordingStatus {
+    Recording,
+    Paused,
+    Ended,       // stopped: by Stop, the schedule or the window closing
+    WriteFailed, // the engine could not write; the file holds what came before
+};
+
+struct RecordingSession {
+    ShowSnapshot show; // the show as it stood at the start
+    RecordingStart startedBy = RecordingStart::ByHand;
+    QDateTime startedAt;
+    // Taken from the show's settings at the start; later changes apply to the next start.
+    int sampleRate = 0;
+    int channels = 0;
+    QString outputFormat;
+    QString mp3Quality;
+    QString webcastAddress; // opened through the shell when the recording started
+    QString fileName;       // relative to the data folder, "/" separated
+    QString filePath;
+    RecordingStatus status = RecordingStatus::Recording;
+    int writeError = 0; // with WriteFailed: the errno the engine reported
+    int parts = 1;      // files the engine split the recording into
+
+    // What the recording has met so far.
+    bool deviceAway = false;
+    bool lowSpaceWarned = false;
+    std::uint32_t gapsSeen = 0;
+    QString note; // shown in brackets after the source on the status line
+
+    bool running() const {
+        return status == RecordingStatus::Recording || status == RecordingStatus::Paused;
+    }
+    // The show as the user reads it in what is told about the recording.
+    QString showName() const {
+        return show.readableName.empty() ? QStringLiteral("Default")
+                                         : QString::fromStdString(show.readableName);
+    }
+};
+
+} // namespace kelvo
