@@ -92,7 +92,11 @@ bool ShowPanel::save() {
     // The window's place is the one setting no control reports as it changes.
     const QPoint place = widgets_.window->pos();
     show_.setWindowPosition(pixelsToTwips(place.x()), pixelsToTwips(place.y()));
-    if (auto problem = store_.save(show_.name(), show_.file())) {
+    auto problem = store_.save(show_.name(), show_.file());
+    if (!problem) {
+        problem = store_.saveSide(show_.name(), show_.settings().side);
+    }
+    if (problem) {
         showMessage_(qText(*problem));
         return false;
     }
@@ -130,6 +134,8 @@ void ShowPanel::loadCurrentShow() {
         settings.file.windowLeft = pixelsToTwips(place.x());
         settings.file.windowTop = pixelsToTwips(place.y());
         settings.file = mergedShowRecord(settings.file, *loaded.record, lists_);
+        // Kept beside the file, so they are the show's own: none is carried over from the last.
+        settings.side = store_.loadSide(show_.name());
         // A show may come from anyone: what is not a network address is not loaded, so
         // neither a start nor a later save carries it on.
         if (const CheckedAddress address = checkWebcastAddress(settings.file.webcastAddress);

@@ -233,7 +233,57 @@ bool ShowStore::remove(std::string_view showName) const {
     std::error_code error;
     if (std::filesystem::is_directory(std::filesystem::symlink_status(path, error)))
         return false;
-    return std::filesystem::remove(path, error);
+    const bool removed = std::filesystem::remove(path, error);
+    std::filesystem::remove(sideSettingsPath(showName), error);
+    return removed;
+}
+
+std::filesystem::path ShowStore::sideSettingsPath(std::string_view showName) const {
+    return programFolder_ / "show-settings" / std::string(showName);
+}
+
+ShowSideSettings ShowStore::loadSide(std::string_view showName) const {
+    ShowSideSettings side;
+    if (showNameError(showName))
+        return side;
+    const FileBytes file = readShowBytes(sideSettingsPath(showName));
+    std::string_view rest = file.bytes;
+    while (!rest.empty()) {
+        const std::size_t end = std::min(rest.find('\n'), rest.size());
+        std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        const std::size_t equals = line.find('=');
+        if (equals != 0 && equals != std::string_view::npos)
+            side.values[std::string(line.substr(0, equals))] = std::string(line.substr(equals + 1));
+    }
+    return side;
+}
+
+std::optional<std::string> ShowStore::saveSide(std::string_view showName,
+                                               const ShowSideSettings& side) const {
+    if (auto nameError = showNameError(showName))
+        return nameError;
+    const std::filesystem::path path = sideSettingsPath(showName);
+    std::error_code error;
+    if (side.values.empty()) {
+        std::filesystem::remove(path, error);
+        return std::nullopt;
+    }
+    std::string content;
+    for (const auto& [key, value] : side.values) {
+        // A key with "=" or a line break could not be read back as itself.
+        const std::string cleanKey = withoutControlCharacters(key);
+        if (cleanKey.empty() || cleanKey != key || key.find('=') != std::string::npos)
+            continue;
+        content += key + "=" + withoutControlCharacters(value) + "\n";
+    }
+    std::filesystem::create_directories(path.parent_path(), error);
+    if (auto failure = replaceFileAtomically(path, content))
+        return "The settings of the show \"" + std::string(showName) + "\" could not be saved in " +
+               path.parent_path().string() + ": " + *failure;
+    return std::nullopt;
 }
 
 OpenedShowFile ShowStore::open(const std::filesystem::path& file) const {

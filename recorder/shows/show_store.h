@@ -7,6 +7,7 @@
 
 #include "recorder/shows/show_file.h"
 #include "recorder/shows/show_record.h"
+#include "recorder/shows/show_settings.h"
 
 #include <filesystem>
 #include <optional>
@@ -97,8 +98,19 @@ public:
     // Names of the files in configurations, sorted by name ignoring letter case.
     std::vector<std::string> list() const;
 
-    // Removes the show's file; false when the name is invalid or nothing was removed.
+    // Removes the show's file, and the settings kept beside it; false when the name is
+    // invalid or no show file was removed.
     bool remove(std::string_view showName) const;
+
+    // The settings kept beside a show's file: program folder + "/show-settings/" + name, one
+    // "key=value" line each, so that the show list (which lists configurations) and the show
+    // file's format stay as they are. A show without that file has none.
+    std::filesystem::path sideSettingsPath(std::string_view showName) const;
+    ShowSideSettings loadSide(std::string_view showName) const;
+    // Replaces the file atomically; no settings remove it. Empty on success, else a message
+    // for the user.
+    [[nodiscard]] std::optional<std::string> saveSide(std::string_view showName,
+                                                      const ShowSideSettings& side) const;
 
     // A file outside configurations is copied in (imported) when no show of its name exists
     // yet; an existing show is never replaced this way.

@@ -217,6 +217,43 @@ TEST_F(WindowTest, FirstStartSetsTheDefaultsAndClosingWritesThemAsTheOneRecordOf
               "Kb/sec\",\"2\",1500,900,\"Microphone\",50,\"\",\"\",1,1,1,1,1,1,1\r\n");
 }
 
+// The controls and the current show follow each other; a change the program makes to the
+// show runs the control's handlers as the user's change would.
+TEST_F(WindowTest, TheControlsAndTheCurrentShowFollowEachOther) {
+    open();
+    CurrentShow& show = window().currentShow();
+    controls().outputFormat->setCurrentText("MPEG Layer 3 (MP3)");
+    controls().weekdays[0]->setChecked(false);
+    controls().webcastAddress->setText("http://radio.example/");
+    controls().stopTime->setTime(QTime(6, 30));
+    EXPECT_EQ(show.file().outputFormat, "MPEG Layer 3 (MP3)");
+    EXPECT_EQ(show.file().weekdays[0], 0);
+    EXPECT_EQ(show.file().webcastAddress, "http://radio.example/");
+    EXPECT_EQ(show.file().stopTime, (TimeOfDay{6, 30, 0}));
+
+    show.setSampleRate("22 kHz"); // too low for MP3: the format rule runs
+    EXPECT_EQ(controls().sampleRate->currentText(), "22 kHz");
+    EXPECT_EQ(controls().outputFormat->currentText(), "Windows Wave (WAV)");
+    EXPECT_FALSE(controls().outputFormat->isEnabled());
+    EXPECT_EQ(show.file().outputFormat, "Windows Wave (WAV)");
+
+    show.setSourceName("Line In");
+    show.setInputLevel(20);
+    EXPECT_EQ(controls().sourceList->currentText(), "Line In");
+    EXPECT_EQ(controls().inputLevel->value(), 20);
+    EXPECT_EQ(mixer.selectionWrites.back(), (std::vector<std::int32_t>{0, 1, 0}));
+    EXPECT_EQ(mixer.volumeWrites.back(), (std::pair<std::uint32_t, std::uint32_t>{21, 52428}));
+    show.setSourceName("No Such Source"); // the list keeps its entry, which the show then names
+    EXPECT_EQ(controls().sourceList->currentText(), "Line In");
+    EXPECT_EQ(show.file().sourceName, "Line In");
+    window().close();
+    EXPECT_EQ(
+        showFile("Default"),
+        "\"1:00:00 AM\",\"6:30:00 AM\",\"Windows Wave (WAV)\",\"22 kHz\",\"64 Kb/sec\",\"2\"," +
+            QByteArray::number(window().x() * 15) + "," + QByteArray::number(window().y() * 15) +
+            ",\"Line In\",20,\"http://radio.example/\",\"\",0,1,1,1,1,1,1\r\n");
+}
+
 TEST_F(WindowTest, NoMixerEndsStartUpWithItsMessageAndWithoutTouchingAnyShow) {
     PulseMixer pulse({.server = "unix:" + xdgDataHome.path().toStdString() + "/no-such-socket",
                       .timeout = std::chrono::milliseconds(500)});
@@ -313,6 +350,24 @@ protected:
         write(showPath("B"), kEvening);
     }
 };
+
+// Settings kept beside a show's file are the show's own: saved with it, loaded with it, never
+// carried into a show that has none, and copied when the show is saved under a new name.
+TEST_F(ShowTest, SettingsKeptBesideTheShowFileFollowTheirShow) {
+    open({showPath("A").toStdString()});
+    const ShowSideSettings side{{{"timeZone", "America/New_York"}}};
+    window().currentShow().setSide(side);
+    QTest::keyClick(controls().showList, Qt::Key_Down);
+    EVENTUALLY_EQ(window().shows().currentShowName(), std::string("B"));
+    EXPECT_EQ(window().currentShow().settings().side, ShowSideSettings{});
+    EXPECT_EQ(showFile("B"), kEvening);
+    window().shows().chooseShow("A");
+    EXPECT_EQ(window().currentShow().settings().side, side);
+    EXPECT_EQ(showFile("A"), kMorning) << "the show file is as it was";
+    typeName("A2", Qt::Key_Return);
+    window().close();
+    EXPECT_EQ(read(services.dataFolder + "/show-settings/A2"), "timeZone=America/New_York\n");
+}
 
 TEST_F(ShowTest, SwitchingSavesTheOldShowThenLoadsTheNewOneButChoosingItAgainDoesNothing) {
     open({showPath("A").toStdString()});

@@ -62,6 +62,30 @@ TEST_F(ShowStoreTest, FirstStartCreatesAnEmptyDefaultAndAppliesNothing) {
     EXPECT_FALSE(store.remove("a folder"));
 }
 
+// Settings the show file has no field for live beside it and go with the show.
+TEST_F(ShowStoreTest, SettingsBesideTheFileComeBackAsSavedAndGoWithTheShow) {
+    ASSERT_FALSE(store.save("Jazz", ShowRecord{}));
+    EXPECT_EQ(store.loadSide("Jazz"), ShowSideSettings{}) << "none saved yet";
+    ShowSideSettings side;
+    side.values = {{"timeZone", "America/New_York"},
+                   {"newer=setting", "dropped: it could not be read back"},
+                   {"note", "a=b\r\nc"}};
+    ASSERT_FALSE(store.saveSide("Jazz", side));
+    EXPECT_EQ(contentOf(folder / "show-settings" / "Jazz"),
+              "note=a=bc\ntimeZone=America/New_York\n");
+    EXPECT_EQ(
+        store.loadSide("Jazz").values,
+        (std::map<std::string, std::string>{{"note", "a=bc"}, {"timeZone", "America/New_York"}}));
+    EXPECT_EQ(store.list(), std::vector<std::string>{"Jazz"}) << "not a show of its own";
+    EXPECT_TRUE(store.saveSide("../Jazz", side)) << "never outside its folder";
+
+    ASSERT_TRUE(store.remove("Jazz"));
+    EXPECT_FALSE(fs::exists(folder / "show-settings" / "Jazz"));
+    ASSERT_FALSE(store.saveSide("Jazz", side));
+    ASSERT_FALSE(store.saveSide("Jazz", {}));
+    EXPECT_FALSE(fs::exists(folder / "show-settings" / "Jazz")) << "no settings, no file";
+}
+
 TEST_F(ShowStoreTest, FailedSaveKeepsThePreviousFileAndUnreadableShowsApplyNothing) {
     fs::create_directories(configurations / "Folder");
     writeFile(configurations / "Default", "old");
