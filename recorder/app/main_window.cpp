@@ -56,8 +56,10 @@ public:
         window_.shows_->chooseShow(show);
         return window_.shows_->currentShowName() == show;
     }
-    void startRecording(std::int64_t secondsUntilStop) override {
-        window_.recording_->startScheduledRecording(window_.show_.snapshot(), secondsUntilStop);
+    void startRecording(const ScheduledStart& start) override {
+        window_.recording_->startScheduledRecording(
+            window_.show_.snapshot(), start.secondsUntilStop,
+            {start.secondsLate, QString::fromStdString(start.notice), start.continued});
     }
     void stopRecording() override { window_.recording_->stopRecording(); }
     void notRecorded(const std::string& message) override { window_.showNotRecorded(message); }
@@ -259,7 +261,8 @@ void MainWindow::clockTick() {
     controls_.clockLabel->setText(clockText(moment.time()));
     const auto seconds = static_cast<std::time_t>(moment.toSecsSinceEpoch());
     feedCurrentShow();
-    scheduler_->tick(seconds);
+    // A test's clock has no time since boot to tell a suspend from a clock step.
+    scheduler_->tick(services_.clock ? ClockReading{seconds, {}, {}} : readSystemClock());
     feedCurrentShow(); // a scheduled start may have switched shows
     updateNextStartHint(seconds);
     recording_->keepAwakeForSchedule(showStartingSoon(seconds));
@@ -286,7 +289,11 @@ void MainWindow::createEveryShowSchedule() {
         QFile::encodeName(QDir(services_.dataFolder).filePath(kConfigurationsFolder)).toStdString(),
         this);
     scheduledWindow_ = std::make_unique<ScheduledWindow>(*this);
-    scheduler_ = std::make_unique<Scheduler>(*scheduledWindow_);
+    // What the schedule recorded survives a restart, so no occurrence records twice.
+    scheduler_ = std::make_unique<Scheduler>(
+        *scheduledWindow_,
+        QFile::encodeName(QDir(services_.dataFolder).filePath(QStringLiteral("occurrences")))
+            .toStdString());
     connect(showFolder_, &ShowFolderSchedules::changed, this,
             [this] { scheduler_->setShows(showFolder_->schedules()); });
 
@@ -448,6 +455,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         shutDown_ = true;
         // A name being typed is dropped, so no late focus loss saves behind the shutdown.
         shows_->cancelNaming();
+        // A scheduled show cut short by the program leaving is continued by its next run.
+        scheduler_->leaving(static_cast<std::time_t>(now().toSecsSinceEpoch()));
         // The recording ends first, so the WAV file is complete before anything else can
         // go wrong; the show saved last holds what the controls show after both stops.
         recording_->stopRecording();

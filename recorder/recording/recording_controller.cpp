@@ -68,12 +68,13 @@ void RecordingController::startRecording(const ShowSnapshot& show) {
 }
 
 void RecordingController::startScheduledRecording(const ShowSnapshot& show,
-                                                  std::int64_t secondsUntilStop) {
-    start(show, RecordingStart::BySchedule, secondsUntilStop);
+                                                  std::int64_t secondsUntilStop,
+                                                  const LateStart& late) {
+    start(show, RecordingStart::BySchedule, secondsUntilStop, late);
 }
 
 void RecordingController::start(const ShowSnapshot& show, RecordingStart startedBy,
-                                std::int64_t expectedSeconds) {
+                                std::int64_t expectedSeconds, const LateStart& late) {
     // A failing start shows a modal message; the schedule's clock keeps ticking meanwhile
     // and must not start a second recording on top of this one.
     if (starting_) {
@@ -84,6 +85,7 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
         RecordingSession session;
         session.show = show;
         session.startedBy = startedBy;
+        session.late = late;
         const ShowRecord& settings = show.settings.file;
         // A refused address never holds up the recording: it records as a show without one.
         const CheckedAddress address = checkWebcastAddress(settings.webcastAddress);
@@ -110,7 +112,8 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
             setup_.inhibitor->hold(QStringLiteral("Recording ") + session_->showName());
         }
         if (startedBy == RecordingStart::BySchedule) {
-            notify(QStringLiteral("Recording ") + session_->showName(),
+            notify(late.notice.isEmpty() ? QStringLiteral("Recording ") + session_->showName()
+                                         : late.notice,
                    QStringLiteral("From %1 into %2").arg(sourceName(), session_->fileName));
         }
         if (!address.refusal.empty()) {

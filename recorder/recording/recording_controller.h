@@ -84,7 +84,9 @@ public:
     void startRecording(const ShowSnapshot& show);
     // The schedule's start: as Rec, and the user is notified, since nobody may be watching;
     // room on the disk is judged for the seconds until the scheduled stop.
-    void startScheduledRecording(const ShowSnapshot& show, std::int64_t secondsUntilStop);
+    // A late start says so, with `late`'s notice, in the notification and the session.
+    void startScheduledRecording(const ShowSnapshot& show, std::int64_t secondsUntilStop,
+                                 const LateStart& late = {});
     void stopRecording();
     // Holds off sleep while a scheduled start of `show` is near, lets go when none is (an
     // empty name). A running recording keeps its own hold either way.
@@ -112,7 +114,8 @@ signals:
     void recordingStopped();
 
 private:
-    void start(const ShowSnapshot& show, RecordingStart startedBy, std::int64_t expectedSeconds);
+    void start(const ShowSnapshot& show, RecordingStart startedBy, std::int64_t expectedSeconds,
+               const LateStart& late = {});
     bool startEngine(RecordingSession& session);
     void failStart(const RecordingSession& session, const QString& message);
     void enterRecording();

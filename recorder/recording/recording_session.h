@@ -17,6 +17,15 @@ namespace kelvo {
 
 enum class RecordingStart { ByHand, BySchedule };
 
+// A scheduled start that came after its time: how much of the show was lost and why.
+struct LateStart {
+    std::int64_t seconds = 0; // of the occurrence gone before the start (or since the last part)
+    // Told instead of "Recording SHOW" when a minute or more was lost: "Recording SHOW started
+    // 5 min late: KelvoRecorder was not running at 18:00". Empty otherwise.
+    QString notice;
+    bool continued = false; // a new part of an occurrence a previous run of the program began
+};
+
 enum class RecordingStatus {
     Recording,
     Paused,
@@ -28,6 +37,7 @@ struct RecordingSession {
     ShowSnapshot show; // the show as it stood at the start
     RecordingStart startedBy = RecordingStart::ByHand;
     QDateTime startedAt;
+    LateStart late; // a scheduled start only
     // Taken from the show's settings at the start; later changes apply to the next start.
     int sampleRate = 0;
     int channels = 0;

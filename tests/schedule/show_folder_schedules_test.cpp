@@ -33,12 +33,12 @@ TEST(ScheduleOfShow, TakesTheTimesAndOnlyWeekdaysStoredAsOne) {
     };
     const Case cases[] = {
         {"a full record", record("6:00:00 PM", "6:30:00 PM", "0,1,1,1,1,1,0"),
-         Schedule{{18, 0, 0}, {18, 30, 0}, {false, true, true, true, true, true, false}}},
+         Schedule{{18, 0, 0}, {18, 30, 0}, {false, true, true, true, true, true, false}, {}}},
         {"a partly checked or odd box is unchecked",
          record("1:00:00 AM", "2:00:00 AM", "2,1,-1,1,x,1,1"),
-         Schedule{{1, 0, 0}, {2, 0, 0}, {false, true, false, true, false, true, true}}},
+         Schedule{{1, 0, 0}, {2, 0, 0}, {false, true, false, true, false, true, true}, {}}},
         {"an unreadable stop never stops", record("1:00:00 AM", "soon", "1,1,1,1,1,1,1"),
-         Schedule{{1, 0, 0}, {-1, -1, -1}, {true, true, true, true, true, true, true}}},
+         Schedule{{1, 0, 0}, {-1, -1, -1}, {true, true, true, true, true, true, true}, {}}},
         {"an unreadable start is no schedule", record("later", "2:00:00 AM", "1,1,1,1,1,1,1"),
          std::nullopt},
         {"an empty file is no schedule", "", std::nullopt},
