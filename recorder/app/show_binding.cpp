@@ -109,7 +109,12 @@ void ShowBinding::initializeSources() {
     QScopedValueRollback<bool> syncing(syncing_, true);
     sources_.fillSourceList();
     if (show_.file().sourceName.empty()) {
-        show_.setSourceName("Microphone");
+        // A first start records the microphone, or the first source of a card that names it
+        // otherwise; a name the user chose is never replaced like this.
+        const int microphone = widgets_.sourceList->findText(QStringLiteral("Microphone"));
+        show_.setSourceName(microphone >= 0 || widgets_.sourceList->count() == 0
+                                ? std::string("Microphone")
+                                : widgets_.sourceList->itemText(0).toStdString());
     }
     showField(ShowField::SourceName);
     showField(ShowField::InputLevel);
@@ -177,10 +182,9 @@ void ShowBinding::showField(ShowField field) {
         w.wmaQuality->setEditText(qText(file.wmaQuality));
         break;
     case ShowField::SourceName:
-        // Shown and applied even when the list shows it already; a name the list lacks
-        // leaves it on the entry it had, and the show then names what is recorded.
+        // Shown and applied even when the list shows it already. A name the list lacks stays
+        // the show's: it is waited for, and saved as it is.
         sources_.showSource(file.sourceName);
-        show_.setSourceName(w.sourceList->currentText().toStdString());
         break;
     case ShowField::Weekdays:
         for (int day = 0; day < kWeekdays; ++day) {

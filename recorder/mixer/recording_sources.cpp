@@ -41,9 +41,20 @@ void RecordingSources::showSource(const std::string& name) {
     if (count == 0) {
         return;
     }
-    int index = sourceList_.findText(QString::fromStdString(name));
+    const int index = sourceList_.findText(QString::fromStdString(name));
+    if (index < 0 && !name.empty()) {
+        // Never another source in its place: the list says what is missing, the mixer is left
+        // alone, and a recording waits for this one.
+        missing_ = name;
+        const QSignalBlocker blocker(sourceList_);
+        sourceList_.setPlaceholderText(QString::fromStdString(name) +
+                                       QStringLiteral(" (not there)"));
+        sourceList_.setCurrentIndex(-1);
+        return;
+    }
+    missing_.clear();
     if (index < 0) {
-        index = std::clamp(selectedSource_, 0, count - 1);
+        return;
     }
     if (sourceList_.currentIndex() == index) {
         applySourceSelection(); // setting the same entry again still applies it
@@ -80,7 +91,7 @@ bool RecordingSources::setRecordingSelection(std::int32_t value) {
 }
 
 void RecordingSources::setSourceVolume(std::uint32_t level) {
-    if (!mixer_.device || selectedSource_ < 0 ||
+    if (!mixer_.device || !missing_.empty() || selectedSource_ < 0 ||
         static_cast<std::size_t>(selectedSource_) >= mixer_.sources.size()) {
         return;
     }
@@ -89,6 +100,10 @@ void RecordingSources::setSourceVolume(std::uint32_t level) {
 }
 
 void RecordingSources::applySourceSelection() {
+    if (sourceList_.currentIndex() < 0) {
+        return; // nothing chosen, or the chosen source is not there
+    }
+    missing_.clear();
     selectSourceByName(sourceList_.currentText().toStdString());
     setRecordingSelection(1);
     setSourceVolume(deviceLevel(inputLevel_.value()));
@@ -99,6 +114,9 @@ void RecordingSources::applyInputLevel() {
 }
 
 std::string RecordingSources::selectedSourceName() const {
+    if (!missing_.empty()) {
+        return missing_;
+    }
     if (selectedSource_ < 0 || static_cast<std::size_t>(selectedSource_) >= mixer_.sources.size()) {
         return {};
     }

@@ -5,10 +5,10 @@
 // mixer; every slider movement applies the level to the selected source. Setting the slider to
 // the position it already has writes nothing.
 //
-// A name that matches no entry (a stored show's source on another machine, or "Microphone" on
-// a card that names its microphone otherwise) leaves the list on the entry at the selected
-// source index, the first one until a name has matched, and applies that entry to the mixer,
-// so the list, the selected index and the mixer agree on what is recorded.
+// A name that matches no entry (a stored show's source that is unplugged or unloaded, or one
+// from another machine) is never replaced by another source: the list shows "NAME (not
+// there)" with no entry chosen, the mixer is left alone, and the name stays the chosen one
+// until the user picks an entry.
 //
 // Threading: the window's thread only, like the widgets it is given.
 #pragma once
@@ -39,8 +39,8 @@ public:
     // Fills the source list from the mixer's source lines (selecting no source yet).
     void fillSourceList();
 
-    // Sets the list's selection to the entry with this text, or keeps the entry at the
-    // selected source index when none has it, and applies it to the mixer either way.
+    // Sets the list's selection to the entry with this text and applies it to the mixer; a
+    // name no entry has becomes the missing source.
     void showSource(const std::string& name);
 
     // The last entry with exactly this name becomes the selected source; none: unchanged.
@@ -52,7 +52,11 @@ public:
     void applySourceSelection() override;
     void applyInputLevel();
 
-    // The name of the entry at the selected source index; empty when there is none.
+    // The source the show asked for that the list lacks; empty when it has it.
+    const std::string& missingSource() const { return missing_; }
+
+    // The missing source, else the name of the entry at the selected source index; empty
+    // when there is none.
     std::string selectedSourceName() const override;
     // Index into the source-line table and the source list.
     int selectedSource() const { return selectedSource_; }
@@ -62,6 +66,7 @@ private:
     QComboBox& sourceList_;
     QSlider& inputLevel_;
     int selectedSource_ = 0;
+    std::string missing_;
 };
 
 } // namespace kelvo

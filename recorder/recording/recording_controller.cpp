@@ -107,6 +107,7 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
         }
         session.startedAt = clock_();
         session_ = std::move(session);
+        supervisor_.emplace(*session_);
         enterRecording();
         if (setup_.inhibitor) {
             setup_.inhibitor->hold(QStringLiteral("Recording ") + session_->showName());
@@ -259,32 +260,21 @@ void RecordingController::pollStatus() {
             stop(status.lastWriteError);
             return;
         }
-        if (status.deviceState == KELVO_DEVICE_RECONNECTING) {
-            session_->note = QStringLiteral("reconnecting");
-            // The chosen source made the server's default as soon as the server answers,
-            // so the engine reopens on it: moving a running stream later loses audio.
-            applySourceSelection();
-            statusPoll_.setInterval(kReconnectPollMs);
-            if (!session_->deviceAway) {
-                session_->deviceAway = true;
-                notify(QStringLiteral("Recording %1: sound device lost").arg(session_->showName()),
-                       QStringLiteral("Silence is recorded until it is back."));
-            }
-        } else if (status.deviceState == KELVO_DEVICE_CAPTURING && status.gaps > 0) {
-            const QString gap = gapText(status.lastGapFrames, session_->sampleRate);
-            session_->note = QStringLiteral("gap ") + gap;
-            // A gap shorter than a poll is only seen by its count.
-            if (session_->deviceAway || status.gaps != session_->gapsSeen) {
-                session_->deviceAway = false;
-                statusPoll_.setInterval(kStatusPollMs);
-                session_->gapsSeen = status.gaps;
-                // A restarted sound server picks a default source of its own; the recording
-                // must go on from the one the user chose (a no-op when it already does).
-                applySourceSelection();
-                notify(QStringLiteral("Recording %1: sound device back").arg(session_->showName()),
-                       QStringLiteral("Gap of %1 filled with silence.").arg(gap));
-            }
+        bool deviceBack = false;
+        for (const auto& notice : supervisor_->look(status, clock_())) {
+            notify(notice.summary, notice.body);
+            deviceBack = deviceBack || notice.kind == RecordingEventKind::DeviceBack;
         }
+        if (!supervisor_->note().isEmpty()) {
+            session_->note = supervisor_->note();
+        }
+        // The chosen source made the server's default as soon as the server answers, so the
+        // engine reopens on it: moving a running stream later loses audio. A restarted server
+        // picks a default of its own, so it is applied again after a gap too.
+        if (supervisor_->away() || deviceBack) {
+            applySourceSelection();
+        }
+        statusPoll_.setInterval(supervisor_->away() ? kReconnectPollMs : kStatusPollMs);
         showRecordingStatus();
     }
     if (!session_->lowSpaceWarned) {
@@ -328,6 +318,12 @@ void RecordingController::stop(int writeError) {
     emit recordingStopped();
     if (setup_.inhibitor && awakeForShow_.isEmpty()) {
         setup_.inhibitor->release();
+    }
+
+    if (known) {
+        for (const auto& notice : supervisor_->stopped(status, clock_())) {
+            notify(notice.summary, notice.body);
+        }
     }
 
     const std::int64_t seconds =
@@ -417,6 +413,11 @@ void RecordingController::setColour(const QColor& colour) {
 }
 
 QString RecordingController::sourceName() const {
+    // A recording names the source its show asked for, which is the one it waits for when
+    // it is not there.
+    if (session_ && !session_->sourceName().isEmpty()) {
+        return session_->sourceName();
+    }
     return sources_ ? QString::fromStdString(sources_->selectedSourceName()) : QString();
 }
 

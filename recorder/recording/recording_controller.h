@@ -24,6 +24,7 @@
 #include "recorder/recording/program_texts.h"
 #include "recorder/recording/recording_names.h"
 #include "recorder/recording/recording_session.h"
+#include "recorder/recording/recording_supervisor.h"
 
 #include <QLabel>
 #include <QString>
@@ -142,10 +143,11 @@ private:
     LocalClock clock_;
     RecordingSetup setup_;
     std::optional<RecordingSession> session_;
-    bool starting_ = false;   // a start is waiting on a message box
-    bool blinkPhase_ = false; // carried across recordings on purpose
-    QString savedStatus_;     // the status line as it was before pausing
-    QString statusPrefix_;    // "Rec: " or "Rec WebCast: "
+    std::optional<RecordingSupervisor> supervisor_; // watches session_ while it runs
+    bool starting_ = false;                         // a start is waiting on a message box
+    bool blinkPhase_ = false;                       // carried across recordings on purpose
+    QString savedStatus_;                           // the status line as it was before pausing
+    QString statusPrefix_;                          // "Rec: " or "Rec WebCast: "
     QTimer statusPoll_;
     EncoderQueue encoders_;
     QString awakeForShow_; // the show whose scheduled start holds off sleep; empty: none

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kelvo {
 
@@ -33,6 +34,26 @@ enum class RecordingStatus {
     WriteFailed, // the engine could not write; the file holds what came before
 };
 
+// What happened to a recording while it ran, as its supervisor told the user.
+enum class RecordingEventKind {
+    StartedLate,   // a start that failed for want of the device was retried until it took
+    SourceMissing, // the show's source was not there: silence recorded meanwhile
+    SourceBack,    // ... and appeared; the recording goes on from it
+    DeviceLost,    // the sound device or server went away: silence recorded meanwhile
+    DeviceBack,    // ... and came back, or a gap was filled
+    Silent,        // dead air: nothing above about -50 dBFS for `seconds`
+    SoundBack,     // ... and sound again
+    FileGone,      // the recording's file was deleted or its folder removed
+    FileBack,      // ... and was written back when the recording stopped
+};
+
+struct RecordingEvent {
+    QDateTime at;
+    RecordingEventKind kind = RecordingEventKind::SourceMissing;
+    QString text;             // what the user was told: the notification's summary and body
+    std::int64_t seconds = 0; // a gap's or a silence's length, how late a start was; else 0
+};
+
 struct RecordingSession {
     ShowSnapshot show; // the show as it stood at the start
     RecordingStart startedBy = RecordingStart::ByHand;
@@ -50,15 +71,17 @@ struct RecordingSession {
     int writeError = 0; // with WriteFailed: the errno the engine reported
     int parts = 1;      // files the engine split the recording into
 
-    // What the recording has met so far.
-    bool deviceAway = false;
+    // What the recording has met so far, in the order it happened.
+    std::vector<RecordingEvent> events;
+    std::int64_t lateSeconds = 0; // the time a start retried for want of the device lost
     bool lowSpaceWarned = false;
-    std::uint32_t gapsSeen = 0;
     QString note; // shown in brackets after the source on the status line
 
     bool running() const {
         return status == RecordingStatus::Recording || status == RecordingStatus::Paused;
     }
+    // The source the show asked for, which is what is recorded: never another one.
+    QString sourceName() const { return QString::fromStdString(show.settings.file.sourceName); }
     // The show as the user reads it in what is told about the recording.
     QString showName() const {
         return show.readableName.empty() ? QStringLiteral("Default")

@@ -243,9 +243,10 @@ TEST_F(WindowTest, TheControlsAndTheCurrentShowFollowEachOther) {
     EXPECT_EQ(controls().inputLevel->value(), 20);
     EXPECT_EQ(mixer.selectionWrites.back(), (std::vector<std::int32_t>{0, 1, 0}));
     EXPECT_EQ(mixer.volumeWrites.back(), (std::pair<std::uint32_t, std::uint32_t>{21, 52428}));
-    show.setSourceName("No Such Source"); // the list keeps its entry, which the show then names
-    EXPECT_EQ(controls().sourceList->currentText(), "Line In");
-    EXPECT_EQ(show.file().sourceName, "Line In");
+    show.setSourceName("No Such Source"); // never replaced by the entry the list had
+    EXPECT_EQ(controls().sourceList->currentIndex(), -1);
+    EXPECT_EQ(show.file().sourceName, "No Such Source");
+    show.setSourceName("Line In");
     window().close();
     EXPECT_EQ(
         showFile("Default"),
@@ -265,6 +266,23 @@ TEST_F(WindowTest, NoMixerEndsStartUpWithItsMessageAndWithoutTouchingAnyShow) {
     EXPECT_EQ(window().windowTitle(), "Kelvo Recorder") << "no show was loaded";
     window().close(); // closing what never started saves nothing either
     EXPECT_TRUE(QDir(services.dataFolder + "/configurations").isEmpty());
+}
+
+// The show asks for "Line In", which is unloaded: it is recorded as asked (the engine waits
+// for it), nothing else is switched on, and the show file keeps it.
+TEST_F(WindowTest, AShowsSourceThatIsNotThereStaysItsSourceInTheFileAndTheRecording) {
+    mixer = FakeMixer::withSources({"Microphone", "Monitor of Speakers"});
+    write(showPath("A"), kMorning);
+    open({showPath("A").toStdString()});
+    EXPECT_EQ(controls().sourceList->currentIndex(), -1);
+    EXPECT_EQ(controls().sourceList->placeholderText(), "Line In (not there)");
+    const auto writes = mixer.selectionWrites;
+    controls().recordButton->click();
+    EXPECT_TRUE(controls().statusLine->text().startsWith("Rec WebCast: Line In"))
+        << controls().statusLine->text().toStdString();
+    EXPECT_EQ(mixer.selectionWrites, writes) << "no other source is switched on";
+    window().close();
+    EXPECT_TRUE(showFile("A").contains(",\"Line In\",30,")) << showFile("A").toStdString();
 }
 
 TEST_F(WindowTest, ClosingStopsTheRecordingOrMonitoringOnceThenSavesTheShow) {

@@ -31,20 +31,27 @@ TEST(RecordingSources, TheSliderSetsTheSelectedSourcesVolumeOnlyWhenItMoves) {
     EXPECT_EQ(mixer.selectionWrites.size(), 1u);
 }
 
-TEST(RecordingSources, UnmatchedNameKeepsTheSelectedEntryAndAppliesIt) {
-    FakeMixer mixer = FakeMixer::withSources({"Mic In", "Line In"}); // no "Microphone"
+// A show's source that is unplugged or unloaded is never replaced by another: nothing else
+// is switched on, and it stays the chosen source until the user picks an entry.
+TEST(RecordingSources, ASourceThatIsNotThereIsNeverReplacedByAnother) {
+    FakeMixer mixer = FakeMixer::withSources({"Microphone", "Line In"});
     MixerWindow w(mixer);
-    EXPECT_EQ(w.list.currentIndex(), 0);
     EXPECT_EQ(mixer.selectionWrites, (Values{{1, 0}}));
-
-    w.list.setCurrentIndex(1);
-    w.slider.setValue(90);
+    const Volumes volumes = mixer.volumeWrites;
     w.sources->showSource("Stereo Mix");
-    EXPECT_EQ(w.list.currentText(), "Line In");
-    EXPECT_EQ(w.sources->selectedSource(), 1);
+    EXPECT_EQ(w.list.currentIndex(), -1);
+    EXPECT_EQ(w.list.placeholderText(), "Stereo Mix (not there)");
+    EXPECT_EQ(w.sources->missingSource(), "Stereo Mix");
+    EXPECT_EQ(w.sources->selectedSourceName(), "Stereo Mix");
+    w.sources->applySourceSelection(); // as a recording's start does
+    w.slider.setValue(90);
+    EXPECT_EQ(mixer.selectionWrites, (Values{{1, 0}})) << "nothing else is switched on";
+    EXPECT_EQ(mixer.volumeWrites, volumes) << "nor another source's level set";
+
+    w.list.setCurrentIndex(1); // the user picks another
+    EXPECT_EQ(w.sources->missingSource(), "");
     EXPECT_EQ(w.sources->selectedSourceName(), "Line In");
-    EXPECT_EQ(mixer.selectionWrites, (Values{{1, 0}, {0, 1}, {0, 1}}));
-    EXPECT_EQ(mixer.volumeWrites.back(), (std::pair<std::uint32_t, std::uint32_t>{21, 6554}));
+    EXPECT_EQ(mixer.selectionWrites, (Values{{1, 0}, {0, 1}}));
 }
 
 } // namespace

@@ -1,0 +1,141 @@
+#include "recorder/recording/recording_supervisor.h"
+
+#include "recorder/recording/recording_names.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+#include <utility>
+
+namespace kelvo {
+
+namespace {
+
+QString gapText(std::uint64_t frames, int sampleRate) {
+    const double seconds = sampleRate > 0 ? static_cast<double>(frames) / sampleRate : 0.0;
+    return QString::number(seconds, 'f', 1) + QStringLiteral(" s");
+}
+
+} // namespace
+
+RecordingSupervisor::RecordingSupervisor(RecordingSession& session) : session_(session) {}
+
+void RecordingSupervisor::tell(RecordingEventKind kind, const QDateTime& now, Notice notice,
+                               std::vector<Notice>& notices, std::int64_t seconds) {
+    notice.kind = kind;
+    session_.events.push_back(
+        RecordingEvent{now, kind, notice.summary + QStringLiteral(": ") + notice.body, seconds});
+    notices.push_back(std::move(notice));
+}
+
+std::vector<RecordingSupervisor::Notice> RecordingSupervisor::look(const KelvoStatus& status,
+                                                                   const QDateTime& now) {
+    std::vector<Notice> notices;
+    lookAtDevice(status, now, notices);
+    lookAtFile(status, now, notices);
+    // The most pressing first: a missing file outweighs a device, which outweighs a gap.
+    if (!fileNote_.isEmpty()) {
+        note_ = fileNote_;
+    }
+    return notices;
+}
+
+void RecordingSupervisor::lookAtDevice(const KelvoStatus& status, const QDateTime& now,
+                                       std::vector<Notice>& notices) {
+    const QString show = session_.showName();
+    if (status.deviceState == KELVO_DEVICE_RECONNECTING) {
+        note_ = QStringLiteral("reconnecting");
+        if (away_ == Away::No) {
+            away_ = Away::DeviceLost;
+            tell(RecordingEventKind::DeviceLost, now,
+                 {QStringLiteral("Recording %1: sound device lost").arg(show),
+                  QStringLiteral("Silence is recorded until it is back.")},
+                 notices);
+        }
+        return;
+    }
+    if (status.deviceState != KELVO_DEVICE_CAPTURING) {
+        return;
+    }
+    const Away was = std::exchange(away_, Away::No);
+    if (status.gaps == 0) {
+        return;
+    }
+    const QString gap = gapText(status.lastGapFrames, session_.sampleRate);
+    note_ = QStringLiteral("gap ") + gap;
+    // A gap shorter than a poll is only seen by its count.
+    if (was == Away::No && status.gaps == gapsSeen_) {
+        return;
+    }
+    gapsSeen_ = status.gaps;
+    tell(RecordingEventKind::DeviceBack, now,
+         {QStringLiteral("Recording %1: sound device back").arg(show),
+          QStringLiteral("Gap of %1 filled with silence.").arg(gap)},
+         notices,
+         static_cast<std::int64_t>(status.lastGapFrames /
+                                   static_cast<std::uint64_t>(std::max(session_.sampleRate, 1))));
+}
+
+QString RecordingSupervisor::currentPartPath() const {
+    if (session_.parts <= 1) {
+        return session_.filePath;
+    }
+    const QFileInfo first(session_.filePath);
+    return first.dir().filePath(
+        QFileInfo(recordingPartName(first.fileName(), session_.parts)).fileName());
+}
+
+void RecordingSupervisor::lookAtFile(const KelvoStatus& status, const QDateTime& now,
+                                     std::vector<Notice>& notices) {
+    if (status.parts > 0) {
+        session_.parts = static_cast<int>(status.parts);
+    }
+    const QString path = currentPartPath();
+    struct stat named {};
+    const bool there = ::stat(QFile::encodeName(path).constData(), &named) == 0;
+    if (partSeen_ != session_.parts) {
+        // A new part is the engine's own new file: its name is what it is now.
+        partSeen_ = session_.parts;
+        device_ = there ? named.st_dev : 0;
+        inode_ = there ? named.st_ino : 0;
+        fileGone_ = !there;
+    }
+    const bool ours = there && named.st_dev == device_ && named.st_ino == inode_;
+    if (ours || fileGone_) {
+        return;
+    }
+    fileGone_ = true;
+    fileNote_ = QStringLiteral("file deleted");
+    tell(RecordingEventKind::FileGone, now,
+         {QStringLiteral("Recording %1: %2 was deleted")
+              .arg(session_.showName(), QFileInfo(path).fileName()),
+          QStringLiteral("Nothing is lost: the recording goes on and is written back to %1 when "
+                         "it stops.")
+              .arg(path)},
+         notices);
+}
+
+std::vector<RecordingSupervisor::Notice> RecordingSupervisor::stopped(const KelvoStatus& status,
+                                                                      const QDateTime& now) {
+    std::vector<Notice> notices;
+    if (status.parts > 0) {
+        session_.parts = static_cast<int>(status.parts);
+    }
+    if (!fileGone_) {
+        return notices;
+    }
+    const QString path = currentPartPath();
+    const QString name = QFileInfo(path).fileName();
+    if (QFileInfo::exists(path)) {
+        tell(RecordingEventKind::FileBack, now,
+             {QStringLiteral("Recording %1: %2 is back").arg(session_.showName(), name),
+              QStringLiteral("The whole recording was written back to %1.").arg(path)},
+             notices);
+    }
+    return notices;
+}
+
+} // namespace kelvo
