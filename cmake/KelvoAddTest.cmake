@@ -6,6 +6,23 @@
 # case becomes a ctest entry of its own; WHOLE makes the program one entry instead. LABELS
 # may be several: gtest_discover_tests would flatten such a list, so labels and PROPERTIES
 # are set on the discovered tests once they are known. Widgets always draw offscreen.
+#
+# A tree that cannot run some labels' tests (a sanitizer that cannot watch the libraries they
+# use) names them in KELVO_TESTS_LEFT_OUT: their programs are then not built by default and
+# their tests not registered.
+set(KELVO_TESTS_LEFT_OUT "" CACHE STRING "Labels of the tests this tree neither builds nor runs")
+
+# kelvo_left_out(result labels...): whether any of the labels is left out of this tree.
+function(kelvo_left_out result)
+  set(out NO)
+  foreach(label IN LISTS ARGN)
+    if(label IN_LIST KELVO_TESTS_LEFT_OUT)
+      set(out YES)
+    endif()
+  endforeach()
+  set(${result} ${out} PARENT_SCOPE)
+endfunction()
+
 function(kelvo_add_test name)
   cmake_parse_arguments(TEST "QT_MAIN;OWN_MAIN;WHOLE" "" "SOURCES;LIBRARIES;LABELS;PROPERTIES"
     ${ARGN})
@@ -17,6 +34,11 @@ function(kelvo_add_test name)
     target_link_libraries(${name} PRIVATE GTest::gtest)
   else()
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  kelvo_left_out(out ${TEST_LABELS})
+  if(out)
+    set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL ON)
+    return()
   endif()
 
   if(TEST_WHOLE)

@@ -90,8 +90,9 @@ int AlsaCaptureDevice::open(const CaptureFormat& format, NotificationQueue& targ
     snd_pcm_poll_descriptors(pcm_, fds_.data(), static_cast<unsigned>(count));
     fds_.back() = pollfd{wakeFd_, POLLIN, 0};
     frameBytes_ = format.blockAlign;
+    rate_ = format.sampleRate;
     ring_.allocate(static_cast<std::size_t>(format.sampleRate) * kRingSeconds,
-                   downmix_ ? 2 : frameBytes_);
+                   downmix_ ? 2 : frameBytes_, format.sampleRate);
     scratch_.assign(static_cast<std::size_t>(format.sampleRate) / 10 * ring_.frameBytes(), 0);
     target_ = &target;
     {
@@ -117,6 +118,7 @@ int AlsaCaptureDevice::addBuffer(CaptureBuffer& buffer) {
             return EINVAL;
         buffer.bytesRecorded = 0;
         buffer.gapFrames = 0;
+        buffer.capturedAtNs = 0;
         queue_[(head_ + queued_) % queue_.size()] = &buffer;
         // Only a thread that had no buffer needs waking, to fill this one from the ring
         // at once; otherwise the next audio wakes it anyway.
@@ -199,6 +201,13 @@ void AlsaCaptureDevice::readAvailable() {
             recoverFrom(static_cast<int>(n));
             return;
         }
+        // What is still in the device was captured after these frames: the first of them
+        // was captured that much and their own length before now.
+        snd_pcm_sframes_t delay = 0;
+        if (snd_pcm_delay(pcm_, &delay) < 0 || delay < 0)
+            delay = 0;
+        ring_.place(bootTimeNs() - static_cast<std::int64_t>(static_cast<__int128>(delay + n) *
+                                                             1'000'000'000 / rate_));
         ring_.commit(static_cast<std::size_t>(n));
         if (static_cast<std::size_t>(n) < frames)
             return;
@@ -229,8 +238,10 @@ bool AlsaCaptureDevice::fillFront() {
     CaptureBuffer& buffer = *queue_[head_];
     const std::size_t capacity = buffer.capacity / frameBytes_;
     std::size_t frames = filled_ / frameBytes_;
-    if (frames == 0 && buffer.gapFrames == 0)
+    if (frames == 0 && buffer.gapFrames == 0) {
         buffer.gapFrames = ring_.takeGap();
+        buffer.capturedAtNs = ring_.readTimeNs();
+    }
     frames += ring_.take(buffer.data + filled_, capacity - frames, downmix_);
     filled_ = frames * frameBytes_;
     return frames >= capacity || (frames > 0 && ring_.atGap());

@@ -62,7 +62,8 @@ private:
     _snd_pcm* pcm_ = nullptr;
     NotificationQueue* target_ = nullptr;
     std::size_t frameBytes_ = 0; // as the engine receives them
-    bool downmix_ = false;       // the PCM delivers two 8-bit channels for one
+    std::uint32_t rate_ = 0;
+    bool downmix_ = false; // the PCM delivers two 8-bit channels for one
     int wakeFd_ = -1;
     std::vector<pollfd> fds_; // the PCM's descriptors, then the eventfd
     std::thread thread_;

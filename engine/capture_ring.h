@@ -3,7 +3,13 @@
 // it is full the newest frames are dropped and remembered as a gap in front of the frames
 // that follow, so the engine can fill the gap with silence and keep the timeline.
 //
-// Threading: owned by one thread (the device's); it never allocates after allocate().
+// With the source's timing, the ring also knows when each frame was captured: place() tells
+// when the next frame to be committed was captured; a stamp that runs ahead of the frames so
+// far means the source lost that much (a server's overflow, a frozen process), which becomes
+// a gap like a drop; readTimeNs() is when the next frame to take was captured.
+//
+// Threading: owned by one thread (the device's), or used under the device's lock; it never
+// allocates after allocate().
 #pragma once
 
 #include <cstddef>
@@ -15,7 +21,7 @@ namespace kelvo::engine {
 class CaptureRing {
 public:
     // Room for `frames` frames of `frameBytes` each, as the source delivers them.
-    void allocate(std::size_t frames, std::size_t frameBytes);
+    void allocate(std::size_t frames, std::size_t frameBytes, std::uint32_t rate = 0);
     void clear();
 
     std::size_t frames() const { return fill_ / frameBytes_; }
@@ -32,8 +38,17 @@ public:
     std::size_t take(std::uint8_t* dst, std::size_t maxFrames, bool downmix);
     // The next frame to take follows a gap.
     bool atGap() const { return gapFrames_ > 0 && gapAt_ == 0; }
+    // A gap lies somewhere ahead of the frames still to take.
+    bool hasGap() const { return gapFrames_ > 0; }
     // When the next frame to take follows a gap: the gap's length, which is then cleared.
     std::uint64_t takeGap();
+
+    // The next frame to commit was captured at `ns`. Stamps within kJitterNs of where the
+    // frames so far put it are taken as noise; beyond, the timing follows the stamp.
+    void place(std::int64_t ns);
+    // When the next frame to take was captured; 0 before any place().
+    std::int64_t readTimeNs() const;
+    static constexpr std::int64_t kJitterNs = 200'000'000;
 
 private:
     std::vector<std::uint8_t> data_;
@@ -42,7 +57,16 @@ private:
     std::size_t fill_ = 0;  // bytes
     std::size_t gapAt_ = 0; // frames to take before the gap
     std::uint64_t gapFrames_ = 0;
+
+    std::uint32_t rate_ = 0;
+    bool timed_ = false;
+    std::int64_t zeroNs_ = 0;    // when frame 0 would have been captured
+    std::uint64_t produced_ = 0; // frames committed or dropped so far
+    std::uint64_t consumed_ = 0; // frames taken, gaps included
 };
+
+// Now on CLOCK_BOOTTIME, the clock of the engine and of every device's timing.
+std::int64_t bootTimeNs();
 
 // Two 8-bit unsigned channels to one, (L+R)/2: a mono source the server upmixed to two equal
 // channels keeps its level, and a stereo one cannot clip.

@@ -1,6 +1,10 @@
 #include "engine/engine.h"
 
+#include "engine/capture_ring.h"
+#include "engine/playlist.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -20,7 +24,47 @@ CaptureFormat CaptureFormat::fromChannels(std::uint32_t channels, std::uint32_t 
     return f;
 }
 
-Engine::Engine(DeviceFactory makeDevice) : makeDevice_(std::move(makeDevice)) {}
+Engine::Engine(DeviceFactory makeDevice, StreamDeviceFactory makeStream)
+    : makeDevice_(std::move(makeDevice)), makeStream_(std::move(makeStream)) {}
+
+int Engine::setStream(const char* address) {
+    if (address == nullptr || address[0] == '\0') {
+        stream_.clear();
+        return 0;
+    }
+    if (!isNetworkAddress(address))
+        return KELVO_ERR_STREAM_ADDRESS;
+    stream_ = address;
+    return 0;
+}
+
+namespace {
+
+int openCode(int deviceError) {
+    switch (deviceError) {
+    case kStreamUnreachable:
+        return KELVO_ERR_STREAM_UNREACHABLE;
+    case kStreamRefused:
+        return KELVO_ERR_STREAM_REFUSED;
+    case kStreamNotAudio:
+    case kStreamEnded:
+        return KELVO_ERR_STREAM_NOT_AUDIO;
+    default:
+        return KELVO_ERR_OPEN_DEVICE;
+    }
+}
+
+// NAME.wav -> NAME, where the kept copy of a stream gets its own extension.
+std::string stemOf(const char* path) {
+    std::string s(path);
+    const std::size_t dot = s.rfind('.');
+    const std::size_t slash = s.rfind('/');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        s.erase(dot);
+    return s;
+}
+
+} // namespace
 
 Engine::~Engine() {
     stop();
@@ -55,16 +99,25 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
     st.deviceState = KELVO_DEVICE_IDLE;
     st.lastWriteError = 0;
     st.framesCaptured = st.framesFilled = st.bytesWritten = st.lastGapFrames = 0;
-    st.gaps = st.parts = 0;
+    st.framesSilent = st.silentRunFrames = st.sumOfSquares = st.samples = 0;
+    st.gaps = st.parts = st.highestPeak = 0;
+    st.timelineStartNs = 0;
+    captureSource_ = nextSource_;
     state_.timeline = Timeline{};
     // The boot-time clock, unlike the steady one, goes on while the machine sleeps: a
     // recording that slept through part of a show has a gap there, not a shifted timeline.
-    state_.clock = clock_ ? clock_ : [] {
-        timespec t{};
-        ::clock_gettime(CLOCK_BOOTTIME, &t);
-        return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-    };
+    state_.clock = clock_ ? clock_ : EngineClock(bootTimeNs);
     state_.maxFillFrames = static_cast<std::uint64_t>(maxFillSeconds_ * sampleRate);
+    if (stream_.empty() || !makeStream_) {
+        active_ = makeDevice_;
+    } else {
+        const bool copy = keepCopy_ && writeFile != 0;
+        active_ = [devices =
+                       makeStream_(StreamSetup{stream_, copy ? stemOf(fileName) : std::string()})](
+                      const std::string&) { return devices(); };
+        if (writeFile != 0)
+            state_.cue.prepare(fileName);
+    }
     {
         std::lock_guard lock(state_.reconnectMutex);
         state_.deviceLost = false;
@@ -91,23 +144,29 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
     }
 
     try {
-        state_.device = makeDevice_();
+        state_.device = active_(captureSource_);
     } catch (...) {
         state_.device.reset();
     }
-    if (!state_.device || state_.device->open(state_.format, state_.queue) != 0) {
+    const int openError = state_.device ? state_.device->open(state_.format, state_.queue) : ENODEV;
+    // A server without the chosen source is not a failed start: the recording's time runs
+    // (in silence) until the source appears, as when a device is lost.
+    const bool sourceMissing = openError == kDeviceSourceMissing;
+    if (openError != 0) {
         state_.device.reset();
-        releaseFailedStart(false, false);
-        return KELVO_ERR_OPEN_DEVICE;
+        if (!sourceMissing) {
+            releaseFailedStart(false, false);
+            return openCode(openError);
+        }
     }
     for (PoolEntry& e : state_.pool) {
-        if (state_.device->prepare(e.buffer) != 0) {
+        if (state_.device && state_.device->prepare(e.buffer) != 0) {
             releaseFailedStart(true, false);
             return KELVO_ERR_PREPARE_BUFFER;
         }
     }
     for (PoolEntry& e : state_.pool) {
-        if (state_.device->addBuffer(e.buffer) != 0) {
+        if (state_.device && state_.device->addBuffer(e.buffer) != 0) {
             releaseFailedStart(true, true);
             return KELVO_ERR_QUEUE_BUFFER;
         }
@@ -122,6 +181,15 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
         st.parts = 1;
     }
     state_.startedAt = state_.clock();
+    if (sourceMissing) {
+        // Both buffers are the engine's until a device takes them; the worker fills the time
+        // from now and wakes the reconnect thread.
+        state_.returned = 2;
+        st.deviceState = KELVO_DEVICE_SOURCE_MISSING;
+        state_.queue.post({Notification::Lost, nullptr});
+        state_.running = 1;
+        return 0;
+    }
     st.deviceState = KELVO_DEVICE_CAPTURING;
     state_.requeue.store(1, std::memory_order_release);
     int startError;
@@ -143,7 +211,7 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
 void Engine::releaseFailedStart(bool deviceOpen, bool queued) {
     state_.requeue = 0;
     endReconnect();
-    if (deviceOpen) {
+    if (deviceOpen && state_.device) {
         if (queued)
             state_.device->reset();
         for (PoolEntry& e : state_.pool)
@@ -152,6 +220,8 @@ void Engine::releaseFailedStart(bool deviceOpen, bool queued) {
     }
     endWorker();
     state_.device.reset();
+    active_ = nullptr;
+    state_.cue.close();
     // A file created by this attempt is completed as an empty recording, never left with
     // a header that claims nothing valid.
     state_.file.finish();
@@ -193,12 +263,18 @@ void Engine::reconnectLoop() {
         for (;;) {
             std::unique_ptr<CaptureDevice> device;
             try {
-                device = makeDevice_();
+                device = active_(captureSource_);
             } catch (...) {
             }
-            if (device && device->open(state_.format, state_.queue) == 0 &&
-                installDevice(std::move(device)))
+            const int openError = device ? device->open(state_.format, state_.queue) : ENODEV;
+            if (openError == 0 && installDevice(std::move(device)))
                 break;
+            // Only this thread changes the state while no device is installed.
+            if (openError != 0)
+                state_.status.deviceState.store(openError == kDeviceSourceMissing
+                                                    ? KELVO_DEVICE_SOURCE_MISSING
+                                                    : KELVO_DEVICE_RECONNECTING,
+                                                std::memory_order_relaxed);
             lock.lock();
             if (state_.reconnectWake.wait_for(lock, kReconnectInterval,
                                               [this] { return state_.quitReconnect; }))
@@ -267,10 +343,13 @@ bool Engine::installDevice(std::unique_ptr<CaptureDevice> device) {
 
 bool Engine::waitForReturnedBuffers() {
     // Short steps rather than long sleeps: a stop blocks the window, and the buffers are
-    // usually back within 100 ms.
-    const auto deadline = std::chrono::steady_clock::now() + drainLimit_;
+    // usually back within 100 ms. A device that has not handed back even one buffer by the
+    // first limit is not delivering, and is not waited for any longer.
+    const auto began = std::chrono::steady_clock::now();
     while (state_.returned.load(std::memory_order_acquire) < 2) {
-        if (std::chrono::steady_clock::now() >= deadline)
+        const auto waited = std::chrono::steady_clock::now() - began;
+        if (waited >= drainLimit_ ||
+            (waited >= firstBufferLimit_ && state_.returned.load(std::memory_order_acquire) == 0))
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -317,8 +396,14 @@ int Engine::stop() {
         device = std::move(state_.device);
     }
     if (device) {
-        // A device that is away is never waited for.
-        if (state_.status.deviceState.load() == KELVO_DEVICE_CAPTURING)
+        // A stop right after the start waits for both buffers, so it keeps about 100 ms; later
+        // the reset hands back what the device holds at once, which loses nothing, whereas
+        // waiting would leave the device's newest audio with no buffer to come back in. A
+        // device that is away is never waited for.
+        const std::uint64_t bufferFrames =
+            state_.pool[0].buffer.capacity / state_.format.blockAlign;
+        if (state_.status.deviceState.load() == KELVO_DEVICE_CAPTURING &&
+            state_.status.framesCaptured.load() < 2 * bufferFrames)
             waitForReturnedBuffers();
         if (device->reset() != 0)
             fail(KELVO_ERR_RESET_DEVICE);
@@ -333,6 +418,8 @@ int Engine::stop() {
     // complete and no longer touched once it has been joined.
     endWorker();
     device.reset();
+    active_ = nullptr; // completes a stream's kept copy
+    state_.cue.close();
     int expected = KELVO_DEVICE_CAPTURING;
     state_.status.deviceState.compare_exchange_strong(expected, KELVO_DEVICE_IDLE);
     expected = KELVO_DEVICE_RECONNECTING;
@@ -357,12 +444,25 @@ bool Engine::status(KelvoStatus* out, std::size_t size) const {
     s.gaps = c.gaps.load(std::memory_order_relaxed);
     s.parts = c.parts.load(std::memory_order_relaxed);
     s.lastGapFrames = c.lastGapFrames.load(std::memory_order_relaxed);
+    s.framesSilent = c.framesSilent.load(std::memory_order_relaxed);
+    s.silentRunFrames = c.silentRunFrames.load(std::memory_order_relaxed);
+    s.sumOfSquares = c.sumOfSquares.load(std::memory_order_relaxed);
+    s.samples = c.samples.load(std::memory_order_relaxed);
+    s.highestPeak = c.highestPeak.load(std::memory_order_relaxed);
+    s.timelineStartNs = c.timelineStartNs.load(std::memory_order_relaxed);
     std::memcpy(out, &s, std::min(size, sizeof s));
     return true;
 }
 
 int Engine::togglePause() {
     state_.paused.fetch_xor(1);
+    return 0;
+}
+
+int Engine::setSource(const char* name) {
+    if (name != nullptr && std::strlen(name) > KELVO_MAX_SOURCE_NAME)
+        return KELVO_ERR_SOURCE_NAME;
+    nextSource_ = name != nullptr ? name : "";
     return 0;
 }
 

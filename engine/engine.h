@@ -7,6 +7,7 @@
 // runs. status() may be called from any thread.
 #pragma once
 
+#include "engine/capture_stream.h"
 #include "engine/engine_state.h"
 
 #include "kelvo/kelvo.h"
@@ -15,14 +16,20 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace kelvo::engine {
 
-using DeviceFactory = std::function<std::unique_ptr<CaptureDevice>()>;
+// Makes a device for the named source ("" for the default one); called by the start and by
+// the reconnect thread.
+using DeviceFactory = std::function<std::unique_ptr<CaptureDevice>(const std::string& source)>;
+// The devices of one stream capture (makeStreamDevices, or a test's).
+using StreamDevices = std::function<std::unique_ptr<CaptureDevice>()>;
+using StreamDeviceFactory = std::function<StreamDevices(StreamSetup)>;
 
 class Engine {
 public:
-    explicit Engine(DeviceFactory makeDevice);
+    explicit Engine(DeviceFactory makeDevice, StreamDeviceFactory makeStream = makeStreamDevices);
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -32,6 +39,14 @@ public:
               const char* fileName);
     int stop();
     int togglePause();
+    // The source the following starts record from; "" for the default. Never while running
+    // changes the running capture.
+    int setSource(const char* name);
+    // The address the next starts capture instead of the sound source; null or empty: the
+    // sound source again. 0, or KELVO_ERR_STREAM_ADDRESS (nothing changed).
+    int setStream(const char* address);
+    // Whether a stream recording also keeps the broadcast's own packets beside the WAV.
+    void keepStreamCopy(bool keep) { keepCopy_ = keep; }
     int peakLeft() const { return state_.peakLeft.load(std::memory_order_relaxed); }
     int peakRight() const { return state_.peakRight.load(std::memory_order_relaxed); }
 
@@ -44,6 +59,8 @@ public:
     // How long a stop waits for the device to return its buffers before it gives up on
     // them (a removed device, a driver that stopped delivering).
     void setDrainLimit(std::chrono::milliseconds limit) { drainLimit_ = limit; }
+    // How long a stop waits for the first of them while none has come back yet.
+    void setFirstBufferLimit(std::chrono::milliseconds limit) { firstBufferLimit_ = limit; }
     // Lowers the size at which a recording continues in a new file (tests only).
     void setMaxDataBytes(std::uint64_t bytes) { maxDataBytes_ = bytes; }
     // The worker sleeps once for this long before its next buffer (tests only).
@@ -67,9 +84,19 @@ private:
 
     EngineState state_;
     DeviceFactory makeDevice_;
-    // A buffer holds 50 ms; a stop waits at most that long for one, then takes what the
-    // device holds with reset.
-    std::chrono::milliseconds drainLimit_{50};
+    // A buffer holds 50 ms: a stop right after the start waits for both (about 100 ms of
+    // audio) while the device delivers, within the 150 ms a stop may take; then it takes
+    // what the device holds with reset.
+    std::chrono::milliseconds drainLimit_{115};
+    std::chrono::milliseconds firstBufferLimit_{70};
+    std::string nextSource_;    // for the following starts
+    std::string captureSource_; // of the running capture; read by the reconnect thread
+    StreamDeviceFactory makeStream_;
+    std::string stream_;
+    bool keepCopy_ = false;
+    // The devices of the running capture: makeDevice_, or one stream's. Set before the
+    // capture's threads start, dropped after they end (which completes a kept copy).
+    DeviceFactory active_;
     std::uint64_t maxDataBytes_ = WavFile::kMaxDataBytes;
     double maxFillSeconds_ = WavFile::kMaxFillSeconds;
     EngineClock clock_;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "engine/capture_device.h"
+#include "engine/cue_sheet.h"
 #include "engine/notification_queue.h"
 #include "engine/wav_file.h"
 
@@ -44,15 +45,29 @@ struct StatusCounters {
     std::atomic<std::uint32_t> gaps{0};
     std::atomic<std::uint32_t> parts{0};
     std::atomic<std::uint64_t> lastGapFrames{0};
+    std::atomic<std::uint64_t> framesSilent{0};
+    std::atomic<std::uint64_t> silentRunFrames{0};
+    std::atomic<std::uint64_t> sumOfSquares{0};
+    std::atomic<std::uint64_t> samples{0};
+    std::atomic<std::uint32_t> highestPeak{0};
+    std::atomic<std::int64_t> timelineStartNs{0};
 };
 
-// The worker's own account of the recording's timeline, in frames since the start.
+// The worker's own account of the recording's timeline. The one rule: frame n of the
+// timeline stands for the moment anchorNs + n / rate; every buffer and every fill is placed
+// against it, so what is written is always the difference between the rule and the files.
 struct Timeline {
-    std::uint64_t frames = 0;     // captured and filled, written or not (paused)
-    bool gapOpen = false;         // the device is away and silence is being filled
+    std::uint64_t frames = 0;     // on the timeline: written, paused, or beyond the fill bound
+    bool anchored = false;        // the first frame was captured (or a fill began the timeline)
+    std::int64_t anchorNs = 0;    // on the engine's clock: when timeline frame 0 was captured
+    bool away = false;            // the device is lost or its source missing: fill to the clock
+    bool gapOpen = false;         // silence is being filled
     std::uint64_t gapFrames = 0;  // length of the open gap so far
     std::uint64_t gapWritten = 0; // silence of the open gap that went into the file
     bool nextPart = false;        // the gap outgrew the fill bound: new audio starts a new part
+    std::int64_t lastDataNs = 0;  // when the live device last delivered
+    std::int64_t lastLoopNs = 0;  // when the worker last ran its loop
+    std::int64_t watchFromNs = 0; // a quiet live device is judged from here
 };
 
 struct EngineState {
@@ -70,6 +85,7 @@ struct EngineState {
     std::unique_ptr<CaptureDevice> device;
     std::array<PoolEntry, 2> pool{};
     WavFile file;
+    CueSheet cue; // prepared for a stream recording only
     NotificationQueue queue;
     std::thread worker;
 
@@ -88,6 +104,12 @@ struct EngineState {
     // Test hook: the worker sleeps this long once before handling its next buffer.
     std::atomic<int> stallMs{0};
 };
+
+// Frames of `rate` in `ns` nanoseconds (negative: 0).
+inline std::uint64_t framesIn(std::int64_t ns, std::uint32_t rate) {
+    return ns <= 0 ? 0
+                   : static_cast<std::uint64_t>(static_cast<__int128>(ns) * rate / 1'000'000'000);
+}
 
 // The capture worker's loop; returns when it receives Quit.
 void runCaptureWorker(EngineState& state);

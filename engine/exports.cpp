@@ -3,14 +3,23 @@
 #include "kelvo/kelvo.h"
 
 #include "engine/capture_alsa.h"
+#include "engine/capture_pulse.h"
 #include "engine/engine.h"
 
 namespace {
 
+using kelvo::engine::CaptureDevice;
+
+// The sound server where one answers; ALSA's default device on a machine without one.
+std::unique_ptr<CaptureDevice> makeDevice(const std::string& source) {
+    if (kelvo::engine::PulseCaptureDevice::serverAnswers())
+        return std::make_unique<kelvo::engine::PulseCaptureDevice>(source);
+    return std::make_unique<kelvo::engine::AlsaCaptureDevice>();
+}
+
 kelvo::engine::Engine& engine() {
     // Built on first use; the library's load does no work of its own.
-    static kelvo::engine::Engine instance(
-        [] { return std::make_unique<kelvo::engine::AlsaCaptureDevice>(); });
+    static kelvo::engine::Engine instance(makeDevice);
     return instance;
 }
 
@@ -56,10 +65,28 @@ KELVO_EXPORT int KelvoGetStatus(KelvoStatus* status, size_t size) {
     return engine().status(status, size) ? KELVO_OK : KELVO_ERR_STATUS_ARGUMENT;
 }
 
+KELVO_EXPORT int KelvoSetSourceA(const char* sourceName) {
+    return guarded([&] { return engine().setSource(sourceName); }, KELVO_ERR_SOURCE_NAME);
+}
+
+KELVO_EXPORT int KelvoSetStreamA(const char* url) {
+    return guarded([&] { return engine().setStream(url); }, KELVO_ERR_STREAM_ADDRESS);
+}
+
+KELVO_EXPORT int KelvoKeepStreamCopy(int keep) {
+    engine().keepStreamCopy(keep != 0);
+    return 0;
+}
+
 #if defined(KELVO_TEST_HOOKS)
 // Only in the test build of the library: makes the worker stall once, as a slow disk would.
 KELVO_EXPORT void KelvoTestStallWorkerOnce(int milliseconds) {
     engine().stallWorkerOnce(milliseconds);
+}
+
+// Lowers the most silence one gap may write, so a test reaches the next part in seconds.
+KELVO_EXPORT void KelvoTestSetMaxFillSeconds(double seconds) {
+    engine().setMaxFillSeconds(seconds);
 }
 #endif
 

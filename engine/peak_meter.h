@@ -1,4 +1,5 @@
-// Peak magnitude of one captured buffer, in 16-bit sample units (full scale 32767).
+// Peak magnitude of one captured buffer, in 16-bit sample units (full scale 32767), and the
+// sum of its squared samples in the same units, for an RMS level; one pass over the data.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@ namespace kelvo::engine {
 struct Peaks {
     std::uint16_t left = 0;
     std::uint16_t right = 0;
+    std::uint64_t sumOfSquares = 0; // 8-bit samples count as (b - 128) * 256
 };
 
 // selector 1: 8-bit unsigned mono, both channels carry the same value.

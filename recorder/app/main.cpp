@@ -1,5 +1,6 @@
 // KelvoRecorder: records scheduled radio shows and webcasts.
 #include "recorder/app/main_window.h"
+#include "recorder/app/next_start_command.h"
 #include "recorder/app/program_folders.h"
 #include "recorder/app/single_instance.h"
 #include "recorder/app/termination_signals.h"
@@ -11,11 +12,36 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QSettings>
 
 #include <cstdio>
+#include <string_view>
+
+namespace {
+
+// For a wake-up set from outside: answered from the shows alone, without a display, and
+// without asking (or being handed over to) a running recorder.
+int nextStart(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QString programFolder = QString::fromStdString(kelvo::executableFolder());
+    if (programFolder.isEmpty()) {
+        programFolder = QCoreApplication::applicationDirPath();
+    }
+    const QString dataFolder = kelvo::chooseDataFolder(
+        programFolder, qEnvironmentVariable("XDG_DATA_HOME"), kelvo::homeFolder());
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                             QStringLiteral("KelvoRecorder"), QStringLiteral("KelvoRecorder"));
+    return kelvo::printNextStart(dataFolder, settings.value("recordEveryShow", false).toBool(),
+                                 stdout, stderr);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     kelvo::ignoreWriteSignals();
+    if (argc == 2 && std::string_view(argv[1]) == "--next-start") {
+        return nextStart(argc, argv);
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KelvoRecorder"));
 

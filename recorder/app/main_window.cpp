@@ -269,7 +269,12 @@ void MainWindow::clockTick() {
 }
 
 void MainWindow::feedCurrentShow() {
-    scheduler_->setCurrentShow(shows_->currentShowName(), scheduleOf(show_.file()));
+    Schedule schedule = scheduleOf(show_.file());
+    const auto& side = show_.settings().side.values;
+    if (const auto zone = side.find(kTimeZoneSetting); zone != side.end()) {
+        schedule.zone = zone->second;
+    }
+    scheduler_->setCurrentShow(shows_->currentShowName(), schedule);
 }
 
 QString MainWindow::showStartingSoon(std::time_t now) const {

@@ -48,38 +48,38 @@ ShowBinding::ShowBinding(CurrentShow& show, const ShowControlWidgets& widgets,
                          RecordingSources& sources, QObject* parent)
     : QObject(parent), show_(show), widgets_(widgets), sources_(sources) {
     const ShowControlWidgets& w = widgets_;
-    // A control's change goes into the show; the show then already matches it.
-    const auto fromControl = [this](auto update) {
-        return [this, update](auto&&...) {
-            QScopedValueRollback<bool> syncing(syncing_, true);
-            update();
-        };
-    };
+    // A control's change goes into the show; the show then already matches it. Each
+    // connection is a plain lambda naming its setter: a generic wrapper capturing a member
+    // pointer was miscompiled by GCC 12 under the sanitizers.
     connect(w.startTime, &QTimeEdit::timeChanged, this,
-            fromControl([this] { show_.setStartTime(timeOfDay(widgets_.startTime->time())); }));
+            [this](QTime time) { fromControl([&] { show_.setStartTime(timeOfDay(time)); }); });
     connect(w.stopTime, &QTimeEdit::timeChanged, this,
-            fromControl([this] { show_.setStopTime(timeOfDay(widgets_.stopTime->time())); }));
-    const std::pair<QComboBox*, void (CurrentShow::*)(const std::string&)> lists[] = {
-        {w.sampleRate, &CurrentShow::setSampleRate},
-        {w.outputFormat, &CurrentShow::setOutputFormat},
-        {w.channels, &CurrentShow::setChannels},
-        {w.mp3Quality, &CurrentShow::setMp3Quality},
-        {w.sourceList, &CurrentShow::setSourceName}};
-    for (const auto& [list, setter] : lists) {
-        connect(list, &QComboBox::currentTextChanged, this, fromControl([this, list, setter] {
-                    (show_.*setter)(list->currentText().toStdString());
-                }));
-    }
+            [this](QTime time) { fromControl([&] { show_.setStopTime(timeOfDay(time)); }); });
+    connect(w.sampleRate, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+        fromControl([&] { show_.setSampleRate(text.toStdString()); });
+    });
+    connect(w.outputFormat, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+        fromControl([&] { show_.setOutputFormat(text.toStdString()); });
+    });
+    connect(w.channels, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+        fromControl([&] { show_.setChannels(text.toStdString()); });
+    });
+    connect(w.mp3Quality, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+        fromControl([&] { show_.setMp3Quality(text.toStdString()); });
+    });
+    connect(w.sourceList, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+        fromControl([&] { show_.setSourceName(text.toStdString()); });
+    });
     connect(w.inputLevel, &QSlider::valueChanged, this,
-            fromControl([this] { show_.setInputLevel(widgets_.inputLevel->value()); }));
-    connect(w.webcastAddress, &QLineEdit::textChanged, this, fromControl([this] {
-                show_.setWebcastAddress(widgets_.webcastAddress->text().toStdString());
-            }));
+            [this](int level) { fromControl([&] { show_.setInputLevel(level); }); });
+    connect(w.webcastAddress, &QLineEdit::textChanged, this, [this](const QString& text) {
+        fromControl([&] { show_.setWebcastAddress(text.toStdString()); });
+    });
     for (int day = 0; day < kWeekdays; ++day) {
         QCheckBox* box = w.weekdays[static_cast<std::size_t>(day)];
-        connect(box, &QCheckBox::toggled, this, fromControl([this, box, day] {
-                    show_.setWeekday(day, box->checkState() == Qt::Checked);
-                }));
+        connect(box, &QCheckBox::toggled, this, [this, box, day] {
+            fromControl([&] { show_.setWeekday(day, box->checkState() == Qt::Checked); });
+        });
     }
     // Programmatic changes run the rule too, as loading relies on.
     for (QComboBox* list : {w.sampleRate, w.outputFormat}) {
@@ -94,6 +94,11 @@ ShowBinding::ShowBinding(CurrentShow& show, const ShowControlWidgets& widgets,
         }
     });
     connect(&show_, &CurrentShow::loaded, this, &ShowBinding::showLoaded);
+}
+
+void ShowBinding::fromControl(const std::function<void()>& update) {
+    QScopedValueRollback<bool> syncing(syncing_, true);
+    update();
 }
 
 void ShowBinding::showDefaults() {

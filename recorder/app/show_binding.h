@@ -16,6 +16,7 @@
 #include <QObject>
 
 #include <array>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -59,6 +60,7 @@ public:
     ShowListEntries listEntries() const;
 
 private:
+    void fromControl(const std::function<void()>& update);
     void showField(ShowField field);
     void showLoaded();
     void showWindowPosition();

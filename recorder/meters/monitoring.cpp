@@ -59,6 +59,7 @@ bool Monitoring::startMonitoring() {
 }
 
 bool Monitoring::startEngine() {
+    engine_.setSource(sources_ ? sources_->chosenSourceId() : std::string());
     const int started = engine_.startCapture(kWriteFile, kChannels, kSampleRate, std::string());
     return started == 0 || reportFailure(started);
 }

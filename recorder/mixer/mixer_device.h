@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kelvo {
@@ -96,6 +97,10 @@ public:
     // Fader controls: one value 0..65535 standing for all channels.
     virtual MixerResult unsignedValue(std::uint32_t controlId, std::uint32_t& value) = 0;
     virtual MixerResult setUnsignedValue(std::uint32_t controlId, std::uint32_t value) = 0;
+
+    // The sound system's own name for the source the recording selection last switched on
+    // (what the capture engine is told to record); empty when the backend has none.
+    virtual std::string chosenSource() const { return {}; }
 };
 
 } // namespace kelvo

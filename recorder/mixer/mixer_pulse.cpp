@@ -411,13 +411,15 @@ MixerResult PulseMixer::booleanValues(std::uint32_t controlId, std::uint32_t ite
     if (items != muxItems_.size()) {
         return MixerResult::InvalidValue;
     }
-    std::string defaultName;
-    if (MixerResult result = defaultSourceName(defaultName); result != MixerResult::Ok) {
-        return result;
+    std::string on = chosen_;
+    if (on.empty()) {
+        if (MixerResult result = defaultSourceName(on); result != MixerResult::Ok) {
+            return result;
+        }
     }
     values.assign(items, 0);
     for (std::size_t i = 0; i < items; ++i) {
-        values[i] = muxItems_[i] == defaultName ? 1 : 0;
+        values[i] = muxItems_[i] == on ? 1 : 0;
     }
     return MixerResult::Ok;
 }
@@ -438,14 +440,9 @@ MixerResult PulseMixer::setBooleanValues(std::uint32_t controlId,
     if (chosen == values.end()) {
         return MixerResult::InvalidValue;
     }
-    const std::string& name = muxItems_[static_cast<std::size_t>(chosen - values.begin())];
-    SuccessReply reply;
-    MixerResult result = finish(
-        pa_context_set_default_source(context_, name.c_str(), &SuccessReply::callback, &reply));
-    if (result != MixerResult::Ok) {
-        return result;
-    }
-    return reply.ok ? MixerResult::Ok : MixerResult::Failed;
+    // The recorder's choice alone: the server's default belongs to the user's other programs.
+    chosen_ = muxItems_[static_cast<std::size_t>(chosen - values.begin())];
+    return MixerResult::Ok;
 }
 
 MixerResult PulseMixer::unsignedValue(std::uint32_t controlId, std::uint32_t& value) {

@@ -3,8 +3,10 @@
 // The server is one mixer device with one wave-in destination. Its source lines are the
 // server's sources in index order, monitors included; each has a VOLUME control (the source's
 // volume, 0..65535 onto 0..PA_VOLUME_NORM on every channel). The destination carries a MUX
-// control (no MIXER control) whose items are the same sources, named by their description; the
-// item switched on is the server's default source.
+// control (no MIXER control) whose items are the same sources, named by their description.
+// Switching an item on only chooses what the recorder records (chosenSource(), handed to the
+// capture engine); the server's default source is never changed. Until an item is switched
+// on, the item on is the server's default source.
 //
 // IDs: a source keeps the ordinal it got when this object first saw it (first seen in index
 // order), so its IDs stay put while other sources come and go and across a server restart.
@@ -68,6 +70,7 @@ public:
                                  const std::vector<std::int32_t>& values) override;
     MixerResult unsignedValue(std::uint32_t controlId, std::uint32_t& value) override;
     MixerResult setUnsignedValue(std::uint32_t controlId, std::uint32_t value) override;
+    std::string chosenSource() const override { return chosen_; }
 
     static constexpr std::uint32_t kFirstSourceId = 16;
     static std::uint32_t sourceLineId(std::uint32_t ordinal) {
@@ -111,6 +114,7 @@ private:
     std::vector<std::string> known_;    // source names by ordinal
     std::vector<std::string> muxItems_; // source names by MUX item
     bool haveMuxItems_ = false;
+    std::string chosen_; // the source switched on in the MUX; empty: none yet
 };
 
 } // namespace kelvo

@@ -113,6 +113,10 @@ void RecordingSources::applyInputLevel() {
     setSourceVolume(deviceLevel(inputLevel_.value()));
 }
 
+std::string RecordingSources::chosenSourceId() const {
+    return mixer_.device ? mixer_.device->chosenSource() : std::string();
+}
+
 std::string RecordingSources::selectedSourceName() const {
     if (!missing_.empty()) {
         return missing_;

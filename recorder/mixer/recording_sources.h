@@ -58,6 +58,7 @@ public:
     // The missing source, else the name of the entry at the selected source index; empty
     // when there is none.
     std::string selectedSourceName() const override;
+    std::string chosenSourceId() const override;
     // Index into the source-line table and the source list.
     int selectedSource() const { return selectedSource_; }
 

@@ -17,6 +17,9 @@ public:
     virtual void applySourceSelection() = 0;
     // The name of the source the mixer records from; empty when there is none.
     virtual std::string selectedSourceName() const = 0;
+    // The sound server's own name for it, which the capture engine is told before every
+    // start; empty for the server's default source. The server's default is never changed.
+    virtual std::string chosenSourceId() const { return {}; }
 };
 
 } // namespace kelvo

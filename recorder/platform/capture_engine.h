@@ -24,6 +24,13 @@ public:
                              const std::string& fileName) = 0;
     virtual int stopMonitor() = 0;
     virtual int togglePause() = 0;
+    // The sound server source (its server name; "" for the server's default) the following
+    // starts record from. Never changes the server's default. An engine from before this
+    // choice ignores it and records the default source.
+    virtual int setSource(const std::string& serverName) {
+        (void)serverName;
+        return 0;
+    }
     virtual int peakLeft() = 0;
     virtual int peakRight() = 0;
 

@@ -85,6 +85,8 @@ bool EngineLibrary::resolveExports(void* handle) {
     // An engine from before the status export still records; it just cannot say how.
     exports_.getStatus =
         reinterpret_cast<decltype(&KelvoGetStatus)>(dlsym(handle, "KelvoGetStatus"));
+    exports_.setSource =
+        reinterpret_cast<decltype(&KelvoSetSourceA)>(dlsym(handle, "KelvoSetSourceA"));
     return all;
 }
 
@@ -106,6 +108,13 @@ int EngineLibrary::stopMonitor() {
 
 int EngineLibrary::togglePause() {
     return ensureLoaded() ? exports_.togglePause() : kEngineUnavailable;
+}
+
+int EngineLibrary::setSource(const std::string& serverName) {
+    if (!ensureLoaded()) {
+        return kEngineUnavailable;
+    }
+    return exports_.setSource != nullptr ? exports_.setSource(serverName.c_str()) : 0;
 }
 
 int EngineLibrary::peakLeft() {

@@ -32,6 +32,7 @@ public:
                      const std::string& fileName) override;
     int stopMonitor() override;
     int togglePause() override;
+    int setSource(const std::string& serverName) override;
     int peakLeft() override;
     int peakRight() override;
     bool status(KelvoStatus& status) override;
@@ -49,7 +50,8 @@ private:
         decltype(&KelvoTogglePause) togglePause;
         decltype(&KelvoPeakGetValueLeft) peakLeft;
         decltype(&KelvoPeakGetValueRight) peakRight;
-        decltype(&KelvoGetStatus) getStatus; // optional: null in a library without it
+        decltype(&KelvoGetStatus) getStatus;  // optional: null in a library without it
+        decltype(&KelvoSetSourceA) setSource; // optional, as getStatus
     };
 
     bool ensureLoaded();

@@ -139,6 +139,7 @@ bool RecordingController::startEngine(RecordingSession& session) {
     }
     session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
     const QByteArray path = QFile::encodeName(session.filePath);
+    engine_.setSource(sources_ ? sources_->chosenSourceId() : std::string());
     errno = 0;
     const int started =
         engine_.startCapture(1, static_cast<std::uint32_t>(session.channels),
@@ -260,19 +261,11 @@ void RecordingController::pollStatus() {
             stop(status.lastWriteError);
             return;
         }
-        bool deviceBack = false;
         for (const auto& notice : supervisor_->look(status, clock_())) {
             notify(notice.summary, notice.body);
-            deviceBack = deviceBack || notice.kind == RecordingEventKind::DeviceBack;
         }
         if (!supervisor_->note().isEmpty()) {
             session_->note = supervisor_->note();
-        }
-        // The chosen source made the server's default as soon as the server answers, so the
-        // engine reopens on it: moving a running stream later loses audio. A restarted server
-        // picks a default of its own, so it is applied again after a gap too.
-        if (supervisor_->away() || deviceBack) {
-            applySourceSelection();
         }
         statusPoll_.setInterval(supervisor_->away() ? kReconnectPollMs : kStatusPollMs);
         showRecordingStatus();

@@ -73,7 +73,7 @@ public:
                         MessageSink messages, LocalClock clock, RecordingSetup setup);
 
     static constexpr int kStatusPollMs = 1000;
-    // While the device is away: the engine retries every 250 ms, the source must be set first.
+    // While the device is away the engine retries every 250 ms; the status is read as often.
     static constexpr int kReconnectPollMs = 100;
     // A recording by hand is expected to need this much room.
     static constexpr int kHandRecordingSeconds = 3600;

@@ -46,13 +46,29 @@ std::vector<RecordingSupervisor::Notice> RecordingSupervisor::look(const KelvoSt
 void RecordingSupervisor::lookAtDevice(const KelvoStatus& status, const QDateTime& now,
                                        std::vector<Notice>& notices) {
     const QString show = session_.showName();
-    if (status.deviceState == KELVO_DEVICE_RECONNECTING) {
-        note_ = QStringLiteral("reconnecting");
+    if (status.deviceState == KELVO_DEVICE_RECONNECTING ||
+        (status.deviceState == KELVO_DEVICE_SOURCE_MISSING && session_.sourceName().isEmpty())) {
+        note_ = status.deviceState == KELVO_DEVICE_SOURCE_MISSING ? QStringLiteral("not there")
+                                                                  : QStringLiteral("reconnecting");
         if (away_ == Away::No) {
             away_ = Away::DeviceLost;
             tell(RecordingEventKind::DeviceLost, now,
                  {QStringLiteral("Recording %1: sound device lost").arg(show),
                   QStringLiteral("Silence is recorded until it is back.")},
+                 notices);
+        }
+        return;
+    }
+    // The engine records the show's own source or nothing: while it is missing, silence.
+    // A show that names no source records the default one: its loss is the device's.
+    if (status.deviceState == KELVO_DEVICE_SOURCE_MISSING && !session_.sourceName().isEmpty()) {
+        note_ = QStringLiteral("not there");
+        if (away_ != Away::SourceMissing) {
+            away_ = Away::SourceMissing;
+            tell(RecordingEventKind::SourceMissing, now,
+                 {QStringLiteral("Recording %1: %2 is not there").arg(show, session_.sourceName()),
+                  QStringLiteral("%1 is not there: silence is recorded until it is back.")
+                      .arg(session_.sourceName())},
                  notices);
         }
         return;
@@ -71,10 +87,16 @@ void RecordingSupervisor::lookAtDevice(const KelvoStatus& status, const QDateTim
         return;
     }
     gapsSeen_ = status.gaps;
-    tell(RecordingEventKind::DeviceBack, now,
-         {QStringLiteral("Recording %1: sound device back").arg(show),
-          QStringLiteral("Gap of %1 filled with silence.").arg(gap)},
-         notices,
+    // Only a device seen away came back; a gap between two looks may as well have been a
+    // stalled machine.
+    const QString summary =
+        was == Away::SourceMissing
+            ? QStringLiteral("Recording %1: %2 is back").arg(show, session_.sourceName())
+        : was == Away::DeviceLost ? QStringLiteral("Recording %1: sound device back").arg(show)
+                                  : QStringLiteral("Recording %1: gap in the recording").arg(show);
+    tell(was == Away::SourceMissing ? RecordingEventKind::SourceBack
+                                    : RecordingEventKind::DeviceBack,
+         now, {summary, QStringLiteral("Gap of %1 filled with silence.").arg(gap)}, notices,
          static_cast<std::int64_t>(status.lastGapFrames /
                                    static_cast<std::uint64_t>(std::max(session_.sampleRate, 1))));
 }

@@ -44,7 +44,7 @@ public:
     bool away() const { return away_ != Away::No; }
 
 private:
-    enum class Away { No, DeviceLost };
+    enum class Away { No, DeviceLost, SourceMissing };
 
     void lookAtDevice(const KelvoStatus& status, const QDateTime& now,
                       std::vector<Notice>& notices);

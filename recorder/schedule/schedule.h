@@ -10,6 +10,9 @@
 
 namespace kelvo {
 
+// The show setting, kept beside the show file, that names the zone of its schedule.
+inline constexpr const char* kTimeZoneSetting = "timeZone";
+
 struct Schedule {
     TimeOfDay start{1, 0, 0};
     TimeOfDay stop{5, 0, 0};

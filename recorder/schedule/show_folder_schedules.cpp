@@ -49,6 +49,12 @@ std::optional<Schedule> scheduleOfShow(const LoadedShowRecord& record) {
     return schedule;
 }
 
+std::string ShowFolderSchedules::zoneOfShow(const std::string& name) const {
+    const ShowSideSettings side = ShowStore(folder_.parent_path()).loadSide(name);
+    const auto zone = side.values.find(kTimeZoneSetting);
+    return zone == side.values.end() ? std::string() : zone->second;
+}
+
 ShowFolderSchedules::ShowFolderSchedules(fs::path configurationsFolder, QObject* parent)
     : QObject(parent), folder_(std::move(configurationsFolder)),
       watcher_(new QFileSystemWatcher(this)) {
@@ -128,6 +134,8 @@ void ShowFolderSchedules::read(const std::string& forced) {
                 const ShowFileContent content = readShowFile(*bytes);
                 if (content.record)
                     seen.schedule = scheduleOfShow(*content.record);
+                if (seen.schedule)
+                    seen.schedule->zone = zoneOfShow(name);
             }
         }
         const bool same = before != files_.end() && before->second.schedule == seen.schedule;

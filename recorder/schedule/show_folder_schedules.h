@@ -59,6 +59,9 @@ private:
         std::optional<Schedule> schedule;
     };
     void read(const std::string& forced);
+    // The zone kept beside the show file; empty: the system's. Read with the show file, which
+    // every save of the show rewrites.
+    std::string zoneOfShow(const std::string& name) const;
 
     std::filesystem::path folder_;
     QFileSystemWatcher* watcher_;

@@ -313,7 +313,8 @@ TEST_F(WindowTest, RecordingTakesTheEngineOverFromMonitoringAndHandsTheBoxBack) 
     ASSERT_TRUE(window().monitoring().isMonitoring());
     engine.calls.clear();
     controls().recordButton->click();
-    EXPECT_EQ(engine.calls, (Calls{"stopMonitor", "initialize", "startMonitor"}));
+    // The doubled mixer knows no server names: the engine is told the default source.
+    EXPECT_EQ(engine.calls, (Calls{"stopMonitor", "setSource ", "initialize", "startMonitor"}));
     EXPECT_FALSE(window().monitoring().isMonitoring());
     EXPECT_TRUE(controls().monitorSource->isChecked() && !controls().monitorSource->isEnabled())
         << "ticked, locked, but not monitoring";
@@ -417,8 +418,14 @@ TEST_F(ShowTest, EveryNoticeOfARecordingNamesItsShowAfterAnotherShowIsLoaded) {
     open({showPath("A").toStdString()});
     constexpr std::uint64_t kBytesPerSecond = 22000 * 4; // A records 22 kHz stereo
     const auto poll = [this](int device, std::uint32_t gaps, int writeError = 0) {
-        engine.statusValue =
-            KelvoStatus{device, writeError, 0, 0, kBytesPerSecond * 60, gaps, 1, 22000 * 3 / 2};
+        KelvoStatus s{};
+        s.deviceState = device;
+        s.lastWriteError = writeError;
+        s.bytesWritten = kBytesPerSecond * 60;
+        s.gaps = gaps;
+        s.parts = 1;
+        s.lastGapFrames = 22000 * 3 / 2;
+        engine.statusValue = s;
         window().recording().pollStatus();
     };
     const auto openB = [this] {

@@ -75,9 +75,11 @@ rms=$(sox "$work/last4.wav" -n stat 2>&1 | awk '/RMS     amplitude/ { print $3 }
 awk -v r="$rms" 'BEGIN { exit !(r > 0.25 && r < 0.45) }' ||
     fail "the last 4 s do not hold the tone (RMS $rms): recording went on from another source"
 
-for expected in "^Recording Night Watch.cia | From Monitor of Speakers" \
-    "^Recording Night Watch.cia: sound device back | Gap of" \
-    "^Recording Night Watch.cia ended | soundfiles/"; do
-    grep -q "$expected" "$notified" || fail "not notified: $expected"
+# A restarted server may answer before its sink's monitor is back: then the source is told
+# missing and back rather than the device lost and back.
+for expected in "^Recording Night Watch.cia \| From Monitor of Speakers" \
+    "^Recording Night Watch.cia: (sound device|Monitor of Speakers is) back \| Gap of" \
+    "^Recording Night Watch.cia ended \| soundfiles/"; do
+    grep -qE "$expected" "$notified" || fail "not notified: $expected"
 done
 echo "unattended show: ${duration}s with the tone after the restart; notified: $(wc -l <"$notified") times"

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 using namespace kelvo::engine::testing;
@@ -48,6 +49,20 @@ struct Library {
 
 double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// Now on the engine's clock (CLOCK_BOOTTIME), in nanoseconds.
+std::int64_t bootNs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_BOOTTIME, &t);
+    return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
+}
+
+// The timeline's promise: the file spans the time from the first captured frame (as the
+// engine's status tells it) to the stop, within 150 ms; the tests allow twice that.
+void expectTheRule(double fileSeconds, std::int64_t firstNs, std::int64_t stopNs) {
+    ASSERT_GT(firstNs, 0) << "no frame was ever captured";
+    EXPECT_NEAR(fileSeconds, (stopNs - firstNs) / 1e9, 0.3);
 }
 
 // Plays a tone into the sink "speakers" and records from its monitor for as long as it lives.
@@ -126,8 +141,9 @@ void record(Library& lib, unsigned channels, unsigned rate, std::chrono::millise
         right = std::max(right, lib.right());
     }
     auto stopping = Clock::now();
+    const std::int64_t stopNs = bootNs();
     EXPECT_EQ(lib.stop(), KELVO_OK);
-    const double stopSeconds = secondsSince(stopping), wallSeconds = secondsSince(began);
+    const double stopSeconds = secondsSince(stopping);
     // Generous bounds only; the figures themselves are printed for the record.
     EXPECT_TRUE(startSeconds < 1.0 && stopSeconds < 1.0);
     std::printf("start took %.1f ms, stop took %.1f ms\n", startSeconds * 1000, stopSeconds * 1000);
@@ -139,7 +155,11 @@ void record(Library& lib, unsigned channels, unsigned rate, std::chrono::millise
     Wav w = readWav(path);
     std::remove(path.c_str());
     expectComplete(w, channels, rate);
-    EXPECT_NEAR(static_cast<double>(w.dataSize()) / w.u32(28), wallSeconds, 0.150);
+    KelvoStatus st{};
+    ASSERT_EQ(lib.status(&st, sizeof st), KELVO_OK);
+    // Measured from the first captured frame, not from before the start: a start that took
+    // long (under a sanitizer, say) is no part of the recording.
+    expectTheRule(static_cast<double>(w.dataSize()) / w.u32(28), st.timelineStartNs, stopNs);
     ASSERT_GT(w.frames(), rate) << "less than a second of audio";
     // From 50 ms after the tone sets in (and 200 ms at the earliest).
     std::size_t from = 0;
@@ -148,12 +168,12 @@ void record(Library& lib, unsigned channels, unsigned rate, std::chrono::millise
     from = std::max<std::size_t>(from + rate / 20, rate / 5);
     ASSERT_LT(from, w.frames() - rate / 2) << "the tone is missing";
     const ToneFound tone = analyse(w, from);
-    EXPECT_NEAR(tone.peak, amplitude, 0.05);
+    // A player that ran dry on a loaded machine makes the server's resampler ring where it
+    // comes back, a little above the tone; a mono sum (+3 dB) would be far more.
+    EXPECT_NEAR(tone.peak, amplitude, amplitude * 0.15);
     EXPECT_EQ(tone.clipped, 0u);
     EXPECT_NEAR(tone.hz, kToneHz, kToneHz * 0.03);
     // A stall longer than the device's 3 s ring is a gap, filled; anything else is none.
-    KelvoStatus st{};
-    ASSERT_EQ(lib.status(&st, sizeof st), KELVO_OK);
     EXPECT_EQ(st.deviceState, KELVO_DEVICE_IDLE);
     EXPECT_EQ(st.bytesWritten, w.dataSize());
     EXPECT_EQ(st.framesCaptured + st.framesFilled, w.frames());
@@ -253,42 +273,58 @@ std::string output(const std::string& cmd) {
 
 } // namespace
 
-// The server is killed 3 s into a 12 s recording and started again 1.5 s later: the file
-// keeps all 12 s, the tone is back in it, and kelvo-rec says what happened but succeeds.
-TEST(EnginePulse, ARecordingOutlivesAServerCrash) {
+// The server is killed 3 s into a 12 s recording and started again 1.5 s later, with a tone
+// playing (so audio is in flight when it dies) or with nothing playing: the file spans the
+// time from its first frame to the stop (the audio that died with the server is silence),
+// the tone is back in it, and kelvo-rec says what happened but succeeds.
+TEST(EnginePulse, ARecordingOutlivesAServerCrashWithOrWithoutAudioInFlight) {
     ASSERT_NE(std::getenv("KELVO_PULSE_DIR"), nullptr) << "needs scripts/sound-server";
-    auto tone = std::make_unique<Tone>();
-    ASSERT_EQ(tone->rc, 0) << "no sound server reachable";
-    std::this_thread::sleep_for(2200ms);
-    const std::string path = "/tmp/kelvo-crash-" + std::to_string(getpid()) + ".wav";
-    double revivedAt = 0;
-    RecRun r = kelvoRec("", "--seconds 12 " + path, [&] {
-        const auto began = Clock::now();
-        std::this_thread::sleep_until(began + 3s);
-        EXPECT_EQ(std::system((kSoundServer + " kill").c_str()), 0);
-        std::this_thread::sleep_until(began + 4500ms);
-        applyExports(output(kSoundServer + " revive"));
-        revivedAt = secondsSince(began);
-        EXPECT_EQ(tone->play(), 0);
-    });
-    tone.reset();
-    std::printf("%s", r.err.c_str());
-    EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.status;
-    EXPECT_NE(r.err.find("capture device lost at 0:0"), std::string::npos);
-    const std::size_t until = r.err.find("silence written until 0:");
-    ASSERT_NE(until, std::string::npos);
-    const std::string stamp = r.err.substr(until + 22); // m:ss.d
-    const double back = std::stoi(stamp) * 60 + std::stod(stamp.substr(stamp.find(':') + 1));
-    std::printf("server back at %.2f s, audio again from %.2f s: %.0f ms\n", revivedAt, back,
-                (back - revivedAt) * 1000);
+    for (bool inFlight : {true, false}) {
+        SCOPED_TRACE(inFlight ? "a tone in flight" : "nothing playing");
+        auto tone = inFlight ? std::make_unique<Tone>() : nullptr;
+        if (tone) {
+            ASSERT_EQ(tone->rc, 0) << "no sound server reachable";
+            std::this_thread::sleep_for(2200ms);
+        }
+        const std::string path = "/tmp/kelvo-crash-" + std::to_string(getpid()) + ".wav";
+        double revivedAt = 0;
+        RecRun r =
+            kelvoRec("", "--test-report-clock --source speakers.monitor --seconds 12 " + path, [&] {
+                const auto began = Clock::now();
+                std::this_thread::sleep_until(began + 3s);
+                EXPECT_EQ(std::system((kSoundServer + " kill").c_str()), 0);
+                std::this_thread::sleep_until(began + 4500ms);
+                applyExports(output(kSoundServer + " revive"));
+                revivedAt = secondsSince(began);
+                if (tone) {
+                    EXPECT_EQ(tone->play(), 0);
+                }
+            });
+        tone.reset();
+        std::printf("%s", r.err.c_str());
+        EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.status;
+        EXPECT_NE(r.err.find("capture device lost at 0:0"), std::string::npos);
+        const std::size_t until = r.err.find("silence written until 0:");
+        ASSERT_NE(until, std::string::npos);
+        const std::string stamp = r.err.substr(until + 22); // m:ss.d
+        const double back = std::stoi(stamp) * 60 + std::stod(stamp.substr(stamp.find(':') + 1));
+        std::printf("server back at %.2f s, audio again from %.2f s: %.0f ms\n", revivedAt, back,
+                    (back - revivedAt) * 1000);
 
-    Wav w = readWav(path);
-    std::remove(path.c_str());
-    expectComplete(w, 2, 44100);
-    EXPECT_NEAR(w.frames() / 44100.0, 12.0, 0.3);
-    const ToneFound found = analyse(w, w.frames() - 4 * 44100);
-    EXPECT_NEAR(found.peak, kToneAmplitude, 0.05) << "the tone is in the last 4 s";
-    EXPECT_NEAR(found.hz, kToneHz, kToneHz * 0.05);
+        Wav w = readWav(path);
+        std::remove(path.c_str());
+        expectComplete(w, 2, 44100);
+        const std::size_t clock = r.err.find("timeline from ");
+        ASSERT_NE(clock, std::string::npos);
+        const std::string span = r.err.substr(clock + 14);
+        expectTheRule(w.frames() / 44100.0, std::stoll(span),
+                      std::stoll(span.substr(span.find(" to ") + 4)));
+        if (inFlight) {
+            const ToneFound found = analyse(w, w.frames() - 4 * 44100);
+            EXPECT_NEAR(found.peak, kToneAmplitude, 0.05) << "the tone is in the last 4 s";
+            EXPECT_NEAR(found.hz, kToneHz, kToneHz * 0.05);
+        }
+    }
 }
 
 // A file size limit stands in for a full disk: kelvo-rec stops, names the error, exits 4,
@@ -315,7 +351,6 @@ TEST(EnginePulse, KelvoRecReportsAFullDiskAndLeavesAValidFile) {
 TEST(EnginePulse, KelvoRecNamesWhatIsWrongWithTheFile) {
     Tone tone;
     ASSERT_EQ(tone.rc, 0) << "no sound server reachable";
-    const std::string path = "/tmp/kelvo-gone-" + std::to_string(getpid()) + ".wav";
     const struct {
         std::string args;
         int status;
@@ -325,22 +360,35 @@ TEST(EnginePulse, KelvoRecNamesWhatIsWrongWithTheFile) {
          "cannot create /nonexistent-folder/a.wav: No such file or directory"},
         {"/dev/full", 2, "/dev/full is not a regular file"},
         {"/tmp", 2, "/tmp is not a regular file"},
-        // The engine puts it back: said so, and where.
-        {"--seconds 3 " + path, 0, path + " was deleted while recording and put back"},
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(run.args);
-        const RecRun r = kelvoRec("", run.args, [&] {
-            if (run.status == 0) {
-                std::this_thread::sleep_for(1500ms);
-                std::remove(path.c_str());
-            }
-        });
+        const RecRun r = kelvoRec("", run.args, [] {});
         EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == run.status) << r.status;
         EXPECT_NE(r.err.find(run.says), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("code -"), std::string::npos) << r.err;
-        EXPECT_TRUE(run.status == 0 || r.err.find(" s into ") == std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(" s into "), std::string::npos) << r.err;
     }
-    expectComplete(readWav(path), 2, 44100); // back under its name
-    std::remove(path.c_str());
+}
+
+TEST(EnginePulse, KelvoRecTellsAFolderRemovedMidRecordingAndWritesTheRecordingBack) {
+    Tone tone;
+    ASSERT_EQ(tone.rc, 0) << "no sound server reachable";
+    const std::string folder = "/tmp/kelvo-gone-" + std::to_string(getpid());
+    const std::string path = folder + "/soundfiles/take.wav";
+    ASSERT_EQ(std::system(("mkdir -p " + folder + "/soundfiles").c_str()), 0);
+    RecRun r = kelvoRec("", "--seconds 3 " + path, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        std::system(("rm -rf " + folder + "/soundfiles").c_str());
+    });
+    std::printf("%s", r.err.c_str());
+    EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.status;
+    EXPECT_NE(r.err.find("was deleted; nothing is lost"), std::string::npos);
+    EXPECT_NE(r.err.find("is back: the whole recording was written back"), std::string::npos);
+    Wav w = readWav(path);
+    std::system(("rm -rf " + folder).c_str());
+    expectComplete(w, 2, 44100);
+    EXPECT_GT(w.frames(), 44100u) << "the audio from before the deletion (at 1.2 s) is there";
+    EXPECT_NE(r.err.find("recorded " + std::to_string(w.frames() / 44100) + "."), std::string::npos)
+        << "the length reported is the file's";
 }

@@ -182,7 +182,9 @@ TEST_F(MonitoringTest, TickingTheBoxMonitorsAt8000HzStereoWithoutAFile) {
     engine.left = 32767;
     meters.poll();
     check1.setChecked(true);
-    EXPECT_EQ(engine.calls, (Calls{"source", "initialize", "startMonitor"}));
+    EXPECT_EQ(engine.calls,
+              (Calls{"source", "setSource speakers.monitor", "initialize", "startMonitor"}))
+        << "the engine is told the chosen source; the server's default is left alone";
     EXPECT_EQ(engine.starts, Calls{"0,2,8000,"});
     EXPECT_EQ(meters.left().holdPercent, 0);
     EXPECT_TRUE(timer2.isActive() && timer3.isActive() && timer4.isActive());
@@ -197,7 +199,7 @@ TEST_F(MonitoringTest, TickingTheBoxMonitorsAt8000HzStereoWithoutAFile) {
     monitoring.engineReturned();
     EXPECT_TRUE(!check1.isChecked() && check1.isEnabled());
     EXPECT_EQ(engine.calls.back(), "stopMonitor");
-    EXPECT_EQ(engine.calls.size(), 4u);
+    EXPECT_EQ(engine.calls.size(), 5u);
 }
 
 TEST_F(MonitoringTest, BusyDeviceIsReportedOnceAndClearingShowsNothing) {
@@ -222,7 +224,7 @@ TEST_F(MonitoringTest, MissingEngineIsNamedAndNothingPretendsToMonitor) {
     engine.initializeResult = CaptureEngine::kEngineUnavailable;
     engine.loadErrorText = "libkelvo.so: cannot open shared object file";
     check1.setChecked(true);
-    EXPECT_EQ(engine.calls, (Calls{"source", "initialize",
+    EXPECT_EQ(engine.calls, (Calls{"source", "setSource speakers.monitor", "initialize",
                                    "box: The capture engine libkelvo.so could not be loaded, so "
                                    "nothing can be recorded or monitored.\n\n" +
                                        engine.loadErrorText}));

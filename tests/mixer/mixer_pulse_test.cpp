@@ -56,7 +56,7 @@ protected:
     std::string dir_;
 };
 
-TEST_F(PulseServer, StartUpListsEverySourceAndTheWindowSetsTheDefaultAndOnlyItsVolume) {
+TEST_F(PulseServer, StartUpListsEverySourceAndTheWindowChoosesOneLeavingTheDefaultAlone) {
     run("pactl set-default-source line_in");
     PulseMixer mixer;
     MixerWindow w(mixer);
@@ -70,7 +70,9 @@ TEST_F(PulseServer, StartUpListsEverySourceAndTheWindowSetsTheDefaultAndOnlyItsV
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Monitor of Speakers", "Monitor of Headphones",
                                                "Microphone", "Line In"}));
-    EXPECT_EQ(run("pactl get-default-source"), "microphone");
+    // The recorder's choice is its own: the server's default stays what the user made it.
+    EXPECT_EQ(run("pactl get-default-source"), "line_in");
+    EXPECT_EQ(mixer.chosenSource(), "microphone");
     EXPECT_EQ(sourceVolumes("microphone"), "32769\n32769"); // half of 65536, rounded up
 
     w.slider.setValue(10);
@@ -79,7 +81,11 @@ TEST_F(PulseServer, StartUpListsEverySourceAndTheWindowSetsTheDefaultAndOnlyItsV
     EXPECT_EQ(sourceVolumes("speakers.monitor"), "65536\n65536");
 
     w.list.setCurrentIndex(w.list.findText("Monitor of Speakers"));
-    EXPECT_EQ(run("pactl get-default-source"), "speakers.monitor");
+    EXPECT_EQ(run("pactl get-default-source"), "line_in");
+    EXPECT_EQ(mixer.chosenSource(), "speakers.monitor");
+    std::vector<std::int32_t> on;
+    ASSERT_EQ(mixer.booleanValues(PulseMixer::kMuxControlId, 4, on), MixerResult::Ok);
+    EXPECT_EQ(on, (std::vector<std::int32_t>{1, 0, 0, 0})) << "the MUX reads back the choice";
     EXPECT_EQ(sourceVolumes("speakers.monitor"), "58983\n58983");
     EXPECT_EQ(w.sources->selectedSourceName(), "Monitor of Speakers");
 }

@@ -62,11 +62,10 @@ TEST(MixerStartup, FailuresEndStartUpAndOnlyAMissingOrUnopenableMixerIsReported)
     absent.devices = 0;
     closed.openResult = MixerResult::Unreachable;
     noList.lists[0].controlType = kControlTypeVolume;
-    const std::string error = "Kelvo Mixer - Error|";
     using enum MixerStartup;
     const std::tuple<FakeMixer*, MixerStartup, std::string> cases[] = {
-        {&absent, NoMixer, error + "Unable to detect a mixer.\r\n\r\nTerminating..."},
-        {&closed, OpenFailed, error + "Unable to open mixer.\r\n\r\nTerminating..."},
+        {&absent, NoMixer, "Kelvo Mixer - Error|Unable to detect a mixer.\r\n\r\nTerminating..."},
+        {&closed, OpenFailed, "Kelvo Mixer - Error|Unable to open mixer.\r\n\r\nTerminating..."},
         {&noList, NoRecordingSelection, ""}};
     for (const auto& [mixer, result, shown] : cases) {
         MixerWindow w(*mixer);

@@ -16,10 +16,18 @@ ANSWER(KelvoTogglePause, 7)
 ANSWER(KelvoPeakGetValueLeft, 1234)
 ANSWER(KelvoPeakGetValueRight, 4321)
 
+/* The last source chosen, answered back by the start as its name's length. */
+static size_t chosenSource = 0;
+
+int KelvoSetSourceA(const char* sourceName) {
+    chosenSource = sourceName ? strlen(sourceName) : 0;
+    return 0;
+}
+
 int KelvoStartMonitorA(int writeFile, uint32_t channels, uint32_t sampleRate,
                        const char* fileName) {
     return (int)(writeFile * 1000000 + channels * 100000 + sampleRate / 1000 * 100 +
-                 strlen(fileName));
+                 strlen(fileName) + chosenSource * 10000000);
 }
 
 #ifndef FAKE_KELVO_WITHOUT_STATUS

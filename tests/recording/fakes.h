@@ -31,6 +31,9 @@ public:
     }
     int stopMonitor() override { return log("stopMonitor", 0); }
     int togglePause() override { return log("togglePause", 0); }
+    int setSource(const std::string& serverName) override {
+        return log(("setSource " + serverName).c_str(), 0);
+    }
     int peakLeft() override { return left; }
     int peakRight() override { return right; }
     bool status(KelvoStatus& out) override {
@@ -128,7 +131,9 @@ public:
     explicit FakeSourceSelection(std::vector<std::string>& calls) : calls_(calls) {}
     void applySourceSelection() override { calls_.push_back("source"); }
     std::string selectedSourceName() const override { return name; }
+    std::string chosenSourceId() const override { return id; }
     std::string name = "Microphone";
+    std::string id = "speakers.monitor";
 
 private:
     std::vector<std::string>& calls_;

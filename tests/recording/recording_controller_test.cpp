@@ -38,7 +38,9 @@ TEST_F(RecordingControllerTest, ARecordingFromIdleThroughPauseToStopAndTheNextOn
     start();
     EXPECT_EQ(engine.starts,
               Texts{"1,2,44100," + dataText + "/soundfiles/Default-03-05-04-21-07-09.wav"});
-    EXPECT_EQ(engine.calls, (Texts{"engine wanted", "source", "initialize", "startMonitor"}));
+    EXPECT_EQ(engine.calls, (Texts{"engine wanted", "source", "setSource speakers.monitor",
+                                   "initialize", "startMonitor"}))
+        << "the engine is told the chosen source; the server's default is left alone";
     EXPECT_TRUE(blink.isActive() && meterPoll.isActive());
     EXPECT_EQ(shown(), "Rec WebCast: Microphone #ff0000");
     for (const char* colour : {"#ff0000", "#7f0000", "#ff0000"}) {
@@ -132,8 +134,9 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
         notifier.sent.clear();
         EXPECT_EQ(shown(), "Idle #0000ff");
         EXPECT_TRUE(!controller.isRecording() && !blink.isActive() && !meterPoll.isActive());
-        Texts calls{"engine wanted", "source", "initialize", "startMonitor"};
-        calls.resize(initialize == 0 ? 4 : 3); // and never stopMonitor
+        Texts calls{"engine wanted", "source", "setSource speakers.monitor", "initialize",
+                    "startMonitor"};
+        calls.resize(initialize == 0 ? 5 : 4); // and never stopMonitor
         calls.push_back("start failed");       // monitoring may have the engine back
         EXPECT_EQ(std::exchange(engine.calls, {}), calls);
         EXPECT_TRUE(launcher.launches.empty()) << "no encoder, no webcast for nothing";
@@ -179,7 +182,14 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
     settings().outputFormat = formats::kMp3.toStdString();
     const auto poll = [this](int device, std::uint32_t gaps, std::uint64_t gapFrames,
                              int writeError = 0) {
-        engine.statusValue = KelvoStatus{device, writeError, 0, 0, 176400 * 75, gaps, 1, gapFrames};
+        KelvoStatus s{};
+        s.deviceState = device;
+        s.lastWriteError = writeError;
+        s.bytesWritten = 176400 * 75;
+        s.gaps = gaps;
+        s.parts = 1;
+        s.lastGapFrames = gapFrames;
+        engine.statusValue = s;
         controller.pollStatus();
     };
     const std::string file = "soundfiles/Default-03-05-04-21-07-09.wav";
@@ -199,25 +209,32 @@ TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndASto
         {kAway, 1, 44100, " (reconnecting)", {}},
         {kOn, 1, 66150, " (gap 1.5 s)", {back + "1.5 s filled with silence."}},
         {kOn, 1, 66150, " (gap 1.5 s)", {}},
-        // A gap that opened and closed between two polls is still told.
-        {kOn, 2, 4410, " (gap 0.1 s)", {back + "0.1 s filled with silence."}},
+        // A gap that opened and closed between two polls is still told, but as a gap: the
+        // device may never have gone (a stalled machine).
+        {kOn,
+         2,
+         4410,
+         " (gap 0.1 s)",
+         {"Recording Default: gap in the recording | Gap of 0.1 s filled with silence."}},
+        {KELVO_DEVICE_SOURCE_MISSING, 3, 100, " (not there)", {lost}},
+        {kOn, 3, 4410, " (gap 0.1 s)", {back + "0.1 s filled with silence."}},
     };
     for (const auto& [device, gaps, frames, line, sent] : polls) {
         poll(device, gaps, frames);
         EXPECT_EQ(statusText(), std::string("Rec: Microphone") + line);
         EXPECT_EQ(std::exchange(notifier.sent, {}), sent) << line;
     }
-    EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "source"), 4)
-        << "the chosen source is applied while the device is away and again after each gap";
+    EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "source"), 0)
+        << "the engine reopens the chosen source itself: nothing is applied again";
 
     controller.togglePause();
-    poll(KELVO_DEVICE_RECONNECTING, 3, 100);
+    poll(KELVO_DEVICE_RECONNECTING, 4, 100);
     EXPECT_EQ(statusText(), "Paused: Microphone");
     controller.togglePause();
     EXPECT_EQ(statusText(), "Rec: Microphone (reconnecting)");
     EXPECT_EQ(std::exchange(notifier.sent, {}), Texts{lost}) << "a second loss is told as well";
 
-    poll(KELVO_DEVICE_RECONNECTING, 3, 100, ENOSPC);
+    poll(KELVO_DEVICE_RECONNECTING, 4, 100, ENOSPC);
     EXPECT_FALSE(controller.isRecording());
     EXPECT_EQ(shown(), "Stopped: disk full (soundfiles) #0000ff");
     EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "stopMonitor"), 1);

@@ -82,7 +82,7 @@ TEST(RecordingSupervisor, TellsEachDeviationOnceWhenItBeginsAndOnceWhenItEnds) {
          {"Recording Evening: sound device lost", "", "Recording Evening: sound device back", ""}},
         {"a gap between two looks is told too",
          {capturing(), withState(KELVO_DEVICE_CAPTURING, 1, 1)},
-         {"", "Recording Evening: sound device back"}},
+         {"", "Recording Evening: gap in the recording"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);

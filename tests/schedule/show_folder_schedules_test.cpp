@@ -85,7 +85,7 @@ TEST_F(ShowFolder, FollowsSavesEditsNewAndDeletedFilesWithoutReReadingTheRest) {
     write("Morning", record("6:00:00 AM", "7:00:00 AM", "1,1,1,1,1,1,1"));
     write("Empty", "");
     write("Quoted \"Show\"", record("1:00:00 AM", "2:00:00 AM", "1,1,1,1,1,1,1"));
-    write(std::string(kTemporaryFilePrefix) + "123-4",
+    write(std::string(kTemporaryFilePrefix).append("123-4"),
           record("1:00:00 AM", "2:00:00 AM", "1,1,1,1,1,1,1"));
     EXPECT_TRUE(shows.schedules().empty()) << "nothing is read before watching";
 

@@ -3,7 +3,7 @@
 // One capture at a time, held in process-wide state; there is no handle. Every export is
 // called from one thread (the caller's); the engine adds a device thread and a capture
 // worker of its own per running capture, and a thread that reopens a lost device. No export
-// blocks for long; KelvoStopMonitor waits for the capture buffers at most about 50 ms and
+// blocks for long; KelvoStopMonitor waits for the capture buffers at most about 120 ms and
 // never for a device that is gone. Failures are only ever reported as the negative codes
 // below (kelvo_strerror names them); the engine prints and logs nothing.
 #ifndef KELVO_KELVO_H
@@ -33,6 +33,11 @@ enum {
     KELVO_ERR_QUEUE_BUFFER = -5,      // a pool buffer could not be queued
     KELVO_ERR_CREATE_FILE = -99,      // the output file could not be created
     KELVO_ERR_START_CAPTURE = -6,     // the device would not start
+    // KelvoStartMonitorA with a stream address set (KelvoSetStreamA)
+    KELVO_ERR_STREAM_UNREACHABLE = -30, // no connection: refused, timed out, no such host
+    KELVO_ERR_STREAM_REFUSED = -31,     // the server answered with an error (404 and the like)
+    KELVO_ERR_STREAM_NOT_AUDIO = -32,   // the address is no audio stream (a web page), or a
+                                        // playlist with no network address in it
 
     // KelvoStopMonitor
     KELVO_ERR_RESET_DEVICE = -10,
@@ -48,16 +53,33 @@ enum {
 
     // KelvoGetStatus
     KELVO_ERR_STATUS_ARGUMENT = -2, // no struct, or a size smaller than the first version
+
+    // KelvoSetSourceA
+    KELVO_ERR_SOURCE_NAME = -12, // a source name longer than KELVO_MAX_SOURCE_NAME bytes
+
+    // KelvoSetStreamA
+    KELVO_ERR_STREAM_ADDRESS = -33, // not an http:// or https:// address
 };
+
+// Longest source name KelvoSetSourceA takes, in bytes, without the terminating zero.
+#define KELVO_MAX_SOURCE_NAME 1023
 
 // Where the capture device stands. A recording outlives its device: when capture fails
 // mid-recording the engine keeps the file open, reopens the device about every 250 ms and
 // writes silence for the time it was away, so the file keeps the recording's timeline.
+//
+// The timeline: at any moment the frames in a recording's files are the time since its first
+// captured frame times the rate, within 150 ms, on a clock that goes on while the machine
+// sleeps. Audio is placed by the device's own timing; whatever the device could not deliver
+// (it was away, its buffers overflowed, the process was frozen) is silence, counted once.
+// A single gap writes at most 60 s of silence; the recording then goes on in the next part.
 enum {
-    KELVO_DEVICE_IDLE = 0,         // nothing runs, and the last capture ended with its device
-    KELVO_DEVICE_CAPTURING = 1,    // audio is arriving
-    KELVO_DEVICE_RECONNECTING = 2, // the device failed; silence is written while it is reopened
-    KELVO_DEVICE_LOST = 3,         // the last capture was stopped while its device was away
+    KELVO_DEVICE_IDLE = 0,           // nothing runs, and the last capture ended with its device
+    KELVO_DEVICE_CAPTURING = 1,      // audio is arriving
+    KELVO_DEVICE_RECONNECTING = 2,   // the device failed; silence is written while it is reopened
+    KELVO_DEVICE_LOST = 3,           // the last capture was stopped while its device was away
+    KELVO_DEVICE_SOURCE_MISSING = 4, // the sound server answers but has no source of the chosen
+                                     // name; silence is written until it appears
 };
 
 // What the running capture, or the last one after it stopped, has done. Counters start
@@ -74,14 +96,36 @@ typedef struct KelvoStatus {
     uint32_t gaps;           // times capture was interrupted and silence filled in
     uint32_t parts;          // files the recording spans: NAME.wav, NAME-2.wav, ... (0: none)
     uint64_t lastGapFrames;  // length of the most recent gap, including one still open
+    // Levels of everything captured, in 16-bit sample units (8-bit samples count x256).
+    uint64_t framesSilent;    // frames in buffers with no sample above -50 dBFS (magnitude 104)
+    uint64_t silentRunFrames; // frames of the silence under way now (0 while there is sound)
+    uint64_t sumOfSquares;    // of every captured sample: RMS = sqrt(sumOfSquares / samples)
+    uint64_t samples;         // samples in sumOfSquares (frames x channels)
+    uint32_t highestPeak;     // highest peak so far, 0..32767
+    uint32_t reserved;        // 0
+    int64_t timelineStartNs;  // CLOCK_BOOTTIME when the first frame was captured, by the
+                              // device's timing: where the timeline's time runs from (0: not yet)
 } KelvoStatus;
+
+// A buffer whose every sample is at most this magnitude counts as silence (-50 dBFS).
+#define KELVO_SILENCE_PEAK 104
 
 // Clears the peaks, the pause flag, the data byte count and the running state of the last
 // capture. Call it immediately before every KelvoStartMonitorA, never while one runs.
 // Always returns 0.
 KELVO_EXPORT int KelvoInitialize(void);
 
-// Starts capturing from the system's default capture device. channels 1 records 8-bit
+// Chooses the sound server source the following starts record from, by its server name
+// (for example "speakers.monitor"; not its description). NULL or "" means the server's
+// default source. The server's default is never changed. A capture already running goes on
+// from its source. A source of that name that does not exist when a capture starts is not
+// a failure: the capture records silence (KELVO_DEVICE_SOURCE_MISSING) until it appears.
+// Where no sound server runs the engine captures from ALSA's default device and the name is
+// not used. Returns 0, or KELVO_ERR_SOURCE_NAME for a name that is too long (nothing changes).
+KELVO_EXPORT int KelvoSetSourceA(const char* sourceName);
+
+// Starts capturing from the chosen sound server source (see KelvoSetSourceA), or where no
+// sound server runs from ALSA's default capture device. channels 1 records 8-bit
 // unsigned mono, 2 records 16-bit signed stereo; sampleRate is in frames per second.
 // With writeFile non-zero the audio goes into a PCM WAV file at fileName (created, or
 // emptied when it exists); with writeFile 0 fileName is not read and only the peaks move.
@@ -89,8 +133,9 @@ KELVO_EXPORT int KelvoInitialize(void);
 KELVO_EXPORT int KelvoStartMonitorA(int writeFile, uint32_t channels, uint32_t sampleRate,
                                     const char* fileName);
 
-// Stops the running capture: waits for both buffers, closes the device and completes the
-// WAV header. Returns 0 when nothing runs. On a failure everything is still released and
+// Stops the running capture: waits for both 50 ms buffers while the device delivers them
+// (so even a stop right after the start keeps about 100 ms), closes the device and completes
+// the WAV header. Returns 0 when nothing runs. On a failure everything is still released and
 // the first failing step's code is returned.
 KELVO_EXPORT int KelvoStopMonitor(void);
 
@@ -109,6 +154,30 @@ KELVO_EXPORT int KelvoPeakGetValueRight(void);
 // a size below that of the first two fields.
 KELVO_EXPORT int KelvoGetStatus(KelvoStatus* status, size_t size);
 
+// Stream capture. KelvoSetStreamA(url) makes the following KelvoStartMonitorA record that
+// stream instead of a sound source; NULL or "" returns to the sound source. Only http://
+// and https:// addresses are taken (else KELVO_ERR_STREAM_ADDRESS, and nothing changes):
+// Icecast and Shoutcast streams, HLS (.m3u8), and .m3u, .pls and .xspf playlists, which are
+// followed to their first http or https entry (at most three playlists deep, 64 KiB each).
+// The stream is decoded and resampled to the recording's format and recorded like a sound
+// source: same file, counters, peaks and pause.
+//
+// The start connects before it returns, within 10 s, and fails with
+// KELVO_ERR_STREAM_UNREACHABLE, _REFUSED or _NOT_AUDIO when the stream cannot be had. A
+// connection that drops later is a device loss: deviceState turns
+// KELVO_DEVICE_RECONNECTING, silence fills the time, and the stream is reconnected after
+// 0.25 s, then less and less often, down to every 4 s. A connection that delivers nothing
+// for 10 s counts as dropped. A stop never waits on the network for more than about 0.2 s.
+// Stream titles (ICY metadata) go into a cue sheet beside the WAV file, NAME.cue, one track
+// per title at the position in the file where it began; the sheet is made with the first
+// title. Returns 0 or KELVO_ERR_STREAM_ADDRESS.
+KELVO_EXPORT int KelvoSetStreamA(const char* url);
+
+// With keep non-zero, a stream recording into NAME.wav also keeps the stream's own packets,
+// unchanged, in NAME.mp3, NAME.aac, NAME.ogg or NAME.opus after the stream's codec (other
+// codecs keep none). Applies from the next start; always returns 0.
+KELVO_EXPORT int KelvoKeepStreamCopy(int keep);
+
 // A short English description of a start or stop code, for messages. Some codes mean one
 // thing from KelvoStartMonitorA and another from KelvoStopMonitor; both are named.
 static inline const char* kelvo_strerror(int code) {
@@ -121,6 +190,8 @@ static inline const char* kelvo_strerror(int code) {
         return "the capture worker could not be started";
     case KELVO_ERR_STATUS_ARGUMENT:
         return "no status structure, or one too small";
+    case KELVO_ERR_SOURCE_NAME:
+        return "the source name is too long";
     case KELVO_ERR_OPEN_DEVICE:
         return "the capture device could not be opened (busy, missing, or the format is "
                "not supported)";
@@ -150,6 +221,14 @@ static inline const char* kelvo_strerror(int code) {
         return "a capture buffer could not be released";
     case KELVO_ERR_CLOSE_DEVICE:
         return "the capture device could not be closed";
+    case KELVO_ERR_STREAM_UNREACHABLE:
+        return "the stream could not be reached (no connection, or no answer in time)";
+    case KELVO_ERR_STREAM_REFUSED:
+        return "the stream's server answered with an error (the address may be wrong)";
+    case KELVO_ERR_STREAM_NOT_AUDIO:
+        return "the address is not an audio stream";
+    case KELVO_ERR_STREAM_ADDRESS:
+        return "only http:// and https:// stream addresses can be recorded";
     default:
         return "unknown engine code";
     }

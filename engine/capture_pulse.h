@@ -1,0 +1,86 @@
+// Capture from a sound server over the PulseAudio protocol (PulseAudio itself, or PipeWire
+// through pipewire-pulse), from one source chosen by its server name, or the default one.
+//
+// The stream is connected with PA_STREAM_DONT_MOVE: the server can never move a recording to
+// another source behind our back. The source going away ends the stream; that is a device
+// loss like the server's, and the engine opens a new device for the same source. A server
+// that answers but has no source of the name fails open with kDeviceSourceMissing.
+//
+// libpulse's threaded mainloop is the device thread. Its read callback stamps what arrives
+// with the server's own timing (the stream's latency: how long ago the first frame waiting
+// was captured), keeps it in a ring of three seconds for a worker that stalls, and fills the
+// queued buffers from it. The server keeps up to three seconds more for a whole process that
+// is frozen; what it drops beyond shows as a jump in its timing, which the ring turns into a
+// gap. 8-bit mono is captured as two channels and mixed down to their mean, as with ALSA.
+//
+// Threading: every member but the callbacks runs on the engine's threads (open, start,
+// reset, unprepare and close one at a time; addBuffer also from the worker) and takes the
+// mainloop's lock, which also guards the ring and the queue of buffers.
+#pragma once
+
+#include "engine/capture_device.h"
+#include "engine/capture_ring.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct pa_context;
+struct pa_stream;
+struct pa_threaded_mainloop;
+
+namespace kelvo::engine {
+
+class PulseCaptureDevice final : public CaptureDevice {
+public:
+    // source: the server's name for it; "" for the server's default source.
+    explicit PulseCaptureDevice(std::string source);
+    ~PulseCaptureDevice() override;
+    PulseCaptureDevice(const PulseCaptureDevice&) = delete;
+    PulseCaptureDevice& operator=(const PulseCaptureDevice&) = delete;
+
+    // A sound server answers over the PulseAudio protocol (asked once, briefly).
+    static bool serverAnswers();
+
+    int open(const CaptureFormat& format, NotificationQueue& target) override;
+    int prepare(CaptureBuffer& buffer) override;
+    int addBuffer(CaptureBuffer& buffer) override;
+    int start() override;
+    int reset() override;
+    int unprepare(CaptureBuffer& buffer) override;
+    int close() override;
+
+private:
+    static void onContextState(pa_context* context, void* self);
+    static void onStreamState(pa_stream* stream, void* self);
+    static void onReadable(pa_stream* stream, std::size_t bytes, void* self);
+    template <typename Ready> bool waitUntil(Ready ready);
+    void readAvailable();
+    void lose();
+    bool fillFront();
+    void returnFront();
+    bool isQueued(const CaptureBuffer& buffer) const;
+    void teardown();
+
+    std::string source_;
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    NotificationQueue* target_ = nullptr;
+    std::size_t frameBytes_ = 0; // as the engine receives them
+    std::uint32_t rate_ = 0;
+    bool downmix_ = false; // the stream delivers two 8-bit channels for one
+    bool timedOut_ = false;
+
+    // Guarded by the mainloop's lock.
+    CaptureRing ring_;
+    bool accepting_ = false;
+    bool lost_ = false;
+    std::array<CaptureBuffer*, 4> queue_{};
+    std::size_t head_ = 0;
+    std::size_t queued_ = 0;
+    std::size_t filled_ = 0; // bytes already in the front buffer
+};
+
+} // namespace kelvo::engine
