@@ -392,3 +392,21 @@ TEST(EnginePulse, KelvoRecTellsAFolderRemovedMidRecordingAndWritesTheRecordingBa
     EXPECT_NE(r.err.find("recorded " + std::to_string(w.frames() / 44100) + "."), std::string::npos)
         << "the length reported is the file's";
 }
+
+// When the folder cannot be made again (a file took its name), the recording is lost, and
+// kelvo-rec says so instead of reporting what it recorded.
+TEST(EnginePulse, KelvoRecNeverCallsARecordingThatCouldNotBeWrittenBackRecorded) {
+    Tone tone;
+    ASSERT_EQ(tone.rc, 0) << "no sound server reachable";
+    const std::string folder = "/tmp/kelvo-lost-" + std::to_string(getpid());
+    ASSERT_EQ(std::system(("mkdir -p " + folder + "/soundfiles").c_str()), 0);
+    const RecRun r = kelvoRec("", "--seconds 3 " + folder + "/soundfiles/take.wav", [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        std::system(
+            ("rm -rf " + folder + "/soundfiles && touch " + folder + "/soundfiles").c_str());
+    });
+    std::system(("rm -rf " + folder).c_str());
+    EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) != 0) << r.status << r.err;
+    EXPECT_EQ(r.err.find("kelvo-rec: recorded "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("is back"), std::string::npos) << r.err;
+}
