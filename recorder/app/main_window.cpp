@@ -107,7 +107,11 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     setFixedSize(toPixels(2400), toPixels(1635));
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The controls go away after the members: hiding them moves the focus, and a line edit
+    // losing it would call back into a window already half gone.
+    disconnect(controls_.webcastAddress, nullptr, this, nullptr);
+}
 
 int MainWindow::toPixels(double twips) const {
     return twipsToPixels(twips, dpi_);
