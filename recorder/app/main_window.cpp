@@ -61,7 +61,7 @@ public:
             window_.show_.snapshot(), start.secondsUntilStop,
             {start.secondsLate, QString::fromStdString(start.notice), start.continued});
     }
-    void stopRecording() override { window_.recording_->stopRecording(); }
+    void stopRecording() override { window_.recording_->stopRecording(RecordingEnd::StopTime); }
     void notRecorded(const std::string& message) override { window_.showNotRecorded(message); }
 
 private:
@@ -468,7 +468,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         scheduler_->leaving(static_cast<std::time_t>(now().toSecsSinceEpoch()));
         // The recording ends first, so the WAV file is complete before anything else can
         // go wrong; the show saved last holds what the controls show after both stops.
-        recording_->stopRecording();
+        recording_->stopRecording(RecordingEnd::Exit);
         monitoring_->stopMonitoring();
         shows_->saveconfig();
     }

@@ -52,7 +52,10 @@ RecordingController::RecordingController(CaptureEngine& engine, ProcessLauncher&
     : engine_(engine), launcher_(launcher), widgets_(widgets), sources_(sources),
       messages_(std::move(messages)), clock_(std::move(clock)), setup_(std::move(setup)),
       encoders_(EncoderLauncher(launcher_, QFile::encodeName(setup_.dataFolder).toStdString(),
-                                setup_.encoderFolders)) {
+                                setup_.encoderFolders),
+                nullptr, setup_.encoderPatienceSeconds) {
+    QObject::connect(&encoders_, &EncoderQueue::outcome, this,
+                     [this](const EncoderOutcome& outcome) { encoderOutcome(outcome); });
     if (!setup_.freeSpace) {
         setup_.freeSpace = statvfsProbe();
     }
@@ -106,7 +109,11 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
             return; // nothing records, so nothing may claim to
         }
         session.startedAt = clock_();
+        if (startedBy == RecordingStart::BySchedule) {
+            session.secondsAsked = std::max<std::int64_t>(expectedSeconds, 0) + late.seconds;
+        }
         session_ = std::move(session);
+        session_->sourceRecorded = sourceName();
         supervisor_.emplace(*session_);
         enterRecording();
         if (setup_.inhibitor) {
@@ -258,7 +265,7 @@ void RecordingController::pollStatus() {
     KelvoStatus status{};
     if (engine_.status(status)) {
         if (status.lastWriteError != 0) {
-            stop(status.lastWriteError);
+            stop(status.lastWriteError, RecordingEnd::WriteError);
             return;
         }
         for (const auto& notice : supervisor_->look(status, clock_())) {
@@ -283,11 +290,11 @@ void RecordingController::enableRecordingTimers() {
     emit recordingStarted();
 }
 
-void RecordingController::stopRecording() {
-    stop(0);
+void RecordingController::stopRecording(RecordingEnd how) {
+    stop(0, how);
 }
 
-void RecordingController::stop(int writeError) {
+void RecordingController::stop(int writeError, RecordingEnd how) {
     if (!isRecording()) {
         return;
     }
@@ -301,6 +308,8 @@ void RecordingController::stop(int writeError) {
     session.status = writeError == 0 ? RecordingStatus::Ended : RecordingStatus::WriteFailed;
     session.writeError = writeError;
     session.parts = known && status.parts > 1 ? static_cast<int>(status.parts) : 1;
+    session.endedAt = clock_();
+    session.endedBy = writeError == 0 ? how : RecordingEnd::WriteError;
     statusPoll_.stop();
     widgets_.blink->stop();
     setColour(kIdleBlue);
@@ -319,45 +328,84 @@ void RecordingController::stop(int writeError) {
         }
     }
 
-    const std::int64_t seconds =
-        known && bytesPerSecond() > 0
-            ? static_cast<std::int64_t>(status.bytesWritten / bytesPerSecond())
-            : session.startedAt.secsTo(clock_());
+    RecordingReport report = reportOf(session, known ? std::optional(status) : std::nullopt);
+    const std::int64_t seconds = report.secondsRecorded;
     QString files = session.fileName;
     if (session.parts > 1) {
         files += QStringLiteral(" and %1 more parts").arg(session.parts - 1);
     }
+    // The format captured at start decides, not what the list shows now; a file cut short
+    // by the disk is not handed to the encoder.
+    const bool encode = writeError == 0 && session.outputFormat == formats::kMp3;
+    if (encode) {
+        for (ReportPart& part : report.parts) {
+            part.encoder = EncoderState::Waiting;
+        }
+    }
+    const QString reportPath = reportPathOf(session.filePath);
+    reports_[reportPath] = report;
+    const QString unsaved = writeReport(reportPath, report);
+    const QString unsavedNote =
+        unsaved.isEmpty() ? QString() : QStringLiteral("; no report written: %1").arg(unsaved);
     if (writeError != 0) {
         notify(
             QStringLiteral("Recording %1 stopped: %2")
                 .arg(session.showName(), writeErrorText(writeError)),
-            QStringLiteral("%1 kept, %2 recorded; no MP3 made.").arg(files, lengthText(seconds)));
-        return; // a file cut short by the disk is not handed to the encoder
+            QStringLiteral("%1 kept, %2 recorded; no MP3 made.").arg(files, lengthText(seconds)) +
+                unsavedNote);
+    } else {
+        notify(
+            QStringLiteral("Recording %1 ended: %2").arg(session.showName(), verdictText(report)),
+            QStringLiteral("%1, %2").arg(files, lengthText(seconds)) + unsavedNote);
     }
-    notify(QStringLiteral("Recording %1 ended").arg(session.showName()),
-           QStringLiteral("%1, %2").arg(files, lengthText(seconds)));
-    // The format captured at start decides, not what the list shows now.
-    if (session.outputFormat == formats::kMp3) {
-        handOffToEncoder(session.parts);
+    if (encode) {
+        handOffToEncoder(reportPath, report);
+    } else {
+        reports_.erase(reportPath);
     }
 }
 
-void RecordingController::handOffToEncoder(int parts) {
+void RecordingController::handOffToEncoder(const QString& reportPath,
+                                           const RecordingReport& report) {
     session_->mp3Quality = QString::fromStdString(bitRateOf(session_->mp3Quality.toStdString()));
-    const EncoderLauncher encoder(launcher_, {}, setup_.encoderFolders);
-    if (encoder.script().empty()) {
-        QStringList folders;
-        for (const std::string& folder : setup_.encoderFolders) {
-            folders << QFile::decodeName(QByteArray::fromStdString(folder));
-        }
-        notify(QStringLiteral("No MP3 made of %1").arg(session_->showName()),
-               QStringLiteral("There is no %1 in %2.")
-                   .arg(QString::fromLatin1(kEncoderScript), folders.join(QStringLiteral(" or "))));
+    EncoderJob job{reportPath,
+                   session_->showName(),
+                   session_->mp3Quality.toStdString(),
+                   {},
+                   report.secondsRecorded};
+    for (const ReportPart& part : report.parts) {
+        job.parts.push_back(QFile::encodeName(part.file).toStdString());
+    }
+    encoders_.add(std::move(job));
+}
+
+void RecordingController::encoderOutcome(const EncoderOutcome& outcome) {
+    const auto found = reports_.find(outcome.key);
+    if (found == reports_.end() || outcome.part >= found->second.parts.size()) {
         return;
     }
-    for (int part = 1; part <= parts; ++part) {
-        encoders_.add(session_->mp3Quality.toStdString(),
-                      QFile::encodeName(recordingPartName(session_->fileName, part)).toStdString());
+    RecordingReport& report = found->second;
+    ReportPart& part = report.parts[outcome.part];
+    part.encoder = outcome.state;
+    part.exitCode = outcome.exitCode;
+    part.encoderText = outcome.text;
+    // The WAV may be gone (moved, or deleted by the encoder itself); its report goes with it.
+    if (QFileInfo::exists(QFileInfo(outcome.key).path())) {
+        writeReport(outcome.key, report);
+    }
+    if (!outcome.text.isEmpty()) {
+        // A running recording keeps its line; the notification tells it either way.
+        if (!isRecording()) {
+            widgets_.status->setText(outcome.text);
+        }
+        notify(outcome.text, part.file);
+    }
+    const bool done =
+        std::all_of(report.parts.begin(), report.parts.end(), [](const ReportPart& p) {
+            return p.encoder == EncoderState::Made || p.encoder == EncoderState::Failed;
+        });
+    if (done) {
+        reports_.erase(found);
     }
 }
 

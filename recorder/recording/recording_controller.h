@@ -23,6 +23,7 @@
 #include "recorder/recording/format_lists.h"
 #include "recorder/recording/program_texts.h"
 #include "recorder/recording/recording_names.h"
+#include "recorder/recording/recording_report.h"
 #include "recorder/recording/recording_session.h"
 #include "recorder/recording/recording_supervisor.h"
 
@@ -32,6 +33,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +53,8 @@ struct RecordingSetup {
     DesktopNotifier* notifier = nullptr;     // null: no notifications
     SleepInhibitor* inhibitor = nullptr;     // null: sleep is not held off
     FreeSpaceProbe freeSpace;                // empty: statvfs
+    // An encoder running longer than this (or four times its recording) is told as slow.
+    std::int64_t encoderPatienceSeconds = EncoderQueue::kPatienceSeconds;
 };
 
 class RecordingController : public QObject {
@@ -88,7 +92,8 @@ public:
     // A late start says so, with `late`'s notice, in the notification and the session.
     void startScheduledRecording(const ShowSnapshot& show, std::int64_t secondsUntilStop,
                                  const LateStart& late = {});
-    void stopRecording();
+    // Ends the recording; `how` goes into its report (a write error finds its own way).
+    void stopRecording(RecordingEnd how = RecordingEnd::ByHand);
     // Holds off sleep while a scheduled start of `show` is near, lets go when none is (an
     // empty name). A running recording keeps its own hold either way.
     void keepAwakeForSchedule(const QString& show);
@@ -127,9 +132,10 @@ private:
     void checkRoom(std::int64_t seconds);
     std::optional<std::uint64_t> freeBytes() const;
     std::uint64_t bytesPerSecond() const;
-    void stop(int writeError);
+    void stop(int writeError, RecordingEnd how);
+    void encoderOutcome(const EncoderOutcome& outcome);
     void enableRecordingTimers();
-    void handOffToEncoder(int parts);
+    void handOffToEncoder(const QString& reportPath, const RecordingReport& report);
     void notify(const QString& summary, const QString& body = {}) const;
     void setColour(const QColor& colour);
     QString sourceName() const;
@@ -150,6 +156,7 @@ private:
     QString statusPrefix_;                          // "Rec: " or "Rec WebCast: "
     QTimer statusPoll_;
     EncoderQueue encoders_;
+    std::map<QString, RecordingReport> reports_; // by their path: recordings still encoding
     QString awakeForShow_; // the show whose scheduled start holds off sleep; empty: none
 };
 

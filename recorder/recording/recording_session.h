@@ -27,6 +27,14 @@ struct LateStart {
     bool continued = false; // a new part of an occurrence a previous run of the program began
 };
 
+// How a recording came to its end, as its report names it.
+enum class RecordingEnd {
+    ByHand,     // the Stop button
+    StopTime,   // the schedule's stop time
+    Exit,       // the program ended (the window closed, a signal)
+    WriteError, // the engine could not write on: writeError says why
+};
+
 enum class RecordingStatus {
     Recording,
     Paused,
@@ -70,6 +78,12 @@ struct RecordingSession {
     RecordingStatus status = RecordingStatus::Recording;
     int writeError = 0; // with WriteFailed: the errno the engine reported
     int parts = 1;      // files the engine split the recording into
+    // Scheduled: the occurrence's length from its start to its stop, the late part included;
+    // 0 by hand, where the Stop is what was asked for.
+    std::int64_t secondsAsked = 0;
+    QString sourceRecorded; // the source's name as the list showed it at the start
+    RecordingEnd endedBy = RecordingEnd::ByHand;
+    QDateTime endedAt;
 
     // What the recording has met so far, in the order it happened.
     std::vector<RecordingEvent> events;

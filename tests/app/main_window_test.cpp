@@ -347,8 +347,8 @@ TEST_F(WindowTest, AScheduledShowKeepsTheMachineAwakeFromTwoMinutesBeforeAndIsNo
                                    "soundfiles/Default-03-05-04-21-07-33.wav"});
     tickAt(60);
     EXPECT_FALSE(window().recording().isRecording());
-    EXPECT_EQ(notifier.sent.back(),
-              "Recording Default ended | soundfiles/Default-03-05-04-21-07-33.wav, 0:01:00");
+    EXPECT_EQ(notifier.sent.back(), "Recording Default ended: 0:01:00, all well | "
+                                    "soundfiles/Default-03-05-04-21-07-33.wav, 0:01:00");
     EXPECT_EQ(inhibitor.log, (Calls{"hold Recording Default soon", "release"}));
     EXPECT_FALSE(inhibitor.held);
 
@@ -425,6 +425,7 @@ TEST_F(ShowTest, EveryNoticeOfARecordingNamesItsShowAfterAnotherShowIsLoaded) {
         s.gaps = gaps;
         s.parts = 1;
         s.lastGapFrames = 22000 * 3 / 2;
+        s.framesFilled = gaps * s.lastGapFrames;
         engine.statusValue = s;
         window().recording().pollStatus();
     };
@@ -451,7 +452,7 @@ TEST_F(ShowTest, EveryNoticeOfARecordingNamesItsShowAfterAnotherShowIsLoaded) {
                      "Recording A: sound device lost | Silence is recorded until it is back.",
                      "Recording A: sound device back | Gap of 1.5 s filled with silence.",
                      "Only 4 min of space left for A | Recording goes on into " + file + ".wav",
-                     "Recording A ended | " + file + ".wav, 0:01:00"}));
+                     "Recording A ended: 0:01:00, 1 gap of 1.5 s | " + file + ".wav, 0:01:00"}));
     EXPECT_EQ(inhibitor.log, (Calls{"hold Recording A", "release"}));
 
     // Started by hand, then B is opened, and the disk fills up.

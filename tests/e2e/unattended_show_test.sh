@@ -79,7 +79,21 @@ awk -v r="$rms" 'BEGIN { exit !(r > 0.25 && r < 0.45) }' ||
 # missing and back rather than the device lost and back.
 for expected in "^Recording Night Watch.cia \| From Monitor of Speakers" \
     "^Recording Night Watch.cia: (sound device|Monitor of Speakers is) back \| Gap of" \
-    "^Recording Night Watch.cia ended \| soundfiles/"; do
+    "^Recording Night Watch.cia ended: 0:00:1[0-9], .*gap.* \| soundfiles/"; do
     grep -qE "$expected" "$notified" || fail "not notified: $expected"
 done
+
+# The report beside the recording names the gap and the source the show asked for.
+report="$wav.json"
+[ -s "$report" ] || fail "no report beside $wav"
+python3 - "$report" <<'PY' || fail "the report does not tell the gap: $(cat "$report")"
+import json, sys
+report = json.load(open(sys.argv[1]))
+assert report["show"] == "Night Watch.cia", report["show"]
+assert report["start"]["by"] == "schedule" and report["end"]["by"] == "stop time"
+assert report["gaps"]["count"] >= 1 and "gap" in report["verdict"]
+assert report["source"]["asked"] == "Monitor of Speakers"
+assert report["level"]["peakDbfs"] is not None
+PY
+cat "$report"
 echo "unattended show: ${duration}s with the tone after the restart; notified: $(wc -l <"$notified") times"

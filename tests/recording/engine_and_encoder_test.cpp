@@ -121,9 +121,7 @@ TEST(EncoderQueue, PartsAreEncodedOneAfterAnotherInTheirOrder) {
     // Long enough that a second encoder started early would overlap the first.
     EncoderScript script("#!/bin/sh\necho \"start $2\" >>log; sleep 0.3; echo \"end $2\" >>log\n");
     EncoderQueue queue(script.launcher);
-    for (const char* part : {"a.wav", "a-2.wav", "a-3.wav"}) {
-        queue.add("64", part);
-    }
+    queue.add(EncoderJob{"a", "A", "64", {"a.wav", "a-2.wav", "a-3.wav"}, 0});
     EXPECT_TRUE(queue.busy());
     EXPECT_EQ(queue.waiting(), 2u) << "the window goes on while the first one runs";
     EVENTUALLY_TRUE_WITHIN(!queue.busy(), 10000);
@@ -135,12 +133,37 @@ TEST(EncoderQueue, PartsAreEncodedOneAfterAnotherInTheirOrder) {
     {
         EncoderQueue ending(
             EncoderLauncher(fake, "/data", {script.programFolder.path().toStdString()}));
-        ending.add("64", "b.wav");
-        ending.add("64", "b-2.wav");
+        ending.add(EncoderJob{"b", "B", "64", {"b.wav", "b-2.wav"}, 0});
         EXPECT_EQ(fake.launches.size(), 1u);
     }
     ASSERT_EQ(fake.launches.size(), 2u);
     EXPECT_EQ(fake.launches[1][2], "b-2.wav");
+}
+
+TEST(EncoderQueue, HowTheRealEncoderEndedIsJudgedFromItsExitAndItsMp3) {
+    const std::string notMade = "MP3 of Show not made: encoder.bat ";
+    const std::tuple<const char*, EncoderState, std::optional<int>, std::string> runs[] = {
+        {"printf 'ID3' >\"$3\"", EncoderState::Made, 0, ""},
+        {"printf 'ID3' >\"$3\"; exit 3", EncoderState::Failed, 3,
+         notMade + "exited with 3; the WAV is kept"},
+        {": >\"$3\"", EncoderState::Failed, 0, notMade + "made no MP3; the WAV is kept"},
+        {"kill -9 $$", EncoderState::Failed, std::nullopt,
+         notMade + "was ended by signal 9; the WAV is kept"},
+    };
+    for (const auto& [body, state, exitCode, text] : runs) {
+        EncoderScript script((std::string("#!/bin/sh\n") + body + "\n").c_str());
+        EncoderQueue queue(script.launcher);
+        std::vector<EncoderOutcome> seen;
+        QObject::connect(&queue, &EncoderQueue::outcome,
+                         [&seen](const EncoderOutcome& outcome) { seen.push_back(outcome); });
+        queue.add(EncoderJob{"key", "Show", "64", {"a.wav"}, 0});
+        EVENTUALLY_TRUE_WITHIN(!queue.busy(), 10000);
+        ASSERT_EQ(seen.size(), 2u) << body;
+        EXPECT_EQ(seen[0].state, EncoderState::Running);
+        EXPECT_EQ(seen[1].state, state) << body;
+        EXPECT_EQ(seen[1].exitCode, exitCode) << body;
+        EXPECT_EQ(seen[1].text.toStdString(), text);
+    }
 }
 
 } // namespace

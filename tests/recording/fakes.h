@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 #include <unistd.h>
 
@@ -87,8 +88,12 @@ public:
         running.back() = ends[1];
         return pid;
     }
-    // The program of launch `index` ends: its exit descriptor turns readable.
-    void end(std::size_t index) {
+    // The program of launch `index` ends with `exitCode`: its exit descriptor turns readable.
+    void end(std::size_t index, int exitCode = 0) {
+        const int status = exitCode << 8; // as waitpid gives an exit
+        if (write(running.at(index), &status, sizeof status) != sizeof status) {
+            ADD_FAILURE() << "the exit status of launch " << index << " was not passed on";
+        }
         close(running.at(index));
         running.at(index) = -1;
     }
@@ -142,7 +147,8 @@ private:
 // A controller in a data folder of its own, recording `show` (the show "Default" on the
 // start-up defaults until a test changes it).
 template <typename Notifier, typename Inhibitor> struct ControllerRig {
-    ControllerRig() {
+    // encoderPatience: seconds an encoder may run before it is told as slow.
+    explicit ControllerRig(std::int64_t patience = 3600) : encoderPatience(patience) {
         QDir(data).mkdir("soundfiles");
         QFile script(data + "/encoder.bat");
         script.open(QIODevice::WriteOnly);
@@ -175,18 +181,23 @@ template <typename Notifier, typename Inhibitor> struct ControllerRig {
     QTimer meterPoll, blink; // the meters' poll follows the controller's signals
     QDateTime now{QDate(2004, 3, 5), QTime(21, 7, 9)};
     QStringList messages;
+    std::int64_t encoderPatience;
     // While a message is up the schedule's clock keeps ticking and may start again.
-    RecordingController controller{
-        engine,
-        launcher,
-        {&status, &clock, &blink},
-        &sources,
-        [this](const QString& text) {
-            messages << text;
-            controller.startRecording(show);
-        },
-        [this] { return now; },
-        {data, {dataText}, &notifier, &inhibitor, [this](const QString&) { return freeBytes; }}};
+    RecordingController controller{engine,
+                                   launcher,
+                                   {&status, &clock, &blink},
+                                   &sources,
+                                   [this](const QString& text) {
+                                       messages << text;
+                                       controller.startRecording(show);
+                                   },
+                                   [this] { return now; },
+                                   {data,
+                                    {dataText},
+                                    &notifier,
+                                    &inhibitor,
+                                    [this](const QString&) { return freeBytes; },
+                                    encoderPatience}};
 };
 
 } // namespace kelvo::testing

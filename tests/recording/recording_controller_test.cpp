@@ -105,8 +105,12 @@ TEST_F(RecordingControllerTest, StartReadsTheListsAndNameAndOnlyMp3GoesToTheEnco
     start();
     controller.stopRecording();
     EXPECT_EQ(launcher.launches.size(), 1u);
-    EXPECT_EQ(notifier.sent.back(),
-              "No MP3 made of Night.cia | There is no encoder.bat in " + dataText + ".");
+    ASSERT_FALSE(notifier.sent.empty());
+    EXPECT_EQ(notifier.sent.back().rfind("MP3 of Night.cia not made: there is no encoder.bat in " +
+                                             dataText + "; the WAV is kept",
+                                         0),
+              0u)
+        << notifier.sent.back();
 }
 
 TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothingTicked) {
@@ -268,20 +272,85 @@ TEST_F(RecordingControllerTest, TwoStartsInOneSecondKeepBothFilesAndEveryPartIsE
               (Texts{"1,2,44100," + base + "-2.wav", "1,2,44100," + base + "-3.wav"}));
     earlier.open(QIODevice::ReadOnly);
     EXPECT_EQ(earlier.readAll(), "RIFF of an earlier recording");
-    EXPECT_EQ(notifier.sent.front(),
-              "Recording Default ended | soundfiles/Default-03-05-04-21-07-09-2.wav, 0:00:30");
-    EXPECT_EQ(notifier.sent.back(),
-              "Recording Default ended | soundfiles/Default-03-05-04-21-07-09-3.wav"
-              " and 2 more parts, 0:00:00");
+    EXPECT_EQ(notifier.sent.front(), "Recording Default ended: 0:00:30, all well | "
+                                     "soundfiles/Default-03-05-04-21-07-09-2.wav, 0:00:30");
+    EXPECT_EQ(notifier.sent.back(), "Recording Default ended: 0:00:00, all well | "
+                                    "soundfiles/Default-03-05-04-21-07-09-3.wav"
+                                    " and 2 more parts, 0:00:00");
 
-    // One encoder at a time: the next part starts when the one before has ended.
+    // Each recording's parts in turn, the next once the one before has ended; the second
+    // recording does not wait for the first.
     const std::string rel = "soundfiles/Default-03-05-04-21-07-09";
-    std::size_t part = 0;
-    for (const char* wav : {"-2.wav", "-3.wav", "-3-2.wav", "-3-3.wav"}) {
-        EVENTUALLY_EQ(launcher.launches.size(), part + 1);
+    ASSERT_EQ(launcher.launches.size(), 2u);
+    EXPECT_EQ(launcher.launches[0].at(2), rel + "-2.wav");
+    EXPECT_EQ(launcher.launches[1].at(2), rel + "-3.wav");
+    for (const char* wav : {"-3-2.wav", "-3-3.wav"}) {
+        const std::size_t launched = launcher.launches.size();
+        launcher.end(launched - 1);
+        EVENTUALLY_EQ(launcher.launches.size(), launched + 1);
         EXPECT_EQ(launcher.launches.back().at(2), rel + wav);
-        launcher.end(part++);
     }
+}
+
+TEST(EncoderOutcome, EachPartIsJudgedToldAndWrittenIntoTheReport) {
+    testing::ControllerRig<testing::FakeNotifier, testing::FakeInhibitor> rig(1);
+    rig.settings().outputFormat = formats::kMp3.toStdString();
+    KelvoStatus split{};
+    split.parts = 4;
+    rig.engine.statusValue = split;
+    rig.start();
+    rig.controller.stopRecording();
+    const QString base = rig.data + "/soundfiles/Default-03-05-04-21-07-09";
+    const QString report = base + ".wav.json";
+    const auto mp3 = [&](const QString& part, const char* content) {
+        QFile file(base + part + ".wav.mp3");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    };
+    const std::string notMade = "MP3 of Default not made: encoder.bat ";
+    // Per part: the MP3 it leaves, its exit code, what is told about it.
+    const std::tuple<const char*, const char*, int, std::string> parts[] = {
+        {"", "ID3 an MP3", 0, ""},
+        {"-2", "ID3 half an MP3", 3, notMade + "exited with 3; the WAV is kept"},
+        {"-3", "", 0, notMade + "made no MP3; the WAV is kept"},
+    };
+    std::size_t index = 0;
+    for (const auto& [part, content, exitCode, told] : parts) {
+        EVENTUALLY_EQ(rig.launcher.launches.size(), index + 1);
+        mp3(part, content);
+        rig.notifier.sent.clear();
+        rig.launcher.end(index++, exitCode);
+        const std::string file =
+            "soundfiles/Default-03-05-04-21-07-09" + std::string(part) + ".wav";
+        EVENTUALLY_EQ(rig.notifier.sent, told.empty() ? Texts{} : Texts{told + " | " + file});
+        if (!told.empty()) {
+            EXPECT_EQ(rig.status.text().toStdString(), told);
+        }
+    }
+    // The last one hangs: told once, and left running.
+    rig.notifier.sent.clear();
+    EVENTUALLY_EQ_WITHIN(rig.notifier.sent.size(), 1u, 5000);
+    EXPECT_EQ(rig.notifier.sent.back(), "MP3 of Default still being made after 0:00:01 | "
+                                        "soundfiles/Default-03-05-04-21-07-09-4.wav");
+    QTest::qWait(1500);
+    EXPECT_EQ(rig.notifier.sent.size(), 1u) << "a slow encoder is told once";
+
+    const auto results = [&] {
+        std::vector<std::pair<EncoderState, std::optional<int>>> seen;
+        for (const ReportPart& part : readReport(report).value_or(RecordingReport{}).parts) {
+            seen.emplace_back(part.encoder, part.exitCode);
+        }
+        return seen;
+    };
+    using Seen = std::vector<std::pair<EncoderState, std::optional<int>>>;
+    EXPECT_EQ(results(), (Seen{{EncoderState::Made, 0},
+                               {EncoderState::Failed, 3},
+                               {EncoderState::Failed, 0},
+                               {EncoderState::StillRunning, std::nullopt}}));
+    EXPECT_EQ(verdictFindings(*readReport(report)), "2 of 4 MP3s not made");
+    mp3("-4", "ID3 at last");
+    rig.launcher.end(3);
+    EVENTUALLY_EQ(results().back().first, EncoderState::Made);
 }
 
 TEST_F(RecordingControllerTest, RoomOnTheDiskIsJudgedAtStartAndWarnedOnceWhileRecording) {
