@@ -1,6 +1,7 @@
 #include "recorder/app/main_window.h"
 
 #include "recorder/app/program_folders.h"
+#include "recorder/app/recordings_window.h"
 #include "recorder/app/show_panel.h"
 #include "recorder/platform/notifier_dbus.h"
 #include "recorder/platform/sleep_inhibitor_logind.h"
@@ -97,7 +98,7 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
         show_,
         ShowControlWidgets{this, c.startTime, c.stopTime, c.sampleRate, c.outputFormat, c.channels,
                            c.mp3Quality, c.sourceList, c.wmaQuality, c.inputLevel, c.webcastAddress,
-                           c.weekdays},
+                           c.weekdays, c.recordStream, c.keepStream, c.openEarly},
         *sources_);
     createRecordingController();
     createLevelMonitoring();
@@ -268,17 +269,33 @@ void MainWindow::clockTick() {
     // A test's clock has no time since boot to tell a suspend from a clock step.
     scheduler_->tick(services_.clock ? ClockReading{seconds, {}, {}} : readSystemClock());
     feedCurrentShow(); // a scheduled start may have switched shows
+    openWebcastAhead(seconds);
     updateNextStartHint(seconds);
     recording_->keepAwakeForSchedule(showStartingSoon(seconds));
 }
 
-void MainWindow::feedCurrentShow() {
+Schedule MainWindow::currentSchedule() const {
     Schedule schedule = scheduleOf(show_.file());
     const auto& side = show_.settings().side.values;
     if (const auto zone = side.find(kTimeZoneSetting); zone != side.end()) {
         schedule.zone = zone->second;
     }
-    scheduler_->setCurrentShow(shows_->currentShowName(), schedule);
+    return schedule;
+}
+
+void MainWindow::feedCurrentShow() {
+    scheduler_->setCurrentShow(shows_->currentShowName(), currentSchedule());
+}
+
+void MainWindow::openWebcastAhead(std::time_t now) {
+    const WebcastSettings webcast = show_.webcast();
+    if (webcast.recordStream || webcast.openEarlySeconds == 0 ||
+        show_.file().webcastAddress.empty())
+        return;
+    const auto next = nextStart(now, {{shows_->currentShowName(), currentSchedule()}});
+    if (next && next->in <= webcast.openEarlySeconds) {
+        recording_->openWebcastAhead(show_.snapshot(), QDateTime::fromSecsSinceEpoch(next->at));
+    }
 }
 
 QString MainWindow::showStartingSoon(std::time_t now) const {
@@ -329,6 +346,11 @@ void MainWindow::createEveryShowSchedule() {
     deleteShowAction_->setShortcutContext(Qt::WidgetShortcut);
     controls_.showList->addAction(deleteShowAction_);
     connect(deleteShowAction_, &QAction::triggered, this, [this] { shows_->deleteSelectedShow(); });
+    recordingsAction_ = new QAction(QStringLiteral("Recordings…"), this);
+    recordingsAction_->setObjectName(QStringLiteral("openRecordings"));
+    recordingsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    addAction(recordingsAction_);
+    connect(recordingsAction_, &QAction::triggered, this, [this] { openRecordings(); });
     controls_.showList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(controls_.showList, &QWidget::customContextMenuRequested, this,
             &MainWindow::showShowListMenu);
@@ -337,9 +359,22 @@ void MainWindow::createEveryShowSchedule() {
 void MainWindow::showShowListMenu(const QPoint& at) {
     QMenu menu(this);
     menu.addAction(deleteShowAction_);
+    menu.addAction(recordingsAction_);
     menu.addSeparator();
     menu.addAction(recordEveryShowAction_);
     menu.exec(controls_.showList->viewport()->mapToGlobal(at));
+}
+
+void MainWindow::openRecordings() {
+    if (!recordingsWindow_) {
+        recordingsWindow_ = std::make_unique<RecordingsWindow>(services_.dataFolder,
+                                                               *services_.launcher, *recording_);
+    }
+    // The current show as its recordings name it: the readable name, "Default" for none.
+    const ShowSnapshot current = show_.snapshot();
+    recordingsWindow_->open(current.readableName.empty()
+                                ? QStringLiteral("Default")
+                                : QString::fromStdString(current.readableName));
 }
 
 bool MainWindow::recordEveryShow() const {

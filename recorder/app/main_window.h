@@ -48,6 +48,7 @@ namespace kelvo {
 
 class ShowPanel;
 class ShowFolderSchedules;
+class RecordingsWindow;
 
 struct MainWindowServices {
     CaptureEngine* engine = nullptr;
@@ -89,6 +90,9 @@ public:
     RecordingController& recording() { return *recording_; }
     Monitoring& monitoring() { return *monitoring_; }
     ShowPanel& shows() { return *shows_; }
+    // The Recordings window, made when first opened; null until then.
+    RecordingsWindow* recordingsWindow() { return recordingsWindow_.get(); }
+    void openRecordings();
     CurrentShow& currentShow() { return show_; }
     RecordingSources& sources() { return *sources_; }
 
@@ -153,6 +157,10 @@ private:
     void updateNextStartHint(std::time_t now);
     // The current show and its schedule as the controls show it: what the scheduler is fed.
     void feedCurrentShow();
+    Schedule currentSchedule() const;
+    // The current show's page webcast, when its "Open the address N s before the start"
+    // reaches its next scheduled start.
+    void openWebcastAhead(std::time_t now);
 
     MainWindowServices services_;
     MainWindowControls controls_{};
@@ -172,6 +180,8 @@ private:
     ShowFolderSchedules* showFolder_ = nullptr;
     QAction* recordEveryShowAction_ = nullptr;
     QAction* deleteShowAction_ = nullptr;
+    QAction* recordingsAction_ = nullptr;
+    std::unique_ptr<RecordingsWindow> recordingsWindow_;
     QString captionSuffix_;                                           // " - Next: ..." while idle
     std::optional<std::pair<QByteArrayList, QByteArray>> handedOver_; // before start-up ended
     double dpi_ = 96.0;

@@ -4,6 +4,7 @@
 #include "recorder/recording/webcast_address.h"
 #include "recorder/recording/webcast_opener.h"
 #include "recorder/shows/show_record.h"
+#include "recorder/shows/show_settings.h"
 
 #include <QColor>
 #include <QFile>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -99,12 +101,17 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
         // A rate that is no entry keeps the last recording's.
         const int rate = sampleRateOf(QString::fromStdString(settings.sampleRate));
         session.sampleRate = rate != 0 ? rate : session_ ? session_->sampleRate : 0;
+        // A stream is recorded by the engine itself: the mixer and its source are left alone.
+        const WebcastSettings webcast = webcastSettings(show.settings.side);
+        const bool stream = webcast.recordStream && !session.webcastAddress.isEmpty();
         emit engineWanted();
-        applySourceSelection();
+        if (!stream) {
+            applySourceSelection();
+        }
         // A show name that is not UTF-8 names its recordings in its readable form.
         session.fileName = recordingFileName(QString::fromStdString(show.readableName), clock_());
         session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
-        if (!startEngine(session)) {
+        if (!(stream ? startStream(session, webcast.keepStream) : startEngine(session))) {
             emit startFailed();
             return; // nothing records, so nothing may claim to
         }
@@ -114,6 +121,7 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
         }
         session_ = std::move(session);
         session_->sourceRecorded = sourceName();
+        lastStatus_.reset();
         supervisor_.emplace(*session_);
         enterRecording();
         if (setup_.inhibitor) {
@@ -131,10 +139,91 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
                        .arg(session_->showName()),
                    QString::fromStdString(address.refusal));
         }
+        if (!session_->streamNotRecorded.isEmpty()) {
+            notify(QStringLiteral("Recording %1: %2")
+                       .arg(session_->showName(), session_->streamNotRecorded),
+                   QStringLiteral("It is recorded as without \"Record the stream itself\": "
+                                  "opened in the browser, recording %1.")
+                       .arg(sourceName()));
+        }
         checkRoom(expectedSeconds);
         openWebcast();
     }
     enableRecordingTimers();
+}
+
+bool RecordingController::startStream(RecordingSession& session, bool keepCopy) {
+    const QString address = session.webcastAddress;
+    // The engine keeps its stream for every later start, monitoring's too: it is cleared
+    // whenever a stream recording did not start, and at its stop.
+    engine_.keepStreamCopy(keepCopy);
+    int started = engine_.setStream(address.toStdString());
+    if (started == 0) {
+        if (const int error = claimRecordingFile(setup_.dataFolder, session.fileName); error != 0) {
+            engine_.setStream({});
+            failStart(session, createFileMessage(session.filePath, error));
+            return false;
+        }
+        session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
+        const QByteArray path = QFile::encodeName(session.filePath);
+        errno = 0;
+        started = engine_.startCapture(1, static_cast<std::uint32_t>(session.channels),
+                                       static_cast<std::uint32_t>(session.sampleRate),
+                                       path.toStdString());
+        if (started == 0) {
+            session.streamAddress = address;
+            return true;
+        }
+        const int error = errno;
+        unlink(path.constData());
+        engine_.setStream({});
+        if (started == KELVO_ERR_CREATE_FILE) {
+            failStart(session, createFileMessage(session.filePath, error != 0 ? error : EIO));
+            return false;
+        }
+    } else {
+        engine_.setStream({});
+    }
+    const QString reason = streamFailure(started, address);
+    if (started == KELVO_ERR_STREAM_UNREACHABLE || started == KELVO_ERR_STREAM_REFUSED) {
+        // Unattended, the status line is where a returning user looks first.
+        const QString summary =
+            QStringLiteral("Recording %1 did not start").arg(session.showName());
+        widgets_.status->setText(summary + QStringLiteral(": ") + reason);
+        notify(summary, reason);
+        messages_(widgets_.status->text());
+        return false;
+    }
+    if (reason.isEmpty()) {
+        failStart(session, started == CaptureEngine::kEngineUnavailable
+                               ? engineMissingMessage(engine_.loadError())
+                               : kEngineMessage);
+        return false;
+    }
+    // A page, a local file or an engine without streams: recorded the way a webcast always
+    // was, so the show is not lost.
+    session.streamNotRecorded = reason;
+    applySourceSelection();
+    return startEngine(session);
+}
+
+QString RecordingController::streamFailure(int code, const QString& address) {
+    switch (code) {
+    case KELVO_ERR_STREAM_UNREACHABLE:
+        return QStringLiteral("the stream %1 cannot be reached").arg(address);
+    case KELVO_ERR_STREAM_REFUSED:
+        return QStringLiteral("the server of the stream %1 answered with an error (is the "
+                              "address right?)")
+            .arg(address);
+    case KELVO_ERR_STREAM_NOT_AUDIO:
+        return QStringLiteral("%1 is a web page, not an audio stream").arg(address);
+    case KELVO_ERR_STREAM_ADDRESS:
+        return QStringLiteral("%1 is not an http:// or https:// stream").arg(address);
+    case CaptureEngine::kStreamUnsupported:
+        return QStringLiteral("this capture engine cannot record streams");
+    default:
+        return {};
+    }
 }
 
 bool RecordingController::startEngine(RecordingSession& session) {
@@ -205,14 +294,37 @@ QString RecordingController::lengthText(std::int64_t seconds) {
 
 void RecordingController::enterRecording() {
     setColour(kRecordingRed);
-    statusPrefix_ = session_->webcastAddress.isEmpty() ? QStringLiteral("Rec: ")
-                                                       : QStringLiteral("Rec WebCast: ");
+    statusPrefix_ = !session_->streamAddress.isEmpty()   ? QStringLiteral("Rec Stream: ")
+                    : session_->webcastAddress.isEmpty() ? QStringLiteral("Rec: ")
+                                                         : QStringLiteral("Rec WebCast: ");
+    if (!session_->streamNotRecorded.isEmpty()) {
+        session_->note = QStringLiteral("not a stream: opened in the browser");
+    }
     showRecordingStatus();
     statusPoll_.start(kStatusPollMs);
 }
 
+void RecordingController::openWebcastAhead(const ShowSnapshot& show, const QDateTime& startsAt) {
+    // A refused address is told at the start, when the recording it concerns is there.
+    const std::string address = checkWebcastAddress(show.settings.file.webcastAddress).openable;
+    if (isRecording() || address.empty() ||
+        (openedAhead_ && openedAhead_->show == show.name && openedAhead_->startsAt == startsAt)) {
+        return;
+    }
+    openWebcastAddress(launcher_, address);
+    openedAhead_ = OpenedAhead{show.name, address, startsAt};
+}
+
 void RecordingController::openWebcast() {
-    if (session_->webcastAddress.isEmpty()) {
+    if (session_->webcastAddress.isEmpty() || !session_->streamAddress.isEmpty()) {
+        return;
+    }
+    // Opened ahead for this very start: a second tab would play the webcast twice over.
+    constexpr qint64 kAheadSlackSeconds = 60;
+    const auto ahead = std::exchange(openedAhead_, std::nullopt);
+    if (ahead && ahead->show == session_->show.name &&
+        ahead->address == session_->webcastAddress.toStdString() &&
+        std::abs(session_->startedAt.secsTo(ahead->startsAt)) <= kAheadSlackSeconds) {
         return;
     }
     // Opened after the engine runs, so the webcast's beginning lands in the file.
@@ -264,6 +376,7 @@ void RecordingController::pollStatus() {
     }
     KelvoStatus status{};
     if (engine_.status(status)) {
+        lastStatus_ = status;
         if (status.lastWriteError != 0) {
             stop(status.lastWriteError, RecordingEnd::WriteError);
             return;
@@ -299,6 +412,9 @@ void RecordingController::stop(int writeError, RecordingEnd how) {
         return;
     }
     engine_.stopMonitor(); // completes the WAV file; there is nothing to do about a failure
+    if (!session_->streamAddress.isEmpty()) {
+        engine_.setStream({}); // monitoring and the next show record their sources again
+    }
     KelvoStatus status{};
     const bool known = engine_.status(status);
     if (known && writeError == 0) {
@@ -409,6 +525,15 @@ void RecordingController::encoderOutcome(const EncoderOutcome& outcome) {
     }
 }
 
+std::optional<RecordingReport> RecordingController::reportSoFar() const {
+    if (!isRecording()) {
+        return std::nullopt;
+    }
+    RecordingSession session = *session_;
+    session.endedAt = clock_();
+    return reportOf(session, lastStatus_);
+}
+
 void RecordingController::keepAwakeForSchedule(const QString& show) {
     const QString before = std::exchange(awakeForShow_, show);
     if (show == before || !setup_.inhibitor || isRecording()) {
@@ -456,8 +581,8 @@ void RecordingController::setColour(const QColor& colour) {
 QString RecordingController::sourceName() const {
     // A recording names the source its show asked for, which is the one it waits for when
     // it is not there.
-    if (session_ && !session_->sourceName().isEmpty()) {
-        return session_->sourceName();
+    if (session_ && !session_->recordedName().isEmpty()) {
+        return session_->recordedName();
     }
     return sources_ ? QString::fromStdString(sources_->selectedSourceName()) : QString();
 }

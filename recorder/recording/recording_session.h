@@ -73,7 +73,13 @@ struct RecordingSession {
     QString outputFormat;
     QString mp3Quality;
     QString webcastAddress; // opened through the shell when the recording started
-    QString fileName;       // relative to the data folder, "/" separated
+    // The stream the engine records itself, with no browser and no sound source; empty when
+    // the recording is of the show's source.
+    QString streamAddress;
+    // A show set to record its stream that records its source instead says why: "... is not
+    // an audio stream". Empty otherwise.
+    QString streamNotRecorded;
+    QString fileName; // relative to the data folder, "/" separated
     QString filePath;
     RecordingStatus status = RecordingStatus::Recording;
     int writeError = 0; // with WriteFailed: the errno the engine reported
@@ -96,6 +102,8 @@ struct RecordingSession {
     }
     // The source the show asked for, which is what is recorded: never another one.
     QString sourceName() const { return QString::fromStdString(show.settings.file.sourceName); }
+    // What is recorded, as the status line and the notices name it: the stream or the source.
+    QString recordedName() const { return streamAddress.isEmpty() ? sourceName() : streamAddress; }
     // The show as the user reads it in what is told about the recording.
     QString showName() const {
         return show.readableName.empty() ? QStringLiteral("Default")

@@ -1,6 +1,7 @@
 // The whole window, its platform services replaced by doubles, in temporary folders.
 #include "recorder/app/main_window.h"
 #include "recorder/app/program_folders.h"
+#include "recorder/app/recordings_window.h"
 #include "recorder/app/show_panel.h"
 #include "recorder/app/termination_signals.h"
 #include "recorder/mixer/mixer_pulse.h"
@@ -11,18 +12,22 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <csignal>
@@ -362,6 +367,35 @@ TEST_F(WindowTest, AScheduledShowKeepsTheMachineAwakeFromTwoMinutesBeforeAndIsNo
     EXPECT_EQ(messages, QStringList{RecordingController::kEngineMessage});
 }
 
+// A page webcast set to open early is opened once, that long before its scheduled start, and
+// not again by the start; a show that records its stream opens nothing at all.
+TEST_F(WindowTest, APageWebcastOpensAheadOfItsScheduledStartAndAStreamShowOpensNothing) {
+    open();
+    const std::string page = "http://radio.example/page";
+    controls().webcastAddress->setText(QString::fromStdString(page));
+    controls().openEarly->setValue(30);
+    for (const bool stream : {false, true}) {
+        controls().recordStream->setChecked(stream);
+        controls().startTime->setTime(now.time().addSecs(100));
+        controls().stopTime->setTime(now.time().addSecs(160));
+        launcher.launches.clear();
+        // Seconds on from the last tick, and the browsers opened by then.
+        const std::pair<int, std::size_t> ticks[] = {{1, 0}, {68, 0}, {1, 1}, {29, 1}, {1, 1}};
+        for (const auto& [seconds, opened] : ticks) {
+            now = now.addSecs(seconds);
+            window().clockTick();
+            EXPECT_EQ(launcher.launches.size(), stream ? 0 : opened) << "stream " << stream;
+        }
+        ASSERT_TRUE(window().recording().isRecording());
+        EXPECT_EQ(window().recording().session()->streamAddress.toStdString(), stream ? page : "");
+        if (!stream) {
+            EXPECT_EQ(launcher.launches[0], (Calls{"xdg-open", page, ""}));
+        }
+        controls().stopButton->click();
+        now = now.addSecs(60);
+    }
+}
+
 class ShowTest : public WindowTest {
 protected:
     ShowTest() {
@@ -370,22 +404,116 @@ protected:
     }
 };
 
+// The Recordings window as a user works it: Ctrl+R lists the current show's recordings from
+// their reports, newest first with the running one on top, all shows on request; it plays a
+// recording, follows the running one to its end, and moves one with its report to the trash.
+TEST_F(ShowTest, TheRecordingsWindowListsPlaysFollowsAndTrashesTheRecordings) {
+    const QString trashHome = services.dataFolder + "/home";
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(trashHome)); // a trash on the same disk
+    now = QDateTime(QDate(2004, 3, 5), QTime(5, 10, 0));    // A's schedule leaves 5:00 to 6:00 free
+    open({showPath("A").toStdString()});
+    const QString sound = services.dataFolder + "/soundfiles/";
+    const auto record = [this](int seconds, std::uint32_t gaps, bool stop = true) {
+        KelvoStatus s{};
+        s.deviceState = KELVO_DEVICE_CAPTURING;
+        s.bytesWritten = 22000ull * 4 * seconds; // A records 22 kHz stereo
+        s.gaps = gaps;
+        s.framesFilled = gaps * 22000ull;
+        s.parts = 1;
+        engine.statusValue = s;
+        controls().recordButton->click();
+        window().recording().pollStatus();
+        if (stop) {
+            now = now.addSecs(seconds);
+            controls().stopButton->click();
+            now = now.addSecs(60);
+        }
+    };
+    record(60, 1);
+    record(30, 0);
+    RecordingReport other;
+    other.show = "B";
+    other.startedAt = QDateTime(QDate(2003, 1, 1), QTime(8, 0));
+    other.parts = {{"soundfiles/B.wav", EncoderState::Made, 0, {}}};
+    ASSERT_EQ(writeReport(sound + "B.wav.json", other), QString());
+    write(sound + "junk.wav.json", "{\"format\": 1, \"show\": ");
+    record(10, 0, false);
+
+    QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
+    RecordingsWindow* recordings = window().recordingsWindow();
+    ASSERT_TRUE(recordings && recordings->isVisible());
+    auto* list = recordings->findChild<QTreeWidget*>("recordingsList");
+    const auto rows = [list] {
+        Calls seen;
+        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            const QTreeWidgetItem* item = list->topLevelItem(row);
+            seen.push_back(
+                (item->text(1) + " " + item->text(2) + " " + item->text(4)).toStdString());
+        }
+        return seen;
+    };
+    const Calls ofA{"A 0:00:30 all well", "A 0:01:00 1 gap of 1 s"};
+    EXPECT_EQ(rows(), (Calls{"A 0:00:10 recording: all well so far", ofA[0], ofA[1]}));
+    recordings->findChild<QCheckBox*>("allShows")->click();
+    EXPECT_EQ(rows(), (Calls{"A 0:00:10 recording: all well so far", ofA[0], ofA[1],
+                             "B 0:00:00 all well"}));
+
+    list->setCurrentItem(list->topLevelItem(2));
+    EXPECT_TRUE(
+        recordings->findChild<QPlainTextEdit*>("report")->toPlainText().contains("\"count\": 1"));
+    recordings->findChild<QPushButton*>("play")->click();
+    const QString gapped = sound + "A-03-05-04-05-10-00.wav";
+    EXPECT_EQ(launcher.launches.back(), (Calls{"xdg-open", gapped.toStdString(), ""}));
+
+    controls().stopButton->click();
+    EVENTUALLY_EQ_WITHIN(rows().front(), "A 0:00:10 all well", 2 * RecordingsWindow::kRefreshMs);
+    EXPECT_EQ(list->currentItem()->text(2), "0:01:00") << "the selection stays with its recording";
+    recordings->findChild<QPushButton*>("moveToTrash")->click();
+    EXPECT_EQ(rows(), (Calls{"A 0:00:10 all well", ofA[0], "B 0:00:00 all well"}));
+    EXPECT_FALSE(QFile::exists(gapped) || QFile::exists(gapped + ".json"));
+    EXPECT_TRUE(QFile::exists(trashHome + "/Trash/files/A-03-05-04-05-10-00.wav.json"));
+    qputenv("XDG_DATA_HOME", dataHome);
+}
+
 // Settings kept beside a show's file are the show's own: saved with it, loaded with it, never
-// carried into a show that has none, and copied when the show is saved under a new name.
+// carried into a show that has none, and copied when the show is saved under a new name. The
+// webcast's are set on their controls, and the controls show each show's.
 TEST_F(ShowTest, SettingsKeptBesideTheShowFileFollowTheirShow) {
     open({showPath("A").toStdString()});
-    const ShowSideSettings side{{{"timeZone", "America/New_York"}}};
-    window().currentShow().setSide(side);
+    const auto webcastControls = [this] {
+        const MainWindowControls& c = controls();
+        return QString("%1%2%3 %4%5")
+            .arg(c.recordStream->isChecked())
+            .arg(c.keepStream->isChecked())
+            .arg(c.openEarly->value())
+            .arg(c.keepStream->isEnabled())
+            .arg(c.openEarly->isEnabled());
+    };
+    EXPECT_EQ(webcastControls(), "000 01") << "off by default; keeping needs the stream";
+    window().currentShow().setSide({{{"timeZone", "America/New_York"}}});
+    controls().openEarly->setValue(30);
+    controls().recordStream->click();
+    controls().keepStream->click();
+    const ShowSideSettings side{{{"timeZone", "America/New_York"},
+                                 {"recordStream", "1"},
+                                 {"keepStream", "1"},
+                                 {"openEarlySeconds", "30"}}};
+    EXPECT_EQ(window().currentShow().settings().side, side);
+    EXPECT_EQ(webcastControls(), "1130 10");
     QTest::keyClick(controls().showList, Qt::Key_Down);
     EVENTUALLY_EQ(window().shows().currentShowName(), std::string("B"));
     EXPECT_EQ(window().currentShow().settings().side, ShowSideSettings{});
+    EXPECT_EQ(webcastControls(), "000 01");
     EXPECT_EQ(showFile("B"), kEvening);
     window().shows().chooseShow("A");
     EXPECT_EQ(window().currentShow().settings().side, side);
+    EXPECT_EQ(webcastControls(), "1130 10");
     EXPECT_EQ(showFile("A"), kMorning) << "the show file is as it was";
     typeName("A2", Qt::Key_Return);
     window().close();
-    EXPECT_EQ(read(services.dataFolder + "/show-settings/A2"), "timeZone=America/New_York\n");
+    EXPECT_EQ(read(services.dataFolder + "/show-settings/A2"),
+              "keepStream=1\nopenEarlySeconds=30\nrecordStream=1\ntimeZone=America/New_York\n");
 }
 
 TEST_F(ShowTest, SwitchingSavesTheOldShowThenLoadsTheNewOneButChoosingItAgainDoesNothing) {
@@ -537,8 +665,10 @@ void deleteShownShow(const MainWindowControls& c, int way) {
         QTimer::singleShot(0, [] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             ASSERT_TRUE(menu);
-            const QStringList texts{menu->actions()[0]->text(), menu->actions()[2]->text()};
-            EXPECT_EQ(texts, QStringList({"Delete show", "Record every show on its schedule"}));
+            const QStringList texts{menu->actions()[0]->text(), menu->actions()[1]->text(),
+                                    menu->actions()[3]->text()};
+            EXPECT_EQ(texts, QStringList({"Delete show", "Recordings…",
+                                          "Record every show on its schedule"}));
             menu->actions()[0]->trigger();
             menu->close();
         });

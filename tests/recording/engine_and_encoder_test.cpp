@@ -37,7 +37,15 @@ TEST(EngineLibrary, LoadsFromTheProgramFolderAndReachesEveryExportOrSaysWhyNot) 
         std::tie(told.deviceState, told.lastWriteError, told.framesCaptured, told.framesFilled,
                  told.bytesWritten, told.gaps, told.parts, told.lastGapFrames) =
             std::tuple{2, 28, 11, 22, 33, 4, 5, 66};
-        EXPECT_EQ(engine.status(s), folder == std::string(FAKE_ENGINE_DIR));
+        const bool current = folder == std::string(FAKE_ENGINE_DIR);
+        EXPECT_EQ(engine.status(s), current);
+        // An older engine cannot record a stream and says so; it can always go back to none.
+        const std::vector<int> streamAnswers =
+            current ? std::vector<int>{10, 5, 0}
+                    : std::vector<int>{CaptureEngine::kStreamUnsupported, 0, 0};
+        EXPECT_EQ((std::vector<int>{engine.setStream("http://a/b"), engine.keepStreamCopy(true),
+                                    engine.setStream("")}),
+                  streamAnswers);
         EXPECT_EQ(std::memcmp(&s, engine.status(s) ? &told : &none, sizeof s), 0)
             << "every field, in its place";
     }

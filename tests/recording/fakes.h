@@ -26,7 +26,7 @@ public:
                      const std::string& fileName) override {
         starts.push_back(std::to_string(writeFile) + "," + std::to_string(channels) + "," +
                          std::to_string(sampleRate) + "," + fileName);
-        const int result = log("startMonitor", startResult);
+        const int result = log("startMonitor", stream.empty() ? startResult : streamStartResult);
         errno = startErrno;
         return result;
     }
@@ -34,6 +34,17 @@ public:
     int togglePause() override { return log("togglePause", 0); }
     int setSource(const std::string& serverName) override {
         return log(("setSource " + serverName).c_str(), 0);
+    }
+    int setStream(const std::string& url) override {
+        log(("setStream " + url).c_str(), 0);
+        if (setStreamResult != 0 && !url.empty()) {
+            return setStreamResult;
+        }
+        stream = url;
+        return 0;
+    }
+    int keepStreamCopy(bool keep) override {
+        return log(keep ? "keepStreamCopy 1" : "keepStreamCopy 0", 0);
     }
     int peakLeft() override { return left; }
     int peakRight() override { return right; }
@@ -46,7 +57,9 @@ public:
     std::string loadError() const override { return loadErrorText; }
 
     int initializeResult = 0, startResult = 0, startErrno = 0, left = 0, right = 0;
-    std::optional<KelvoStatus> statusValue; // none: an engine from before the status export
+    int setStreamResult = 0, streamStartResult = 0; // the starts of a stream answer this
+    std::string stream;                             // set by setStream
+    std::optional<KelvoStatus> statusValue;         // none: an engine from before the status export
     std::string loadErrorText;
     std::vector<std::string> calls, starts;
 

@@ -182,6 +182,88 @@ TEST_F(RecordingControllerTest, ARefusedWebcastAddressRecordsWithoutOneAndSaysSo
               (std::vector<Texts>{{"xdg-open", "http://Radio.example.com/live", ""}}));
 }
 
+// A show set to record its stream: the engine records it, with no browser and no source; a
+// stream that cannot be had is told; a page, or an engine without streams, is recorded the
+// way a webcast always was.
+TEST_F(RecordingControllerTest, AStreamShowRecordsTheStreamItselfOrSaysWhyNot) {
+    const std::string url = "http://radio.example/live";
+    const std::string file = "soundfiles/Default-03-05-04-21-07-09.wav";
+    settings().webcastAddress = url;
+    setWebcastSettings(show.settings.side, {true, true, 0});
+    engine.statusValue = KelvoStatus{};
+    startScheduled(3600);
+    EXPECT_EQ(std::exchange(engine.calls, {}),
+              (Texts{"engine wanted", "keepStreamCopy 1", "setStream " + url, "initialize",
+                     "startMonitor"}))
+        << "no source chosen or changed";
+    EXPECT_EQ(statusText(), "Rec Stream: " + url);
+    EXPECT_TRUE(launcher.launches.empty()) << "no browser";
+    const auto poll = [this](int device, std::uint32_t gaps) {
+        engine.statusValue->deviceState = device;
+        engine.statusValue->gaps = gaps;
+        engine.statusValue->lastGapFrames = 44100;
+        controller.pollStatus();
+        return std::exchange(notifier.sent, {});
+    };
+    EXPECT_EQ(poll(KELVO_DEVICE_CAPTURING, 0),
+              Texts{"Recording Default | From " + url + " into " + file});
+    EXPECT_EQ(poll(KELVO_DEVICE_RECONNECTING, 1),
+              Texts{"Recording Default: stream lost | Silence is recorded until it is back."});
+    EXPECT_EQ(statusText(), "Rec Stream: " + url + " (reconnecting)");
+    EXPECT_EQ(poll(KELVO_DEVICE_CAPTURING, 1),
+              Texts{"Recording Default: stream back | Gap of 1.0 s filled with silence."});
+    controller.stopRecording();
+    EXPECT_EQ(std::vector(engine.calls.begin(), engine.calls.begin() + 2),
+              (Texts{"stopMonitor", "setStream "}))
+        << "monitoring and the next show record their sources again";
+    notifier.sent.clear();
+
+    const std::string notStarted = "Recording Default did not start";
+    const std::string usual = "It is recorded as without \"Record the stream itself\": opened "
+                              "in the browser, recording Microphone.";
+    const std::tuple<int, int, std::string, Texts> answers[] = {
+        {0,
+         KELVO_ERR_STREAM_UNREACHABLE,
+         notStarted + ": the stream " + url + " cannot be reached",
+         {notStarted + " | the stream " + url + " cannot be reached"}},
+        {0,
+         KELVO_ERR_STREAM_REFUSED,
+         notStarted + ": the server of the stream " + url +
+             " answered with an error (is the address right?)",
+         {notStarted + " | the server of the stream " + url +
+          " answered with an error (is the address right?)"}},
+        {0,
+         KELVO_ERR_STREAM_NOT_AUDIO,
+         "Rec WebCast: Microphone (not a stream: opened in the browser)",
+         {"Recording Default | From Microphone into " + file,
+          "Recording Default: " + url + " is a web page, not an audio stream | " + usual}},
+        {CaptureEngine::kStreamUnsupported,
+         0,
+         "Rec WebCast: Microphone (not a stream: opened in the browser)",
+         {"Recording Default | From Microphone into " + file,
+          "Recording Default: this capture engine cannot record streams | " + usual}},
+    };
+    for (const auto& [setResult, startResult, line, sent] : answers) {
+        std::tie(engine.setStreamResult, engine.streamStartResult) =
+            std::tie(setResult, startResult);
+        QDir(data + "/soundfiles").removeRecursively();
+        QDir(data).mkdir("soundfiles");
+        engine.calls.clear();
+        launcher.launches.clear();
+        startScheduled(3600);
+        EXPECT_EQ(statusText(), line);
+        EXPECT_EQ(std::exchange(notifier.sent, {}), sent) << line;
+        const bool fellBack = controller.isRecording();
+        EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "source"), fellBack ? 1 : 0);
+        EXPECT_EQ(launcher.launches.size(), fellBack ? 1u : 0u) << "the page goes to the browser";
+        EXPECT_EQ(engine.stream, "") << "never left set for what comes next";
+        EXPECT_EQ(QDir(data + "/soundfiles").isEmpty(), !fellBack);
+        EXPECT_EQ(std::exchange(messages, {}).size(), fellBack ? 0 : 1);
+        controller.stopRecording();
+        notifier.sent.clear();
+    }
+}
+
 TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndAStopOnAWriteError) {
     settings().outputFormat = formats::kMp3.toStdString();
     const auto poll = [this](int device, std::uint32_t gaps, std::uint64_t gapFrames,
