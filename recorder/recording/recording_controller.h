@@ -49,7 +49,7 @@ struct RecordingWidgets {
 
 struct RecordingSetup {
     QString dataFolder;                      // holds soundfiles/; the encoder runs there
-    std::vector<std::string> encoderFolders; // searched for encoder.bat before PATH
+    std::vector<std::string> encoderFolders; // searched for encoder.bat, never PATH
     DesktopNotifier* notifier = nullptr;     // null: no notifications
     SleepInhibitor* inhibitor = nullptr;     // null: sleep is not held off
     FreeSpaceProbe freeSpace;                // empty: statvfs
