@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -201,6 +202,7 @@ bool MainWindow::startUp() {
     controls_.clockLabel->setText(clockText(now().time()));
     startedUp_ = true;
     setRecordEveryShow(userSettings().value(QLatin1String(kRecordEveryShowKey), false).toBool());
+    loginStart_->watch(show_);
     if (auto handedOver = std::exchange(handedOver_, std::nullopt)) {
         openHandedOver(handedOver->first, handedOver->second);
     }
@@ -313,6 +315,10 @@ void MainWindow::createEveryShowSchedule() {
                                               .arg(settings.fileName()));
         }
     });
+    loginStart_ = new LoginStart(
+        loginStartEntryPath(),
+        QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString(), userSettings,
+        [this](const QString& text) { controls_.statusLine->setText(text); }, this);
     // The X button lies outside the window's visible area; the show list's menu and its Del
     // key delete the selected show as it does. A right-click selects the entry under the
     // mouse first, so what is deleted is what was clicked.
@@ -332,6 +338,7 @@ void MainWindow::showShowListMenu(const QPoint& at) {
     menu.addAction(deleteShowAction_);
     menu.addSeparator();
     menu.addAction(recordEveryShowAction_);
+    menu.addAction(loginStart_->action());
     menu.exec(controls_.showList->viewport()->mapToGlobal(at));
 }
 

@@ -7,6 +7,7 @@
 // delivered by its event loop one after another, so no state here needs a lock.
 #pragma once
 
+#include "recorder/app/login_start.h"
 #include "recorder/app/main_window_form.h"
 #include "recorder/app/show_binding.h"
 #include "recorder/meters/meter_poll.h"
@@ -164,6 +165,7 @@ private:
     class ScheduledWindow; // what the scheduler starts and stops
     std::unique_ptr<ScheduledWindow> scheduledWindow_;
     std::unique_ptr<Scheduler> scheduler_;
+    LoginStart* loginStart_ = nullptr;
     ShowFolderSchedules* showFolder_ = nullptr;
     QAction* recordEveryShowAction_ = nullptr;
     QAction* deleteShowAction_ = nullptr;
