@@ -1,10 +1,12 @@
 #include "recorder/app/main_window.h"
 
 #include "recorder/app/program_folders.h"
+#include "recorder/app/recordings_window.h"
 #include "recorder/app/show_panel.h"
 #include "recorder/platform/notifier_dbus.h"
 #include "recorder/platform/sleep_inhibitor_logind.h"
 #include "recorder/recording/format_lists.h"
+#include "recorder/recording/webcast_address.h"
 #include "recorder/schedule/clock_text.h"
 #include "recorder/schedule/schedule_controls.h"
 #include "recorder/schedule/second_ticker.h"
@@ -61,7 +63,7 @@ public:
             window_.show_.snapshot(), start.secondsUntilStop,
             {start.secondsLate, QString::fromStdString(start.notice), start.continued});
     }
-    void stopRecording() override { window_.recording_->stopRecording(); }
+    void stopRecording() override { window_.recording_->stopRecording(RecordingEnd::StopTime); }
     void notRecorded(const std::string& message) override { window_.showNotRecorded(message); }
 
 private:
@@ -97,7 +99,7 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
         show_,
         ShowControlWidgets{this, c.startTime, c.stopTime, c.sampleRate, c.outputFormat, c.channels,
                            c.mp3Quality, c.sourceList, c.wmaQuality, c.inputLevel, c.webcastAddress,
-                           c.weekdays},
+                           c.weekdays, c.recordStream, c.keepStream, c.openEarly},
         *sources_);
     createRecordingController();
     createLevelMonitoring();
@@ -107,7 +109,11 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     setFixedSize(toPixels(2400), toPixels(1635));
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The controls go away after the members: hiding them moves the focus, and a line edit
+    // losing it would call back into a window already half gone.
+    disconnect(controls_.webcastAddress, nullptr, this, nullptr);
+}
 
 int MainWindow::toPixels(double twips) const {
     return twipsToPixels(twips, dpi_);
@@ -138,10 +144,9 @@ void MainWindow::createRecordingController() {
 void MainWindow::createShowPanel() {
     const MainWindowControls& c = controls_;
     shows_ = std::make_unique<ShowPanel>(
-        ShowWidgets{this, c.showList, c.showName, c.deleteShowButton,
-                    c.webcastAddress->maxLength()},
-        show_, binding_->listEntries(), [this](const QString& text) { showMessage(text); },
-        services_.dataFolder, services_.arguments);
+        ShowWidgets{this, c.showList, c.showName, c.deleteShowButton}, show_,
+        binding_->listEntries(), [this](const QString& text) { showMessage(text); },
+        [this](const QString& text) { tell(text); }, services_.dataFolder, services_.arguments);
 }
 
 void MainWindow::createLevelMonitoring() {
@@ -180,6 +185,9 @@ void MainWindow::connectHandlers() {
     connect(controls_.fullWidthButton, &QPushButton::clicked, this, &MainWindow::toggleFullWidth);
     connect(controls_.clockTick, &QTimer::timeout, this, &MainWindow::clockTick);
     connect(controls_.blink, &QTimer::timeout, this, [this] { recording_->blinkTick(); });
+
+    connect(controls_.webcastAddress, &QLineEdit::editingFinished, this,
+            &MainWindow::checkTypedWebcastAddress);
 }
 
 bool MainWindow::startUp() {
@@ -263,17 +271,33 @@ void MainWindow::clockTick() {
     // A test's clock has no time since boot to tell a suspend from a clock step.
     scheduler_->tick(services_.clock ? ClockReading{seconds, {}, {}} : readSystemClock());
     feedCurrentShow(); // a scheduled start may have switched shows
+    openWebcastAhead(seconds);
     updateNextStartHint(seconds);
     recording_->keepAwakeForSchedule(showStartingSoon(seconds));
 }
 
-void MainWindow::feedCurrentShow() {
+Schedule MainWindow::currentSchedule() const {
     Schedule schedule = scheduleOf(show_.file());
     const auto& side = show_.settings().side.values;
     if (const auto zone = side.find(kTimeZoneSetting); zone != side.end()) {
         schedule.zone = zone->second;
     }
-    scheduler_->setCurrentShow(shows_->currentShowName(), schedule);
+    return schedule;
+}
+
+void MainWindow::feedCurrentShow() {
+    scheduler_->setCurrentShow(shows_->currentShowName(), currentSchedule());
+}
+
+void MainWindow::openWebcastAhead(std::time_t now) {
+    const WebcastSettings webcast = show_.webcast();
+    if (webcast.recordStream || webcast.openEarlySeconds == 0 ||
+        show_.file().webcastAddress.empty())
+        return;
+    const auto next = nextStart(now, {{shows_->currentShowName(), currentSchedule()}});
+    if (next && next->in <= webcast.openEarlySeconds) {
+        recording_->openWebcastAhead(show_.snapshot(), QDateTime::fromSecsSinceEpoch(next->at));
+    }
 }
 
 QString MainWindow::showStartingSoon(std::time_t now) const {
@@ -328,6 +352,11 @@ void MainWindow::createEveryShowSchedule() {
     deleteShowAction_->setShortcutContext(Qt::WidgetShortcut);
     controls_.showList->addAction(deleteShowAction_);
     connect(deleteShowAction_, &QAction::triggered, this, [this] { shows_->deleteSelectedShow(); });
+    recordingsAction_ = new QAction(QStringLiteral("Recordings…"), this);
+    recordingsAction_->setObjectName(QStringLiteral("openRecordings"));
+    recordingsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    addAction(recordingsAction_);
+    connect(recordingsAction_, &QAction::triggered, this, [this] { openRecordings(); });
     controls_.showList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(controls_.showList, &QWidget::customContextMenuRequested, this,
             &MainWindow::showShowListMenu);
@@ -336,10 +365,23 @@ void MainWindow::createEveryShowSchedule() {
 void MainWindow::showShowListMenu(const QPoint& at) {
     QMenu menu(this);
     menu.addAction(deleteShowAction_);
+    menu.addAction(recordingsAction_);
     menu.addSeparator();
     menu.addAction(recordEveryShowAction_);
     menu.addAction(loginStart_->action());
     menu.exec(controls_.showList->viewport()->mapToGlobal(at));
+}
+
+void MainWindow::openRecordings() {
+    if (!recordingsWindow_) {
+        recordingsWindow_ = std::make_unique<RecordingsWindow>(services_.dataFolder,
+                                                               *services_.launcher, *recording_);
+    }
+    // The current show as its recordings name it: the readable name, "Default" for none.
+    const ShowSnapshot current = show_.snapshot();
+    recordingsWindow_->open(current.readableName.empty()
+                                ? QStringLiteral("Default")
+                                : QString::fromStdString(current.readableName));
 }
 
 bool MainWindow::recordEveryShow() const {
@@ -366,6 +408,21 @@ void MainWindow::showNotRecorded(const std::string& message) {
     const QString text = QString::fromStdString(message);
     controls_.statusLine->setText(text);
     services_.notifier->notify(text, {});
+}
+
+void MainWindow::tell(const QString& text) {
+    if (!recording_->isRecording()) {
+        controls_.statusLine->setText(text);
+    }
+    services_.notifier->notify(QString::fromLatin1(kProgramTitle), text);
+}
+
+void MainWindow::checkTypedWebcastAddress() {
+    const CheckedAddress address =
+        checkWebcastAddress(controls_.webcastAddress->text().toStdString());
+    if (!address.refusal.empty() && !recording_->isRecording()) {
+        controls_.statusLine->setText(QString::fromStdString(address.refusal));
+    }
 }
 
 void MainWindow::updateNextStartHint(std::time_t seconds) {
@@ -453,7 +510,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         scheduler_->leaving(static_cast<std::time_t>(now().toSecsSinceEpoch()));
         // The recording ends first, so the WAV file is complete before anything else can
         // go wrong; the show saved last holds what the controls show after both stops.
-        recording_->stopRecording();
+        recording_->stopRecording(RecordingEnd::Exit);
         monitoring_->stopMonitoring();
         shows_->saveconfig();
     }

@@ -49,6 +49,7 @@ namespace kelvo {
 
 class ShowPanel;
 class ShowFolderSchedules;
+class RecordingsWindow;
 
 struct MainWindowServices {
     CaptureEngine* engine = nullptr;
@@ -90,6 +91,9 @@ public:
     RecordingController& recording() { return *recording_; }
     Monitoring& monitoring() { return *monitoring_; }
     ShowPanel& shows() { return *shows_; }
+    // The Recordings window, made when first opened; null until then.
+    RecordingsWindow* recordingsWindow() { return recordingsWindow_.get(); }
+    void openRecordings();
     CurrentShow& currentShow() { return show_; }
     RecordingSources& sources() { return *sources_; }
 
@@ -112,6 +116,9 @@ public:
     // A message with only an OK button, titled "KelvoRecorder"; returns once acknowledged.
     // While the session ends it goes to standard error instead and returns at once.
     void showMessage(const QString& text);
+    // News that waits for nobody: the status line (unless a recording holds it) and a
+    // notification.
+    void tell(const QString& text);
     // Closes the window for a termination signal: the recording is completed and the show
     // saved as on any close, but nothing waits for a click: boxes already open are
     // dismissed and later messages are reported, not shown.
@@ -145,10 +152,16 @@ private:
     // when none does.
     QString showStartingSoon(std::time_t now) const;
     void showNotRecorded(const std::string& message);
+    // An address typed into the box that will not be opened is said so on the status line.
+    void checkTypedWebcastAddress();
     void showShowListMenu(const QPoint& at);
     void updateNextStartHint(std::time_t now);
     // The current show and its schedule as the controls show it: what the scheduler is fed.
     void feedCurrentShow();
+    Schedule currentSchedule() const;
+    // The current show's page webcast, when its "Open the address N s before the start"
+    // reaches its next scheduled start.
+    void openWebcastAhead(std::time_t now);
 
     MainWindowServices services_;
     MainWindowControls controls_{};
@@ -169,6 +182,8 @@ private:
     ShowFolderSchedules* showFolder_ = nullptr;
     QAction* recordEveryShowAction_ = nullptr;
     QAction* deleteShowAction_ = nullptr;
+    QAction* recordingsAction_ = nullptr;
+    std::unique_ptr<RecordingsWindow> recordingsWindow_;
     QString captionSuffix_;                                           // " - Next: ..." while idle
     std::optional<std::pair<QByteArrayList, QByteArray>> handedOver_; // before start-up ended
     double dpi_ = 96.0;

@@ -2,6 +2,7 @@
 
 #include "recorder/meters/meter_image.h"
 #include "recorder/recording/format_lists.h"
+#include "recorder/shows/show_settings.h"
 #include "recorder/shows/twips.h"
 
 #include <QFrame>
@@ -233,23 +234,48 @@ void FormBuilder::buildShowPanel(QFrame* frame) {
 }
 
 void FormBuilder::buildOutputPanel(QFrame* frame) {
-    place(label(QStringLiteral("Output Format"), frame), "Label9", 120, 45, 3390, 195);
+    // The format and its quality share the top row, so that the webcast's own settings fit
+    // between them and the address.
+    place(label(QStringLiteral("Output Format"), frame), "Label9", 120, 45, 1860, 195);
     controls_.outputFormat =
         place(list(outputFormatEntries(),
                    QStringLiteral("This allows you to select the type of file to "
                                   "generate in your soundfiles folder."),
                    frame),
-              "Combo2", 120, 240, 3390, 315);
-    place(label(QStringLiteral("MP3 Quality"), frame), "Label10", 120, 600, 3390, 195);
+              "Combo2", 120, 240, 1860, 315);
+    place(label(QStringLiteral("MP3 Quality"), frame), "Label10", 2040, 45, 1470, 195);
     controls_.mp3Quality =
         place(list(mp3QualityEntries(),
                    QStringLiteral("The data rate to use when encoding MP3 files. "
                                   "Higher is better but bigger."),
                    frame),
-              "Combo4", 120, 795, 3390, 315);
+              "Combo4", 2040, 240, 1470, 315);
     controls_.mp3Quality->setEnabled(false);
-    place(label(QStringLiteral("WebCast Address"), frame), "Label7", 120, 1155, 3390, 195);
-    controls_.webcastAddress = place(new QLineEdit(frame), "Text4", 120, 1350, 3390, 255);
+
+    controls_.recordStream =
+        place(new QCheckBox(QStringLiteral("Record the stream itself (no browser)"), frame),
+              "CheckStream", 120, 600, 3390, 225);
+    controls_.recordStream->setToolTip(
+        QStringLiteral("Records the stream at the webcast address itself: no browser is opened, "
+                       "and no other sound of this computer gets into the recording."));
+    controls_.keepStream =
+        place(new QCheckBox(QStringLiteral("Also keep the stream as broadcast"), frame),
+              "CheckKeepStream", 300, 825, 3210, 225);
+    controls_.keepStream->setToolTip(
+        QStringLiteral("Also keeps the stream as it came, without re-encoding, beside the WAV "
+                       "file (.mp3, .aac, .ogg or .opus)."));
+    auto* early = place(new QSpinBox(frame), "SpinOpenEarly", 120, 1065, 2835, 255);
+    early->setRange(0, WebcastSettings::kMaxOpenEarlySeconds);
+    early->setSingleStep(30);
+    early->setPrefix(QStringLiteral("Open the address "));
+    early->setSuffix(QStringLiteral(" s before the start"));
+    early->setToolTip(QStringLiteral("For a web page that plays the webcast: the schedule opens "
+                                     "it this long before the start, so that the browser plays "
+                                     "when the recording begins."));
+    controls_.openEarly = early;
+
+    place(label(QStringLiteral("WebCast Address"), frame), "Label7", 120, 1380, 1110, 195);
+    controls_.webcastAddress = place(new QLineEdit(frame), "Text4", 1230, 1350, 2280, 255);
     controls_.webcastAddress->setToolTip(
         QStringLiteral("Insert WebCast Address Here, Then Select "
                        "\"Wave\" source. (http://radio.example.com/"

@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QWidget>
@@ -49,6 +50,9 @@ struct MainWindowControls {
     QListWidget* showList;              // File1
     QLineEdit* showName;                // Text1, hidden until edited
     QLineEdit* webcastAddress;          // Text4
+    QCheckBox* recordStream;            // CheckStream: "Record the stream itself (no browser)"
+    QCheckBox* keepStream;              // CheckKeepStream
+    QSpinBox* openEarly;                // SpinOpenEarly: seconds the address opens early
     QTimer* clockTick;                  // Timer1, 1000 ms
     QTimer* meterPoll;                  // Timer2, 50 ms
     QTimer* rightPeakHold;              // Timer3, 2000 ms

@@ -11,6 +11,7 @@
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTimeEdit>
 
 namespace kelvo {
@@ -81,6 +82,12 @@ ShowBinding::ShowBinding(CurrentShow& show, const ShowControlWidgets& widgets,
             fromControl([&] { show_.setWeekday(day, box->checkState() == Qt::Checked); });
         });
     }
+    // The three webcast controls make one setting: while the binding shows it they pass
+    // through states that are no show's.
+    for (QCheckBox* box : {w.recordStream, w.keepStream}) {
+        connect(box, &QCheckBox::toggled, this, &ShowBinding::webcastFromControls);
+    }
+    connect(w.openEarly, &QSpinBox::valueChanged, this, &ShowBinding::webcastFromControls);
     // Programmatic changes run the rule too, as loading relies on.
     for (QComboBox* list : {w.sampleRate, w.outputFormat}) {
         connect(list, &QComboBox::currentTextChanged, this,
@@ -103,9 +110,9 @@ void ShowBinding::fromControl(const std::function<void()>& update) {
 
 void ShowBinding::showDefaults() {
     QScopedValueRollback<bool> syncing(syncing_, true);
-    for (const ShowField field :
-         {ShowField::SampleRate, ShowField::OutputFormat, ShowField::Channels,
-          ShowField::Mp3Quality, ShowField::StartTime, ShowField::StopTime, ShowField::Weekdays}) {
+    for (const ShowField field : {ShowField::SampleRate, ShowField::OutputFormat,
+                                  ShowField::Channels, ShowField::Mp3Quality, ShowField::StartTime,
+                                  ShowField::StopTime, ShowField::Weekdays, ShowField::Side}) {
         showField(field);
     }
 }
@@ -142,8 +149,8 @@ void ShowBinding::showLoaded() {
     }
     for (const ShowField field :
          {ShowField::Channels, ShowField::WindowPosition, ShowField::WebcastAddress,
-          ShowField::InputLevel, ShowField::WmaQuality, ShowField::SourceName,
-          ShowField::Weekdays}) {
+          ShowField::InputLevel, ShowField::WmaQuality, ShowField::SourceName, ShowField::Weekdays,
+          ShowField::Side}) {
         showField(field);
     }
     updateFormatDependentLists();
@@ -198,8 +205,37 @@ void ShowBinding::showField(ShowField field) {
         }
         break;
     case ShowField::Side:
-        break; // no control yet
+        showWebcastSettings();
+        break;
     }
+}
+
+void ShowBinding::showWebcastSettings() {
+    const WebcastSettings webcast = show_.webcast();
+    widgets_.recordStream->setChecked(webcast.recordStream);
+    widgets_.keepStream->setChecked(webcast.keepStream);
+    widgets_.openEarly->setValue(webcast.openEarlySeconds);
+    enableWebcastControls(webcast.recordStream);
+}
+
+void ShowBinding::enableWebcastControls(bool recordStream) {
+    // Each applies to one way of recording: the kept copy to the stream, opening early to
+    // the browser. Both stay stored whichever way is chosen.
+    widgets_.keepStream->setEnabled(recordStream);
+    widgets_.openEarly->setEnabled(!recordStream);
+}
+
+void ShowBinding::webcastFromControls() {
+    if (syncing_) {
+        return;
+    }
+    QScopedValueRollback<bool> syncing(syncing_, true);
+    WebcastSettings webcast;
+    webcast.recordStream = widgets_.recordStream->isChecked();
+    webcast.keepStream = widgets_.keepStream->isChecked();
+    webcast.openEarlySeconds = widgets_.openEarly->value();
+    show_.setWebcast(webcast);
+    enableWebcastControls(webcast.recordStream);
 }
 
 void ShowBinding::showWindowPosition() {

@@ -22,6 +22,7 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QSlider;
+class QSpinBox;
 class QTimeEdit;
 class QWidget;
 
@@ -40,6 +41,10 @@ struct ShowControlWidgets {
     QSlider* inputLevel;                // Slider1
     QLineEdit* webcastAddress;          // Text4
     std::array<QCheckBox*, 7> weekdays; // Check2 (Sunday) .. Check8 (Saturday)
+    // The webcast's settings kept beside the show file.
+    QCheckBox* recordStream; // CheckStream
+    QCheckBox* keepStream;   // CheckKeepStream
+    QSpinBox* openEarly;     // SpinOpenEarly
 };
 
 class ShowBinding : public QObject {
@@ -64,6 +69,9 @@ private:
     void showField(ShowField field);
     void showLoaded();
     void showWindowPosition();
+    void showWebcastSettings();
+    void webcastFromControls();
+    void enableWebcastControls(bool recordStream);
 
     CurrentShow& show_;
     ShowControlWidgets widgets_;

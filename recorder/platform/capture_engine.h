@@ -31,6 +31,15 @@ public:
         (void)serverName;
         return 0;
     }
+    // The stream the following starts record instead of a sound source ("" for the source
+    // again), and whether they keep its packets as broadcast. An engine from before stream
+    // capture answers kStreamUnsupported, and nothing changes.
+    static constexpr int kStreamUnsupported = -32767;
+    virtual int setStream(const std::string& url) { return url.empty() ? 0 : kStreamUnsupported; }
+    virtual int keepStreamCopy(bool keep) {
+        (void)keep;
+        return 0;
+    }
     virtual int peakLeft() = 0;
     virtual int peakRight() = 0;
 

@@ -87,6 +87,10 @@ bool EngineLibrary::resolveExports(void* handle) {
         reinterpret_cast<decltype(&KelvoGetStatus)>(dlsym(handle, "KelvoGetStatus"));
     exports_.setSource =
         reinterpret_cast<decltype(&KelvoSetSourceA)>(dlsym(handle, "KelvoSetSourceA"));
+    exports_.setStream =
+        reinterpret_cast<decltype(&KelvoSetStreamA)>(dlsym(handle, "KelvoSetStreamA"));
+    exports_.keepStreamCopy =
+        reinterpret_cast<decltype(&KelvoKeepStreamCopy)>(dlsym(handle, "KelvoKeepStreamCopy"));
     return all;
 }
 
@@ -115,6 +119,23 @@ int EngineLibrary::setSource(const std::string& serverName) {
         return kEngineUnavailable;
     }
     return exports_.setSource != nullptr ? exports_.setSource(serverName.c_str()) : 0;
+}
+
+int EngineLibrary::setStream(const std::string& url) {
+    if (!ensureLoaded()) {
+        return kEngineUnavailable;
+    }
+    if (exports_.setStream == nullptr) {
+        return CaptureEngine::setStream(url);
+    }
+    return exports_.setStream(url.c_str());
+}
+
+int EngineLibrary::keepStreamCopy(bool keep) {
+    if (!ensureLoaded()) {
+        return kEngineUnavailable;
+    }
+    return exports_.keepStreamCopy != nullptr ? exports_.keepStreamCopy(keep ? 1 : 0) : 0;
 }
 
 int EngineLibrary::peakLeft() {

@@ -33,6 +33,8 @@ public:
     int stopMonitor() override;
     int togglePause() override;
     int setSource(const std::string& serverName) override;
+    int setStream(const std::string& url) override;
+    int keepStreamCopy(bool keep) override;
     int peakLeft() override;
     int peakRight() override;
     bool status(KelvoStatus& status) override;
@@ -50,8 +52,10 @@ private:
         decltype(&KelvoTogglePause) togglePause;
         decltype(&KelvoPeakGetValueLeft) peakLeft;
         decltype(&KelvoPeakGetValueRight) peakRight;
-        decltype(&KelvoGetStatus) getStatus;  // optional: null in a library without it
-        decltype(&KelvoSetSourceA) setSource; // optional, as getStatus
+        decltype(&KelvoGetStatus) getStatus;           // optional: null in a library without it
+        decltype(&KelvoSetSourceA) setSource;          // optional, as getStatus
+        decltype(&KelvoSetStreamA) setStream;          // optional, as getStatus
+        decltype(&KelvoKeepStreamCopy) keepStreamCopy; // optional, as getStatus
     };
 
     bool ensureLoaded();

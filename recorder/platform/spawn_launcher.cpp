@@ -2,8 +2,7 @@
 
 #include "recorder/platform/spawn_child.h"
 
-#include <fcntl.h>
-#include <sys/syscall.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,9 +13,19 @@ namespace kelvo {
 
 namespace {
 
-void reapInBackground(pid_t pid) {
-    std::thread([pid] {
-        while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {
+// statusFd (-1: none) gets the wait status and is closed. A watcher that closed its end
+// first only makes the send fail, never raises SIGPIPE.
+void reapInBackground(pid_t pid, int statusFd) {
+    std::thread([pid, statusFd] {
+        int status = 0;
+        pid_t reaped = 0;
+        while ((reaped = waitpid(pid, &status, 0)) == -1 && errno == EINTR) {
+        }
+        if (statusFd >= 0) {
+            if (reaped == pid) {
+                send(statusFd, &status, sizeof status, MSG_NOSIGNAL);
+            }
+            close(statusFd);
         }
     }).detach();
 }
@@ -38,18 +47,24 @@ int SpawnLauncher::spawn(const std::string& program, const std::vector<std::stri
                          const std::string& workingFolder, int* exitFd) {
     SpawnOptions options;
     options.workingFolder = workingFolder;
+    int ends[2] = {-1, -1};
+    // Close-on-exec: the child must not hold the status end open itself.
+    if (exitFd != nullptr && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        ends[0] = ends[1] = -1;
+    }
     const pid_t pid = spawnChild(program, args, options);
     if (pid < 0) {
+        for (const int end : ends) {
+            if (end >= 0) {
+                close(end);
+            }
+        }
         return -1;
     }
     if (exitFd != nullptr) {
-        // The child cannot be reaped before the reaper starts, so the id is still its own.
-        *exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-        if (*exitFd >= 0) {
-            fcntl(*exitFd, F_SETFD, FD_CLOEXEC);
-        }
+        *exitFd = ends[0];
     }
-    reapInBackground(pid);
+    reapInBackground(pid, ends[1]);
     return pid;
 }
 

@@ -11,7 +11,8 @@ class SpawnLauncher : public ProcessLauncher {
 public:
     int start(const std::string& program, const std::vector<std::string>& args,
               const std::string& workingFolder) override;
-    // The exit descriptor is a pidfd, opened before the reaper can let the id go.
+    // The exit descriptor is one end of a socket pair; the reaper sends the wait status
+    // through the other and closes it.
     int startWatched(const std::string& program, const std::vector<std::string>& args,
                      const std::string& workingFolder, int& exitFd) override;
 

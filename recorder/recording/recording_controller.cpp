@@ -1,8 +1,10 @@
 #include "recorder/recording/recording_controller.h"
 
 #include "recorder/recording/encoder_launcher.h"
+#include "recorder/recording/webcast_address.h"
 #include "recorder/recording/webcast_opener.h"
 #include "recorder/shows/show_record.h"
+#include "recorder/shows/show_settings.h"
 
 #include <QColor>
 #include <QFile>
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -51,7 +54,10 @@ RecordingController::RecordingController(CaptureEngine& engine, ProcessLauncher&
     : engine_(engine), launcher_(launcher), widgets_(widgets), sources_(sources),
       messages_(std::move(messages)), clock_(std::move(clock)), setup_(std::move(setup)),
       encoders_(EncoderLauncher(launcher_, QFile::encodeName(setup_.dataFolder).toStdString(),
-                                setup_.encoderFolders)) {
+                                setup_.encoderFolders),
+                nullptr, setup_.encoderPatienceSeconds) {
+    QObject::connect(&encoders_, &EncoderQueue::outcome, this,
+                     [this](const EncoderOutcome& outcome) { encoderOutcome(outcome); });
     if (!setup_.freeSpace) {
         setup_.freeSpace = statvfsProbe();
     }
@@ -86,24 +92,36 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
         session.startedBy = startedBy;
         session.late = late;
         const ShowRecord& settings = show.settings.file;
-        session.webcastAddress = QString::fromStdString(settings.webcastAddress);
+        // A refused address never holds up the recording: it records as a show without one.
+        const CheckedAddress address = checkWebcastAddress(settings.webcastAddress);
+        session.webcastAddress = QString::fromStdString(address.openable);
         session.outputFormat = QString::fromStdString(settings.outputFormat);
         session.mp3Quality = QString::fromStdString(settings.mp3Quality);
         session.channels = channelsOf(QString::fromStdString(settings.channels));
         // A rate that is no entry keeps the last recording's.
         const int rate = sampleRateOf(QString::fromStdString(settings.sampleRate));
         session.sampleRate = rate != 0 ? rate : session_ ? session_->sampleRate : 0;
+        // A stream is recorded by the engine itself: the mixer and its source are left alone.
+        const WebcastSettings webcast = webcastSettings(show.settings.side);
+        const bool stream = webcast.recordStream && !session.webcastAddress.isEmpty();
         emit engineWanted();
-        applySourceSelection();
+        if (!stream) {
+            applySourceSelection();
+        }
         // A show name that is not UTF-8 names its recordings in its readable form.
         session.fileName = recordingFileName(QString::fromStdString(show.readableName), clock_());
         session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
-        if (!startEngine(session)) {
+        if (!(stream ? startStream(session, webcast.keepStream) : startEngine(session))) {
             emit startFailed();
             return; // nothing records, so nothing may claim to
         }
         session.startedAt = clock_();
+        if (startedBy == RecordingStart::BySchedule) {
+            session.secondsAsked = std::max<std::int64_t>(expectedSeconds, 0) + late.seconds;
+        }
         session_ = std::move(session);
+        session_->sourceRecorded = sourceName();
+        lastStatus_.reset();
         supervisor_.emplace(*session_);
         enterRecording();
         if (setup_.inhibitor) {
@@ -114,11 +132,98 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
                                          : late.notice,
                    QStringLiteral("From %1 into %2").arg(sourceName(), session_->fileName));
         }
+        if (!address.refusal.empty()) {
+            session_->note = QStringLiteral("webcast address not opened");
+            showRecordingStatus();
+            notify(QStringLiteral("Recording %1: webcast address not opened")
+                       .arg(session_->showName()),
+                   QString::fromStdString(address.refusal));
+        }
+        if (!session_->streamNotRecorded.isEmpty()) {
+            notify(QStringLiteral("Recording %1: %2")
+                       .arg(session_->showName(), session_->streamNotRecorded),
+                   QStringLiteral("It is recorded as without \"Record the stream itself\": "
+                                  "opened in the browser, recording %1.")
+                       .arg(sourceName()));
+        }
         checkRoom(expectedSeconds);
-        // Last: a refused address shows a box, which must not hold up the above.
         openWebcast();
     }
     enableRecordingTimers();
+}
+
+bool RecordingController::startStream(RecordingSession& session, bool keepCopy) {
+    const QString address = session.webcastAddress;
+    // The engine keeps its stream for every later start, monitoring's too: it is cleared
+    // whenever a stream recording did not start, and at its stop.
+    engine_.keepStreamCopy(keepCopy);
+    int started = engine_.setStream(address.toStdString());
+    if (started == 0) {
+        if (const int error = claimRecordingFile(setup_.dataFolder, session.fileName); error != 0) {
+            engine_.setStream({});
+            failStart(session, createFileMessage(session.filePath, error));
+            return false;
+        }
+        session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
+        const QByteArray path = QFile::encodeName(session.filePath);
+        errno = 0;
+        started = engine_.startCapture(1, static_cast<std::uint32_t>(session.channels),
+                                       static_cast<std::uint32_t>(session.sampleRate),
+                                       path.toStdString());
+        if (started == 0) {
+            session.streamAddress = address;
+            return true;
+        }
+        const int error = errno;
+        unlink(path.constData());
+        engine_.setStream({});
+        if (started == KELVO_ERR_CREATE_FILE) {
+            failStart(session, createFileMessage(session.filePath, error != 0 ? error : EIO));
+            return false;
+        }
+    } else {
+        engine_.setStream({});
+    }
+    const QString reason = streamFailure(started, address);
+    if (started == KELVO_ERR_STREAM_UNREACHABLE || started == KELVO_ERR_STREAM_REFUSED) {
+        // Unattended, the status line is where a returning user looks first.
+        const QString summary =
+            QStringLiteral("Recording %1 did not start").arg(session.showName());
+        widgets_.status->setText(summary + QStringLiteral(": ") + reason);
+        notify(summary, reason);
+        messages_(widgets_.status->text());
+        return false;
+    }
+    if (reason.isEmpty()) {
+        failStart(session, started == CaptureEngine::kEngineUnavailable
+                               ? engineMissingMessage(engine_.loadError())
+                               : kEngineMessage);
+        return false;
+    }
+    // A page, a local file or an engine without streams: recorded the way a webcast always
+    // was, so the show is not lost.
+    session.streamNotRecorded = reason;
+    applySourceSelection();
+    return startEngine(session);
+}
+
+QString RecordingController::streamFailure(int code, const QString& address) {
+    switch (code) {
+    case KELVO_ERR_STREAM_UNREACHABLE:
+        return QStringLiteral("the stream %1 cannot be reached").arg(address);
+    case KELVO_ERR_STREAM_REFUSED:
+        return QStringLiteral("the server of the stream %1 answered with an error (is the "
+                              "address right?)")
+            .arg(address);
+    case KELVO_ERR_STREAM_NOT_AUDIO:
+        return QStringLiteral("%1 is a web page, not an audio stream").arg(address);
+    case KELVO_ERR_STREAM_ADDRESS:
+        return QStringLiteral("%1 is not an http:// or https:// stream").arg(address);
+    case CaptureEngine::kStreamUnsupported:
+        return QStringLiteral("this capture engine cannot record streams");
+    default:
+        return {};
+    }
 }
 
 bool RecordingController::startEngine(RecordingSession& session) {
@@ -189,23 +294,41 @@ QString RecordingController::lengthText(std::int64_t seconds) {
 
 void RecordingController::enterRecording() {
     setColour(kRecordingRed);
-    statusPrefix_ = session_->webcastAddress.isEmpty() ? QStringLiteral("Rec: ")
-                                                       : QStringLiteral("Rec WebCast: ");
+    statusPrefix_ = !session_->streamAddress.isEmpty()   ? QStringLiteral("Rec Stream: ")
+                    : session_->webcastAddress.isEmpty() ? QStringLiteral("Rec: ")
+                                                         : QStringLiteral("Rec WebCast: ");
+    if (!session_->streamNotRecorded.isEmpty()) {
+        session_->note = QStringLiteral("not a stream: opened in the browser");
+    }
     showRecordingStatus();
     statusPoll_.start(kStatusPollMs);
 }
 
-void RecordingController::openWebcast() {
-    if (session_->webcastAddress.isEmpty()) {
-        return;
-    }
-    // Opened after the engine runs, so the webcast's beginning lands in the file.
-    const std::string address = session_->webcastAddress.toStdString();
-    if (const auto refusal = webcastAddressError(address)) {
-        messages_(QString::fromStdString(*refusal));
+void RecordingController::openWebcastAhead(const ShowSnapshot& show, const QDateTime& startsAt) {
+    // A refused address is told at the start, when the recording it concerns is there.
+    const std::string address = checkWebcastAddress(show.settings.file.webcastAddress).openable;
+    if (isRecording() || address.empty() ||
+        (openedAhead_ && openedAhead_->show == show.name && openedAhead_->startsAt == startsAt)) {
         return;
     }
     openWebcastAddress(launcher_, address);
+    openedAhead_ = OpenedAhead{show.name, address, startsAt};
+}
+
+void RecordingController::openWebcast() {
+    if (session_->webcastAddress.isEmpty() || !session_->streamAddress.isEmpty()) {
+        return;
+    }
+    // Opened ahead for this very start: a second tab would play the webcast twice over.
+    constexpr qint64 kAheadSlackSeconds = 60;
+    const auto ahead = std::exchange(openedAhead_, std::nullopt);
+    if (ahead && ahead->show == session_->show.name &&
+        ahead->address == session_->webcastAddress.toStdString() &&
+        std::abs(session_->startedAt.secsTo(ahead->startsAt)) <= kAheadSlackSeconds) {
+        return;
+    }
+    // Opened after the engine runs, so the webcast's beginning lands in the file.
+    openWebcastAddress(launcher_, session_->webcastAddress.toStdString());
 }
 
 void RecordingController::showRecordingStatus() {
@@ -253,8 +376,9 @@ void RecordingController::pollStatus() {
     }
     KelvoStatus status{};
     if (engine_.status(status)) {
+        lastStatus_ = status;
         if (status.lastWriteError != 0) {
-            stop(status.lastWriteError);
+            stop(status.lastWriteError, RecordingEnd::WriteError);
             return;
         }
         for (const auto& notice : supervisor_->look(status, clock_())) {
@@ -279,15 +403,18 @@ void RecordingController::enableRecordingTimers() {
     emit recordingStarted();
 }
 
-void RecordingController::stopRecording() {
-    stop(0);
+void RecordingController::stopRecording(RecordingEnd how) {
+    stop(0, how);
 }
 
-void RecordingController::stop(int writeError) {
+void RecordingController::stop(int writeError, RecordingEnd how) {
     if (!isRecording()) {
         return;
     }
     engine_.stopMonitor(); // completes the WAV file; there is nothing to do about a failure
+    if (!session_->streamAddress.isEmpty()) {
+        engine_.setStream({}); // monitoring and the next show record their sources again
+    }
     KelvoStatus status{};
     const bool known = engine_.status(status);
     if (known && writeError == 0) {
@@ -297,6 +424,8 @@ void RecordingController::stop(int writeError) {
     session.status = writeError == 0 ? RecordingStatus::Ended : RecordingStatus::WriteFailed;
     session.writeError = writeError;
     session.parts = known && status.parts > 1 ? static_cast<int>(status.parts) : 1;
+    session.endedAt = clock_();
+    session.endedBy = writeError == 0 ? how : RecordingEnd::WriteError;
     statusPoll_.stop();
     widgets_.blink->stop();
     setColour(kIdleBlue);
@@ -315,35 +444,94 @@ void RecordingController::stop(int writeError) {
         }
     }
 
-    const std::int64_t seconds =
-        known && bytesPerSecond() > 0
-            ? static_cast<std::int64_t>(status.bytesWritten / bytesPerSecond())
-            : session.startedAt.secsTo(clock_());
+    RecordingReport report = reportOf(session, known ? std::optional(status) : std::nullopt);
+    const std::int64_t seconds = report.secondsRecorded;
     QString files = session.fileName;
     if (session.parts > 1) {
         files += QStringLiteral(" and %1 more parts").arg(session.parts - 1);
     }
+    // The format captured at start decides, not what the list shows now; a file cut short
+    // by the disk is not handed to the encoder.
+    const bool encode = writeError == 0 && session.outputFormat == formats::kMp3;
+    if (encode) {
+        for (ReportPart& part : report.parts) {
+            part.encoder = EncoderState::Waiting;
+        }
+    }
+    const QString reportPath = reportPathOf(session.filePath);
+    reports_[reportPath] = report;
+    const QString unsaved = writeReport(reportPath, report);
+    const QString unsavedNote =
+        unsaved.isEmpty() ? QString() : QStringLiteral("; no report written: %1").arg(unsaved);
     if (writeError != 0) {
         notify(
             QStringLiteral("Recording %1 stopped: %2")
                 .arg(session.showName(), writeErrorText(writeError)),
-            QStringLiteral("%1 kept, %2 recorded; no MP3 made.").arg(files, lengthText(seconds)));
-        return; // a file cut short by the disk is not handed to the encoder
+            QStringLiteral("%1 kept, %2 recorded; no MP3 made.").arg(files, lengthText(seconds)) +
+                unsavedNote);
+    } else {
+        notify(
+            QStringLiteral("Recording %1 ended: %2").arg(session.showName(), verdictText(report)),
+            QStringLiteral("%1, %2").arg(files, lengthText(seconds)) + unsavedNote);
     }
-    notify(QStringLiteral("Recording %1 ended").arg(session.showName()),
-           QStringLiteral("%1, %2").arg(files, lengthText(seconds)));
-    // The format captured at start decides, not what the list shows now.
-    if (session.outputFormat == formats::kMp3) {
-        handOffToEncoder(session.parts);
+    if (encode) {
+        handOffToEncoder(reportPath, report);
+    } else {
+        reports_.erase(reportPath);
     }
 }
 
-void RecordingController::handOffToEncoder(int parts) {
+void RecordingController::handOffToEncoder(const QString& reportPath,
+                                           const RecordingReport& report) {
     session_->mp3Quality = QString::fromStdString(bitRateOf(session_->mp3Quality.toStdString()));
-    for (int part = 1; part <= parts; ++part) {
-        encoders_.add(session_->mp3Quality.toStdString(),
-                      QFile::encodeName(recordingPartName(session_->fileName, part)).toStdString());
+    EncoderJob job{reportPath,
+                   session_->showName(),
+                   session_->mp3Quality.toStdString(),
+                   {},
+                   report.secondsRecorded};
+    for (const ReportPart& part : report.parts) {
+        job.parts.push_back(QFile::encodeName(part.file).toStdString());
     }
+    encoders_.add(std::move(job));
+}
+
+void RecordingController::encoderOutcome(const EncoderOutcome& outcome) {
+    const auto found = reports_.find(outcome.key);
+    if (found == reports_.end() || outcome.part >= found->second.parts.size()) {
+        return;
+    }
+    RecordingReport& report = found->second;
+    ReportPart& part = report.parts[outcome.part];
+    part.encoder = outcome.state;
+    part.exitCode = outcome.exitCode;
+    part.encoderText = outcome.text;
+    // The WAV may be gone (moved, or deleted by the encoder itself); its report goes with it.
+    if (QFileInfo::exists(QFileInfo(outcome.key).path())) {
+        writeReport(outcome.key, report);
+    }
+    if (!outcome.text.isEmpty()) {
+        // A running recording keeps its line; the notification tells it either way.
+        if (!isRecording()) {
+            widgets_.status->setText(outcome.text);
+        }
+        notify(outcome.text, part.file);
+    }
+    const bool done =
+        std::all_of(report.parts.begin(), report.parts.end(), [](const ReportPart& p) {
+            return p.encoder == EncoderState::Made || p.encoder == EncoderState::Failed;
+        });
+    if (done) {
+        reports_.erase(found);
+    }
+}
+
+std::optional<RecordingReport> RecordingController::reportSoFar() const {
+    if (!isRecording()) {
+        return std::nullopt;
+    }
+    RecordingSession session = *session_;
+    session.endedAt = clock_();
+    return reportOf(session, lastStatus_);
 }
 
 void RecordingController::keepAwakeForSchedule(const QString& show) {
@@ -393,8 +581,8 @@ void RecordingController::setColour(const QColor& colour) {
 QString RecordingController::sourceName() const {
     // A recording names the source its show asked for, which is the one it waits for when
     // it is not there.
-    if (session_ && !session_->sourceName().isEmpty()) {
-        return session_->sourceName();
+    if (session_ && !session_->recordedName().isEmpty()) {
+        return session_->recordedName();
     }
     return sources_ ? QString::fromStdString(sources_->selectedSourceName()) : QString();
 }

@@ -23,6 +23,7 @@
 #include "recorder/recording/format_lists.h"
 #include "recorder/recording/program_texts.h"
 #include "recorder/recording/recording_names.h"
+#include "recorder/recording/recording_report.h"
 #include "recorder/recording/recording_session.h"
 #include "recorder/recording/recording_supervisor.h"
 
@@ -32,6 +33,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,10 +49,12 @@ struct RecordingWidgets {
 
 struct RecordingSetup {
     QString dataFolder;                      // holds soundfiles/; the encoder runs there
-    std::vector<std::string> encoderFolders; // searched for encoder.bat before PATH
+    std::vector<std::string> encoderFolders; // searched for encoder.bat, never PATH
     DesktopNotifier* notifier = nullptr;     // null: no notifications
     SleepInhibitor* inhibitor = nullptr;     // null: sleep is not held off
     FreeSpaceProbe freeSpace;                // empty: statvfs
+    // An encoder running longer than this (or four times its recording) is told as slow.
+    std::int64_t encoderPatienceSeconds = EncoderQueue::kPatienceSeconds;
 };
 
 class RecordingController : public QObject {
@@ -64,6 +68,9 @@ public:
     // "1.5 s" for a gap, "0:14:02" for a recording's length.
     static QString gapText(std::uint64_t frames, int sampleRate);
     static QString lengthText(std::int64_t seconds);
+    // Why a stream could not be recorded, for an engine code; empty for a code that is not
+    // the stream's.
+    static QString streamFailure(int code, const QString& address);
 
     static inline const QString kEngineMessage = QString::fromLatin1(kEngineBusyMessage);
 
@@ -88,10 +95,15 @@ public:
     // A late start says so, with `late`'s notice, in the notification and the session.
     void startScheduledRecording(const ShowSnapshot& show, std::int64_t secondsUntilStop,
                                  const LateStart& late = {});
-    void stopRecording();
+    // Ends the recording; `how` goes into its report (a write error finds its own way).
+    void stopRecording(RecordingEnd how = RecordingEnd::ByHand);
     // Holds off sleep while a scheduled start of `show` is near, lets go when none is (an
     // empty name). A running recording keeps its own hold either way.
     void keepAwakeForSchedule(const QString& show);
+    // The schedule opens the page webcast of `show`, which starts at `startsAt`, ahead of its
+    // start, so that the browser plays when the recording begins; that start then does not
+    // open it again. Once per start; nothing while a recording runs.
+    void openWebcastAhead(const ShowSnapshot& show, const QDateTime& startsAt);
     // One look at the engine's status: the device, a write error, the room left.
     void pollStatus();
     void togglePause();
@@ -101,6 +113,8 @@ public:
     // before the first start.
     const RecordingSession* session() const { return session_ ? &*session_ : nullptr; }
     bool isRecording() const { return session_ && session_->running(); }
+    // The running recording's report as it would be if it stopped now; none while idle.
+    std::optional<RecordingReport> reportSoFar() const;
 
 signals:
     // A start is about to take the engine: monitoring stops, the meters are cleared.
@@ -118,6 +132,9 @@ private:
     void start(const ShowSnapshot& show, RecordingStart startedBy, std::int64_t expectedSeconds,
                const LateStart& late = {});
     bool startEngine(RecordingSession& session);
+    // The show's stream, recorded by the engine; a page (or an engine that cannot) records
+    // the show's source instead, told on the session.
+    bool startStream(RecordingSession& session, bool keepCopy);
     void failStart(const RecordingSession& session, const QString& message);
     void enterRecording();
     void openWebcast();
@@ -127,9 +144,10 @@ private:
     void checkRoom(std::int64_t seconds);
     std::optional<std::uint64_t> freeBytes() const;
     std::uint64_t bytesPerSecond() const;
-    void stop(int writeError);
+    void stop(int writeError, RecordingEnd how);
+    void encoderOutcome(const EncoderOutcome& outcome);
     void enableRecordingTimers();
-    void handOffToEncoder(int parts);
+    void handOffToEncoder(const QString& reportPath, const RecordingReport& report);
     void notify(const QString& summary, const QString& body = {}) const;
     void setColour(const QColor& colour);
     QString sourceName() const;
@@ -147,10 +165,18 @@ private:
     bool starting_ = false;                         // a start is waiting on a message box
     bool blinkPhase_ = false;                       // carried across recordings on purpose
     QString savedStatus_;                           // the status line as it was before pausing
-    QString statusPrefix_;                          // "Rec: " or "Rec WebCast: "
+    QString statusPrefix_;                          // "Rec: ", "Rec WebCast: " or "Rec Stream: "
     QTimer statusPoll_;
     EncoderQueue encoders_;
+    std::map<QString, RecordingReport> reports_; // by their path: recordings still encoding
+    std::optional<KelvoStatus> lastStatus_;      // the running recording's, at the last poll
     QString awakeForShow_; // the show whose scheduled start holds off sleep; empty: none
+    struct OpenedAhead {
+        std::string show;
+        std::string address;
+        QDateTime startsAt;
+    };
+    std::optional<OpenedAhead> openedAhead_; // the last address opened ahead of its start
 };
 
 } // namespace kelvo

@@ -27,6 +27,14 @@ struct LateStart {
     bool continued = false; // a new part of an occurrence a previous run of the program began
 };
 
+// How a recording came to its end, as its report names it.
+enum class RecordingEnd {
+    ByHand,     // the Stop button
+    StopTime,   // the schedule's stop time
+    Exit,       // the program ended (the window closed, a signal)
+    WriteError, // the engine could not write on: writeError says why
+};
+
 enum class RecordingStatus {
     Recording,
     Paused,
@@ -65,11 +73,23 @@ struct RecordingSession {
     QString outputFormat;
     QString mp3Quality;
     QString webcastAddress; // opened through the shell when the recording started
-    QString fileName;       // relative to the data folder, "/" separated
+    // The stream the engine records itself, with no browser and no sound source; empty when
+    // the recording is of the show's source.
+    QString streamAddress;
+    // A show set to record its stream that records its source instead says why: "... is not
+    // an audio stream". Empty otherwise.
+    QString streamNotRecorded;
+    QString fileName; // relative to the data folder, "/" separated
     QString filePath;
     RecordingStatus status = RecordingStatus::Recording;
     int writeError = 0; // with WriteFailed: the errno the engine reported
     int parts = 1;      // files the engine split the recording into
+    // Scheduled: the occurrence's length from its start to its stop, the late part included;
+    // 0 by hand, where the Stop is what was asked for.
+    std::int64_t secondsAsked = 0;
+    QString sourceRecorded; // the source's name as the list showed it at the start
+    RecordingEnd endedBy = RecordingEnd::ByHand;
+    QDateTime endedAt;
 
     // What the recording has met so far, in the order it happened.
     std::vector<RecordingEvent> events;
@@ -82,6 +102,8 @@ struct RecordingSession {
     }
     // The source the show asked for, which is what is recorded: never another one.
     QString sourceName() const { return QString::fromStdString(show.settings.file.sourceName); }
+    // What is recorded, as the status line and the notices name it: the stream or the source.
+    QString recordedName() const { return streamAddress.isEmpty() ? sourceName() : streamAddress; }
     // The show as the user reads it in what is told about the recording.
     QString showName() const {
         return show.readableName.empty() ? QStringLiteral("Default")

@@ -53,7 +53,7 @@ void RecordingSupervisor::lookAtDevice(const KelvoStatus& status, const QDateTim
         if (away_ == Away::No) {
             away_ = Away::DeviceLost;
             tell(RecordingEventKind::DeviceLost, now,
-                 {QStringLiteral("Recording %1: sound device lost").arg(show),
+                 {QStringLiteral("Recording %1: %2 lost").arg(show, lostThing()),
                   QStringLiteral("Silence is recorded until it is back.")},
                  notices);
         }
@@ -92,13 +92,19 @@ void RecordingSupervisor::lookAtDevice(const KelvoStatus& status, const QDateTim
     const QString summary =
         was == Away::SourceMissing
             ? QStringLiteral("Recording %1: %2 is back").arg(show, session_.sourceName())
-        : was == Away::DeviceLost ? QStringLiteral("Recording %1: sound device back").arg(show)
+        : was == Away::DeviceLost ? QStringLiteral("Recording %1: %2 back").arg(show, lostThing())
                                   : QStringLiteral("Recording %1: gap in the recording").arg(show);
     tell(was == Away::SourceMissing ? RecordingEventKind::SourceBack
                                     : RecordingEventKind::DeviceBack,
          now, {summary, QStringLiteral("Gap of %1 filled with silence.").arg(gap)}, notices,
          static_cast<std::int64_t>(status.lastGapFrames /
                                    static_cast<std::uint64_t>(std::max(session_.sampleRate, 1))));
+}
+
+QString RecordingSupervisor::lostThing() const {
+    // The engine tells a dropped stream as a lost device, reconnected the same way.
+    return session_.streamAddress.isEmpty() ? QStringLiteral("sound device")
+                                            : QStringLiteral("stream");
 }
 
 QString RecordingSupervisor::currentPartPath() const {

@@ -3,7 +3,8 @@
 // the session started with; each deviation is told once when it begins and once when it ends,
 // and both are kept on the session as events, so the recording's report can name them:
 //
-//   - the sound device is lost and comes back (the engine fills the time with silence);
+//   - the sound device (or the stream) is lost and comes back (the engine fills the time
+//     with silence);
 //   - the recording's file deleted or its folder removed: the engine puts it back at the stop.
 //
 // Threads: the window's thread, like the controller that owns it.
@@ -52,6 +53,7 @@ private:
     void tell(RecordingEventKind kind, const QDateTime& now, Notice notice,
               std::vector<Notice>& notices, std::int64_t seconds = 0);
     QString currentPartPath() const;
+    QString lostThing() const;
 
     RecordingSession& session_;
     Away away_ = Away::No;

@@ -87,4 +87,10 @@ void CurrentShow::setSide(const ShowSideSettings& side) {
     set(settings_.side, side, ShowField::Side);
 }
 
+void CurrentShow::setWebcast(const WebcastSettings& webcast) {
+    ShowSideSettings side = settings_.side;
+    setWebcastSettings(side, webcast);
+    setSide(side);
+}
+
 } // namespace kelvo

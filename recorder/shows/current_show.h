@@ -64,6 +64,9 @@ public:
     // day: 0 Sunday to 6 Saturday.
     void setWeekday(int day, bool checked);
     void setSide(const ShowSideSettings& side);
+    // The webcast settings among the side settings; changed(Side) when they differ.
+    WebcastSettings webcast() const { return webcastSettings(settings_.side); }
+    void setWebcast(const WebcastSettings& webcast);
 
 signals:
     void changed(kelvo::ShowField field);

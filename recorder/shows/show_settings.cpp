@@ -1,6 +1,8 @@
 #include "recorder/shows/show_settings.h"
 
 #include <algorithm>
+#include <charconv>
+#include <optional>
 
 namespace kelvo {
 
@@ -13,7 +15,51 @@ void takeEntry(std::string& setting, const std::optional<std::string>& loaded,
     }
 }
 
+constexpr const char* kRecordStreamKey = "recordStream";
+constexpr const char* kKeepStreamKey = "keepStream";
+constexpr const char* kOpenEarlyKey = "openEarlySeconds";
+
+bool flag(const ShowSideSettings& side, const char* key) {
+    const auto value = side.values.find(key);
+    return value != side.values.end() && value->second == "1";
+}
+
+void put(ShowSideSettings& side, const char* key, std::optional<std::string> value) {
+    if (value) {
+        side.values[key] = std::move(*value);
+    } else {
+        side.values.erase(key);
+    }
+}
+
 } // namespace
+
+WebcastSettings webcastSettings(const ShowSideSettings& side) {
+    WebcastSettings webcast;
+    webcast.recordStream = flag(side, kRecordStreamKey);
+    webcast.keepStream = flag(side, kKeepStreamKey);
+    if (const auto early = side.values.find(kOpenEarlyKey); early != side.values.end()) {
+        const std::string& text = early->second;
+        int seconds = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+        if (error == std::errc() && end == text.data() + text.size() && seconds >= 0 &&
+            seconds <= WebcastSettings::kMaxOpenEarlySeconds) {
+            webcast.openEarlySeconds = seconds;
+        }
+    }
+    return webcast;
+}
+
+void setWebcastSettings(ShowSideSettings& side, const WebcastSettings& webcast) {
+    const auto on = [](bool value) {
+        return value ? std::optional<std::string>("1") : std::nullopt;
+    };
+    put(side, kRecordStreamKey, on(webcast.recordStream));
+    put(side, kKeepStreamKey, on(webcast.keepStream));
+    put(side, kOpenEarlyKey,
+        webcast.openEarlySeconds > 0 ? std::optional(std::to_string(webcast.openEarlySeconds))
+                                     : std::nullopt);
+}
 
 ShowRecord mergedShowRecord(const ShowRecord& current, const LoadedShowRecord& loaded,
                             const ShowListEntries& lists) {

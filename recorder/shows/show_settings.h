@@ -21,6 +21,25 @@ struct ShowSideSettings {
     friend bool operator==(const ShowSideSettings&, const ShowSideSettings&) = default;
 };
 
+// How a show's webcast address is recorded, kept among the side settings. Off by default, so a
+// show from before these settings records as it always did: the address opened in the
+// browser, the chosen source recorded.
+struct WebcastSettings {
+    static constexpr int kMaxOpenEarlySeconds = 300;
+
+    bool recordStream = false; // the engine records the stream itself; no browser, no source
+    bool keepStream = false;   // ... and keeps its packets as broadcast beside the WAV
+    int openEarlySeconds = 0;  // a page webcast's address is opened this long before its start
+
+    friend bool operator==(const WebcastSettings&, const WebcastSettings&) = default;
+};
+
+// The side settings are outside input (a file anyone may edit): a value that is not one of
+// ours reads as the default.
+WebcastSettings webcastSettings(const ShowSideSettings& side);
+// Defaults are left out, so a show that uses none keeps no side file.
+void setWebcastSettings(ShowSideSettings& side, const WebcastSettings& webcast);
+
 struct ShowSettings {
     ShowRecord file; // what the show file holds
     ShowSideSettings side;

@@ -1,6 +1,7 @@
 // The whole window, its platform services replaced by doubles, in temporary folders.
 #include "recorder/app/main_window.h"
 #include "recorder/app/program_folders.h"
+#include "recorder/app/recordings_window.h"
 #include "recorder/app/show_panel.h"
 #include "recorder/app/termination_signals.h"
 #include "recorder/mixer/mixer_pulse.h"
@@ -12,18 +13,22 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <csignal>
@@ -348,8 +353,8 @@ TEST_F(WindowTest, AScheduledShowKeepsTheMachineAwakeFromTwoMinutesBeforeAndIsNo
                                    "soundfiles/Default-03-05-04-21-07-33.wav"});
     tickAt(60);
     EXPECT_FALSE(window().recording().isRecording());
-    EXPECT_EQ(notifier.sent.back(),
-              "Recording Default ended | soundfiles/Default-03-05-04-21-07-33.wav, 0:01:00");
+    EXPECT_EQ(notifier.sent.back(), "Recording Default ended: 0:01:00, all well | "
+                                    "soundfiles/Default-03-05-04-21-07-33.wav, 0:01:00");
     EXPECT_EQ(inhibitor.log, (Calls{"hold Recording Default soon", "release"}));
     EXPECT_FALSE(inhibitor.held);
 
@@ -363,6 +368,35 @@ TEST_F(WindowTest, AScheduledShowKeepsTheMachineAwakeFromTwoMinutesBeforeAndIsNo
     EXPECT_EQ(messages, QStringList{RecordingController::kEngineMessage});
 }
 
+// A page webcast set to open early is opened once, that long before its scheduled start, and
+// not again by the start; a show that records its stream opens nothing at all.
+TEST_F(WindowTest, APageWebcastOpensAheadOfItsScheduledStartAndAStreamShowOpensNothing) {
+    open();
+    const std::string page = "http://radio.example/page";
+    controls().webcastAddress->setText(QString::fromStdString(page));
+    controls().openEarly->setValue(30);
+    for (const bool stream : {false, true}) {
+        controls().recordStream->setChecked(stream);
+        controls().startTime->setTime(now.time().addSecs(100));
+        controls().stopTime->setTime(now.time().addSecs(160));
+        launcher.launches.clear();
+        // Seconds on from the last tick, and the browsers opened by then.
+        const std::pair<int, std::size_t> ticks[] = {{1, 0}, {68, 0}, {1, 1}, {29, 1}, {1, 1}};
+        for (const auto& [seconds, opened] : ticks) {
+            now = now.addSecs(seconds);
+            window().clockTick();
+            EXPECT_EQ(launcher.launches.size(), stream ? 0 : opened) << "stream " << stream;
+        }
+        ASSERT_TRUE(window().recording().isRecording());
+        EXPECT_EQ(window().recording().session()->streamAddress.toStdString(), stream ? page : "");
+        if (!stream) {
+            EXPECT_EQ(launcher.launches[0], (Calls{"xdg-open", page, ""}));
+        }
+        controls().stopButton->click();
+        now = now.addSecs(60);
+    }
+}
+
 class ShowTest : public WindowTest {
 protected:
     ShowTest() {
@@ -371,22 +405,116 @@ protected:
     }
 };
 
+// The Recordings window as a user works it: Ctrl+R lists the current show's recordings from
+// their reports, newest first with the running one on top, all shows on request; it plays a
+// recording, follows the running one to its end, and moves one with its report to the trash.
+TEST_F(ShowTest, TheRecordingsWindowListsPlaysFollowsAndTrashesTheRecordings) {
+    const QString trashHome = services.dataFolder + "/home";
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(trashHome)); // a trash on the same disk
+    now = QDateTime(QDate(2004, 3, 5), QTime(5, 10, 0));    // A's schedule leaves 5:00 to 6:00 free
+    open({showPath("A").toStdString()});
+    const QString sound = services.dataFolder + "/soundfiles/";
+    const auto record = [this](int seconds, std::uint32_t gaps, bool stop = true) {
+        KelvoStatus s{};
+        s.deviceState = KELVO_DEVICE_CAPTURING;
+        s.bytesWritten = 22000ull * 4 * seconds; // A records 22 kHz stereo
+        s.gaps = gaps;
+        s.framesFilled = gaps * 22000ull;
+        s.parts = 1;
+        engine.statusValue = s;
+        controls().recordButton->click();
+        window().recording().pollStatus();
+        if (stop) {
+            now = now.addSecs(seconds);
+            controls().stopButton->click();
+            now = now.addSecs(60);
+        }
+    };
+    record(60, 1);
+    record(30, 0);
+    RecordingReport other;
+    other.show = "B";
+    other.startedAt = QDateTime(QDate(2003, 1, 1), QTime(8, 0));
+    other.parts = {{"soundfiles/B.wav", EncoderState::Made, 0, {}}};
+    ASSERT_EQ(writeReport(sound + "B.wav.json", other), QString());
+    write(sound + "junk.wav.json", "{\"format\": 1, \"show\": ");
+    record(10, 0, false);
+
+    QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
+    RecordingsWindow* recordings = window().recordingsWindow();
+    ASSERT_TRUE(recordings && recordings->isVisible());
+    auto* list = recordings->findChild<QTreeWidget*>("recordingsList");
+    const auto rows = [list] {
+        Calls seen;
+        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            const QTreeWidgetItem* item = list->topLevelItem(row);
+            seen.push_back(
+                (item->text(1) + " " + item->text(2) + " " + item->text(4)).toStdString());
+        }
+        return seen;
+    };
+    const Calls ofA{"A 0:00:30 all well", "A 0:01:00 1 gap of 1 s"};
+    EXPECT_EQ(rows(), (Calls{"A 0:00:10 recording: all well so far", ofA[0], ofA[1]}));
+    recordings->findChild<QCheckBox*>("allShows")->click();
+    EXPECT_EQ(rows(), (Calls{"A 0:00:10 recording: all well so far", ofA[0], ofA[1],
+                             "B 0:00:00 all well"}));
+
+    list->setCurrentItem(list->topLevelItem(2));
+    EXPECT_TRUE(
+        recordings->findChild<QPlainTextEdit*>("report")->toPlainText().contains("\"count\": 1"));
+    recordings->findChild<QPushButton*>("play")->click();
+    const QString gapped = sound + "A-03-05-04-05-10-00.wav";
+    EXPECT_EQ(launcher.launches.back(), (Calls{"xdg-open", gapped.toStdString(), ""}));
+
+    controls().stopButton->click();
+    EVENTUALLY_EQ_WITHIN(rows().front(), "A 0:00:10 all well", 2 * RecordingsWindow::kRefreshMs);
+    EXPECT_EQ(list->currentItem()->text(2), "0:01:00") << "the selection stays with its recording";
+    recordings->findChild<QPushButton*>("moveToTrash")->click();
+    EXPECT_EQ(rows(), (Calls{"A 0:00:10 all well", ofA[0], "B 0:00:00 all well"}));
+    EXPECT_FALSE(QFile::exists(gapped) || QFile::exists(gapped + ".json"));
+    EXPECT_TRUE(QFile::exists(trashHome + "/Trash/files/A-03-05-04-05-10-00.wav.json"));
+    qputenv("XDG_DATA_HOME", dataHome);
+}
+
 // Settings kept beside a show's file are the show's own: saved with it, loaded with it, never
-// carried into a show that has none, and copied when the show is saved under a new name.
+// carried into a show that has none, and copied when the show is saved under a new name. The
+// webcast's are set on their controls, and the controls show each show's.
 TEST_F(ShowTest, SettingsKeptBesideTheShowFileFollowTheirShow) {
     open({showPath("A").toStdString()});
-    const ShowSideSettings side{{{"timeZone", "America/New_York"}}};
-    window().currentShow().setSide(side);
+    const auto webcastControls = [this] {
+        const MainWindowControls& c = controls();
+        return QString("%1%2%3 %4%5")
+            .arg(c.recordStream->isChecked())
+            .arg(c.keepStream->isChecked())
+            .arg(c.openEarly->value())
+            .arg(c.keepStream->isEnabled())
+            .arg(c.openEarly->isEnabled());
+    };
+    EXPECT_EQ(webcastControls(), "000 01") << "off by default; keeping needs the stream";
+    window().currentShow().setSide({{{"timeZone", "America/New_York"}}});
+    controls().openEarly->setValue(30);
+    controls().recordStream->click();
+    controls().keepStream->click();
+    const ShowSideSettings side{{{"timeZone", "America/New_York"},
+                                 {"recordStream", "1"},
+                                 {"keepStream", "1"},
+                                 {"openEarlySeconds", "30"}}};
+    EXPECT_EQ(window().currentShow().settings().side, side);
+    EXPECT_EQ(webcastControls(), "1130 10");
     QTest::keyClick(controls().showList, Qt::Key_Down);
     EVENTUALLY_EQ(window().shows().currentShowName(), std::string("B"));
     EXPECT_EQ(window().currentShow().settings().side, ShowSideSettings{});
+    EXPECT_EQ(webcastControls(), "000 01");
     EXPECT_EQ(showFile("B"), kEvening);
     window().shows().chooseShow("A");
     EXPECT_EQ(window().currentShow().settings().side, side);
+    EXPECT_EQ(webcastControls(), "1130 10");
     EXPECT_EQ(showFile("A"), kMorning) << "the show file is as it was";
     typeName("A2", Qt::Key_Return);
     window().close();
-    EXPECT_EQ(read(services.dataFolder + "/show-settings/A2"), "timeZone=America/New_York\n");
+    EXPECT_EQ(read(services.dataFolder + "/show-settings/A2"),
+              "keepStream=1\nopenEarlySeconds=30\nrecordStream=1\ntimeZone=America/New_York\n");
 }
 
 TEST_F(ShowTest, SwitchingSavesTheOldShowThenLoadsTheNewOneButChoosingItAgainDoesNothing) {
@@ -426,6 +554,7 @@ TEST_F(ShowTest, EveryNoticeOfARecordingNamesItsShowAfterAnotherShowIsLoaded) {
         s.gaps = gaps;
         s.parts = 1;
         s.lastGapFrames = 22000 * 3 / 2;
+        s.framesFilled = gaps * s.lastGapFrames;
         engine.statusValue = s;
         window().recording().pollStatus();
     };
@@ -452,7 +581,7 @@ TEST_F(ShowTest, EveryNoticeOfARecordingNamesItsShowAfterAnotherShowIsLoaded) {
                      "Recording A: sound device lost | Silence is recorded until it is back.",
                      "Recording A: sound device back | Gap of 1.5 s filled with silence.",
                      "Only 4 min of space left for A | Recording goes on into " + file + ".wav",
-                     "Recording A ended | " + file + ".wav, 0:01:00"}));
+                     "Recording A ended: 0:01:00, 1 gap of 1.5 s | " + file + ".wav, 0:01:00"}));
     EXPECT_EQ(inhibitor.log, (Calls{"hold Recording A", "release"}));
 
     // Started by hand, then B is opened, and the disk fills up.
@@ -537,8 +666,10 @@ void deleteShownShow(const MainWindowControls& c, int way) {
         QTimer::singleShot(0, [] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             ASSERT_TRUE(menu);
-            const QStringList texts{menu->actions()[0]->text(), menu->actions()[2]->text()};
-            EXPECT_EQ(texts, QStringList({"Delete show", "Record every show on its schedule"}));
+            const QStringList texts{menu->actions()[0]->text(), menu->actions()[1]->text(),
+                                    menu->actions()[3]->text()};
+            EXPECT_EQ(texts, QStringList({"Delete show", "Recordings…",
+                                          "Record every show on its schedule"}));
             menu->actions()[0]->trigger();
             menu->close();
         });
@@ -588,20 +719,33 @@ TEST_F(ShowTest, CommandLineAndDropsNameTheShowByItsFileNameOnlyAndALinkDropChan
     open({showPath("My").toStdString(), "Morning.cia"});
     EXPECT_EQ(current(), "My Morning - KelvoRecorder|My Morning.cia|22 kHz");
 
-    // A show file from elsewhere is imported, then loaded from configurations.
+    // A show file from elsewhere is imported, then loaded from configurations, and what it
+    // will open when it records is told without a box.
     open({(elsewhere.path() + "/Evening.cia").toStdString()});
     EXPECT_EQ(current(), "Evening - KelvoRecorder|Evening.cia|48 kHz");
     EXPECT_EQ(showFile("Evening.cia"), kEvening);
+    EXPECT_EQ(messages, QStringList());
+    EXPECT_EQ(controls().statusLine->text(),
+              "The show \"Evening.cia\" was imported from " + elsewhere.path() +
+                  "/Evening.cia. When it records, it opens no webcast address.");
+    write(elsewhere.path() + "/Morning", kMorning);
+    notifier.sent.clear();
+    window().openHandedOver({QFile::encodeName(elsewhere.path() + "/Morning")}, "/");
+    EXPECT_EQ(notifier.sent, std::vector<std::string>{"KelvoRecorder | The show \"Morning\" was "
+                                                      "imported from " +
+                                                      elsewhere.path().toStdString() +
+                                                      "/Morning. When it records, it opens the "
+                                                      "webcast address http://a.example/live."});
     EXPECT_EQ(messages, QStringList());
     // Never over an existing show: that one loads, and the user hears why.
     write(elsewhere.path() + "/Evening.cia", kMorning);
     open({(elsewhere.path() + "/Evening.cia").toStdString()});
     EXPECT_EQ(current(), "Evening - KelvoRecorder|Evening.cia|48 kHz");
     EXPECT_EQ(showFile("Evening.cia"), kEvening);
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages[0].startsWith("A show named \"Evening.cia\" already exists, so " +
-                                       elsewhere.path() + "/Evening.cia was not imported"))
-        << messages[0].toStdString();
+    EXPECT_TRUE(controls().statusLine->text().startsWith(
+        "A show named \"Evening.cia\" already exists, so " + elsewhere.path() +
+        "/Evening.cia was not imported"))
+        << controls().statusLine->text().toStdString();
 
     open({"\"" + showPath("Evening.cia").toStdString() + "\""});
     EXPECT_EQ(current(), "Default - KelvoRecorder|Default|44.1 kHz (CD)");
@@ -639,9 +783,9 @@ TEST_F(ShowTest, AShowThatFailedToLoadIsNeverSavedOverByExitOrSwitching) {
             }
             messages.clear();
             open({showPath(name).toStdString()});
-            ASSERT_EQ(messages.size(), 1);
-            EXPECT_TRUE(messages[0].contains("its file was left untouched"))
-                << messages[0].toStdString();
+            EXPECT_EQ(messages, QStringList()) << "no box stops a load";
+            EXPECT_TRUE(controls().statusLine->text().contains("its file was left untouched"))
+                << controls().statusLine->text().toStdString();
             controls().sampleRate->setCurrentText("8 kHz");
             controls().showList->setCurrentRow(0); // "A", saving nothing over the show left
             EVENTUALLY_EQ(current(), QString("A - KelvoRecorder|A|22 kHz"));
@@ -699,26 +843,37 @@ TEST_F(ShowTest, AShowNamedInLatin1OpensAndSavesIntoItsOwnFile) {
     EXPECT_EQ(messages, QStringList());
 }
 
-// The address reaches xdg-open as its one argument: one beginning with "-" would be an option.
-TEST_F(ShowTest, WebcastAddressesThatCouldMisleadTheOpenerOrTheBoxAreToldAbout) {
+// A show's address is opened at its start with nobody watching: what is not a network
+// address is told about, never put in a box, and never holds up loading or recording.
+TEST_F(ShowTest, WebcastAddressesThatAreNoNetworkAddressesAreToldAboutAndNeverOpened) {
     open({showPath("A").toStdString()});
     controls().webcastAddress->setText("--help");
+    emit controls().webcastAddress->editingFinished();
+    EXPECT_TRUE(controls().statusLine->text().contains("it begins with \"-\""));
     controls().recordButton->click();
-    EXPECT_TRUE(window().recording().isRecording()) << "the recording itself goes ahead";
+    EXPECT_EQ(controls().statusLine->text(), "Rec: Line In (webcast address not opened)");
     EXPECT_TRUE(launcher.launches.empty());
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages[0].contains("begins with \"-\"")) << messages[0].toStdString();
     controls().stopButton->click();
 
-    const int limit = controls().webcastAddress->maxLength();
-    const QByteArray address = "http://a.example/" + QByteArray(limit, 'x');
+    // Too long for the box: refused whole rather than cut into another address.
+    const QByteArray address = "http://a.example/" + QByteArray(40000, 'x');
     write(showPath("Long"), QByteArray(kMorning).replace("http://a.example/live", address));
-    messages.clear();
-    open({showPath("Long").toStdString()});
-    EXPECT_EQ(controls().webcastAddress->text(), QString::fromLatin1(address.left(limit)));
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages[0].contains(QString::number(limit) + " characters the address box holds"))
-        << messages[0].toStdString();
+    write(showPath("Desktop"),
+          QByteArray(kMorning).replace("http://a.example/live", "file:///tmp/x/evil.desktop"));
+    for (const char* name : {"Long", "Desktop"}) {
+        notifier.sent.clear();
+        open({showPath(name).toStdString()});
+        EXPECT_EQ(controls().webcastAddress->text(), "");
+        EXPECT_EQ(controls().sampleRate->currentText(), "22 kHz") << "the rest of it loads";
+        ASSERT_EQ(notifier.sent.size(), 1u);
+        EXPECT_NE(notifier.sent[0].find("is not opened: it is"), std::string::npos)
+            << notifier.sent[0];
+        controls().recordButton->click();
+        EXPECT_EQ(controls().statusLine->text(), "Rec: Line In");
+        controls().stopButton->click();
+    }
+    EXPECT_TRUE(launcher.launches.empty());
+    EXPECT_EQ(messages, QStringList());
 }
 
 TEST_F(WindowTest, ABrokenDataFolderIsToldAboutAndNeverMovesTheShows) {

@@ -37,20 +37,7 @@ app="$work/Kelvo Recorder"
 mkdir -p "$app/configurations" "$work/home"
 cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/encoder.bat" "$app/"
 
-# Private session and "system" buses: notifications go to the stand-in, and no inhibitor
-# reaches the machine's own logind.
-dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/session-bus" &
-bus=$!
-dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/system-bus" &
-sysbus=$!
-for _ in $(seq 50); do [ -S "$work/session-bus" ] && [ -S "$work/system-bus" ] && break; sleep 0.1; done
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/session-bus"
-export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system-bus"
-notified="$work/notified.txt"
-"$notifier_server" "$notified" >"$work/server.out" &
-server=$!
-for _ in $(seq 50); do grep -q ready "$work/server.out" 2>/dev/null && break; sleep 0.1; done
-grep -q ready "$work/server.out" || fail "the notification stand-in did not start"
+start_notifications "$notifier_server"
 
 at() { date -d "@$1" '+%-I:%M:%S %p'; }
 start=$(($(date +%s) + 8))
@@ -92,7 +79,21 @@ awk -v r="$rms" 'BEGIN { exit !(r > 0.25 && r < 0.45) }' ||
 # missing and back rather than the device lost and back.
 for expected in "^Recording Night Watch.cia \| From Monitor of Speakers" \
     "^Recording Night Watch.cia: (sound device|Monitor of Speakers is) back \| Gap of" \
-    "^Recording Night Watch.cia ended \| soundfiles/"; do
+    "^Recording Night Watch.cia ended: 0:00:1[0-9], .*gap.* \| soundfiles/"; do
     grep -qE "$expected" "$notified" || fail "not notified: $expected"
 done
+
+# The report beside the recording names the gap and the source the show asked for.
+report="$wav.json"
+[ -s "$report" ] || fail "no report beside $wav"
+python3 - "$report" <<'PY' || fail "the report does not tell the gap: $(cat "$report")"
+import json, sys
+report = json.load(open(sys.argv[1]))
+assert report["show"] == "Night Watch.cia", report["show"]
+assert report["start"]["by"] == "schedule" and report["end"]["by"] == "stop time"
+assert report["gaps"]["count"] >= 1 and "gap" in report["verdict"]
+assert report["source"]["asked"] == "Monitor of Speakers"
+assert report["level"]["peakDbfs"] is not None
+PY
+cat "$report"
 echo "unattended show: ${duration}s with the tone after the restart; notified: $(wc -l <"$notified") times"

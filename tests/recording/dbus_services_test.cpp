@@ -124,8 +124,9 @@ TEST_F(DbusServicesTest, AScheduledRecordingIsNotifiedAndHoldsLogindsDescriptorU
     // copies of a message in flight moments after it was handled.
     EVENTUALLY_TRUE_WITHIN(logind.service.released(), 1000);
     EVENTUALLY_EQ(notifications.service.calls.size(), 2);
-    EXPECT_EQ(notifications.service.calls[1], "KelvoRecorder | Recording Default ended | "
-                                              "soundfiles/Default-03-05-04-21-07-09.wav, 0:00:00");
+    EXPECT_EQ(notifications.service.calls[1],
+              "KelvoRecorder | Recording Default ended: 0:00:00, all well | "
+              "soundfiles/Default-03-05-04-21-07-09.wav, 0:00:00");
     EXPECT_TRUE(messages.isEmpty());
 }
 

@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <tuple>
 
@@ -36,7 +37,15 @@ TEST(EngineLibrary, LoadsFromTheProgramFolderAndReachesEveryExportOrSaysWhyNot) 
         std::tie(told.deviceState, told.lastWriteError, told.framesCaptured, told.framesFilled,
                  told.bytesWritten, told.gaps, told.parts, told.lastGapFrames) =
             std::tuple{2, 28, 11, 22, 33, 4, 5, 66};
-        EXPECT_EQ(engine.status(s), folder == std::string(FAKE_ENGINE_DIR));
+        const bool current = folder == std::string(FAKE_ENGINE_DIR);
+        EXPECT_EQ(engine.status(s), current);
+        // An older engine cannot record a stream and says so; it can always go back to none.
+        const std::vector<int> streamAnswers =
+            current ? std::vector<int>{10, 5, 0}
+                    : std::vector<int>{CaptureEngine::kStreamUnsupported, 0, 0};
+        EXPECT_EQ((std::vector<int>{engine.setStream("http://a/b"), engine.keepStreamCopy(true),
+                                    engine.setStream("")}),
+                  streamAnswers);
         EXPECT_EQ(std::memcmp(&s, engine.status(s) ? &told : &none, sizeof s), 0)
             << "every field, in its place";
     }
@@ -102,6 +111,17 @@ TEST(EncoderLauncher, ScriptGetsRateWavAndMp3NamesAsSeparateArgumentsInTheDataFo
     }
     EXPECT_FALSE(QFile::exists(script.dataFolder.path() + "/pwned"));
     EXPECT_FALSE(QFile::exists(QDir::currentPath() + "/pwned"));
+
+    // Only the given folders count: an encoder.bat on PATH is never run.
+    QFile::remove(script.dataFolder.path() + "/seen.txt");
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (script.programFolder.path().toStdString() + ":" + path).c_str(), 1);
+    EncoderLauncher elsewhere{script.spawner,
+                              script.dataFolder.path().toStdString(),
+                              {script.dataFolder.path().toStdString(), "relative"}};
+    EXPECT_EQ(elsewhere.script(), "");
+    EXPECT_EQ(elsewhere.run("64", "a.wav"), -1);
+    setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(script.spawner.start("kelvo-no-such-program-anywhere", {}, {}), -1);
 }
 
@@ -109,9 +129,7 @@ TEST(EncoderQueue, PartsAreEncodedOneAfterAnotherInTheirOrder) {
     // Long enough that a second encoder started early would overlap the first.
     EncoderScript script("#!/bin/sh\necho \"start $2\" >>log; sleep 0.3; echo \"end $2\" >>log\n");
     EncoderQueue queue(script.launcher);
-    for (const char* part : {"a.wav", "a-2.wav", "a-3.wav"}) {
-        queue.add("64", part);
-    }
+    queue.add(EncoderJob{"a", "A", "64", {"a.wav", "a-2.wav", "a-3.wav"}, 0});
     EXPECT_TRUE(queue.busy());
     EXPECT_EQ(queue.waiting(), 2u) << "the window goes on while the first one runs";
     EVENTUALLY_TRUE_WITHIN(!queue.busy(), 10000);
@@ -121,13 +139,39 @@ TEST(EncoderQueue, PartsAreEncodedOneAfterAnotherInTheirOrder) {
     // The program ends while parts wait: none is left unencoded.
     testing::FakeProcessLauncher fake;
     {
-        EncoderQueue ending(EncoderLauncher(fake, "/data", {}));
-        ending.add("64", "b.wav");
-        ending.add("64", "b-2.wav");
+        EncoderQueue ending(
+            EncoderLauncher(fake, "/data", {script.programFolder.path().toStdString()}));
+        ending.add(EncoderJob{"b", "B", "64", {"b.wav", "b-2.wav"}, 0});
         EXPECT_EQ(fake.launches.size(), 1u);
     }
     ASSERT_EQ(fake.launches.size(), 2u);
     EXPECT_EQ(fake.launches[1][2], "b-2.wav");
+}
+
+TEST(EncoderQueue, HowTheRealEncoderEndedIsJudgedFromItsExitAndItsMp3) {
+    const std::string notMade = "MP3 of Show not made: encoder.bat ";
+    const std::tuple<const char*, EncoderState, std::optional<int>, std::string> runs[] = {
+        {"printf 'ID3' >\"$3\"", EncoderState::Made, 0, ""},
+        {"printf 'ID3' >\"$3\"; exit 3", EncoderState::Failed, 3,
+         notMade + "exited with 3; the WAV is kept"},
+        {": >\"$3\"", EncoderState::Failed, 0, notMade + "made no MP3; the WAV is kept"},
+        {"kill -9 $$", EncoderState::Failed, std::nullopt,
+         notMade + "was ended by signal 9; the WAV is kept"},
+    };
+    for (const auto& [body, state, exitCode, text] : runs) {
+        EncoderScript script((std::string("#!/bin/sh\n") + body + "\n").c_str());
+        EncoderQueue queue(script.launcher);
+        std::vector<EncoderOutcome> seen;
+        QObject::connect(&queue, &EncoderQueue::outcome,
+                         [&seen](const EncoderOutcome& outcome) { seen.push_back(outcome); });
+        queue.add(EncoderJob{"key", "Show", "64", {"a.wav"}, 0});
+        EVENTUALLY_TRUE_WITHIN(!queue.busy(), 10000);
+        ASSERT_EQ(seen.size(), 2u) << body;
+        EXPECT_EQ(seen[0].state, EncoderState::Running);
+        EXPECT_EQ(seen[1].state, state) << body;
+        EXPECT_EQ(seen[1].exitCode, exitCode) << body;
+        EXPECT_EQ(seen[1].text.toStdString(), text);
+    }
 }
 
 } // namespace

@@ -31,6 +31,15 @@ int KelvoStartMonitorA(int writeFile, uint32_t channels, uint32_t sampleRate,
 }
 
 #ifndef FAKE_KELVO_WITHOUT_STATUS
+/* Stream capture came with the status export; an engine without it has neither. */
+int KelvoSetStreamA(const char* url) {
+    return url ? (int)strlen(url) : 0;
+}
+
+int KelvoKeepStreamCopy(int keep) {
+    return keep * 5;
+}
+
 /* Mirrors the engine's struct: the size decides how much an older caller gets. */
 typedef struct {
     int32_t deviceState, lastWriteError;

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 #include <unistd.h>
 
@@ -25,7 +26,7 @@ public:
                      const std::string& fileName) override {
         starts.push_back(std::to_string(writeFile) + "," + std::to_string(channels) + "," +
                          std::to_string(sampleRate) + "," + fileName);
-        const int result = log("startMonitor", startResult);
+        const int result = log("startMonitor", stream.empty() ? startResult : streamStartResult);
         errno = startErrno;
         return result;
     }
@@ -33,6 +34,17 @@ public:
     int togglePause() override { return log("togglePause", 0); }
     int setSource(const std::string& serverName) override {
         return log(("setSource " + serverName).c_str(), 0);
+    }
+    int setStream(const std::string& url) override {
+        log(("setStream " + url).c_str(), 0);
+        if (setStreamResult != 0 && !url.empty()) {
+            return setStreamResult;
+        }
+        stream = url;
+        return 0;
+    }
+    int keepStreamCopy(bool keep) override {
+        return log(keep ? "keepStreamCopy 1" : "keepStreamCopy 0", 0);
     }
     int peakLeft() override { return left; }
     int peakRight() override { return right; }
@@ -45,7 +57,9 @@ public:
     std::string loadError() const override { return loadErrorText; }
 
     int initializeResult = 0, startResult = 0, startErrno = 0, left = 0, right = 0;
-    std::optional<KelvoStatus> statusValue; // none: an engine from before the status export
+    int setStreamResult = 0, streamStartResult = 0; // the starts of a stream answer this
+    std::string stream;                             // set by setStream
+    std::optional<KelvoStatus> statusValue;         // none: an engine from before the status export
     std::string loadErrorText;
     std::vector<std::string> calls, starts;
 
@@ -87,8 +101,12 @@ public:
         running.back() = ends[1];
         return pid;
     }
-    // The program of launch `index` ends: its exit descriptor turns readable.
-    void end(std::size_t index) {
+    // The program of launch `index` ends with `exitCode`: its exit descriptor turns readable.
+    void end(std::size_t index, int exitCode = 0) {
+        const int status = exitCode << 8; // as waitpid gives an exit
+        if (write(running.at(index), &status, sizeof status) != sizeof status) {
+            ADD_FAILURE() << "the exit status of launch " << index << " was not passed on";
+        }
         close(running.at(index));
         running.at(index) = -1;
     }
@@ -142,8 +160,12 @@ private:
 // A controller in a data folder of its own, recording `show` (the show "Default" on the
 // start-up defaults until a test changes it).
 template <typename Notifier, typename Inhibitor> struct ControllerRig {
-    ControllerRig() {
+    // encoderPatience: seconds an encoder may run before it is told as slow.
+    explicit ControllerRig(std::int64_t patience = 3600) : encoderPatience(patience) {
         QDir(data).mkdir("soundfiles");
+        QFile script(data + "/encoder.bat");
+        script.open(QIODevice::WriteOnly);
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // The signals log into the engine's call list, so a test sees one ordered story.
         QObject::connect(&controller, &RecordingController::engineWanted,
                          [this] { engine.calls.push_back("engine wanted"); });
@@ -172,18 +194,23 @@ template <typename Notifier, typename Inhibitor> struct ControllerRig {
     QTimer meterPoll, blink; // the meters' poll follows the controller's signals
     QDateTime now{QDate(2004, 3, 5), QTime(21, 7, 9)};
     QStringList messages;
+    std::int64_t encoderPatience;
     // While a message is up the schedule's clock keeps ticking and may start again.
-    RecordingController controller{
-        engine,
-        launcher,
-        {&status, &clock, &blink},
-        &sources,
-        [this](const QString& text) {
-            messages << text;
-            controller.startRecording(show);
-        },
-        [this] { return now; },
-        {data, {}, &notifier, &inhibitor, [this](const QString&) { return freeBytes; }}};
+    RecordingController controller{engine,
+                                   launcher,
+                                   {&status, &clock, &blink},
+                                   &sources,
+                                   [this](const QString& text) {
+                                       messages << text;
+                                       controller.startRecording(show);
+                                   },
+                                   [this] { return now; },
+                                   {data,
+                                    {dataText},
+                                    &notifier,
+                                    &inhibitor,
+                                    [this](const QString&) { return freeBytes; },
+                                    encoderPatience}};
 };
 
 } // namespace kelvo::testing

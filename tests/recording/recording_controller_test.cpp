@@ -97,8 +97,20 @@ TEST_F(RecordingControllerTest, StartReadsTheListsAndNameAndOnlyMp3GoesToTheEnco
     controller.stopRecording();
     const std::string wav = "soundfiles/Night.cia-12-31-23-00-00-05.wav";
     EXPECT_EQ(launcher.launches,
-              (std::vector<Texts>{{"encoder.bat", "320", wav, wav + ".mp3", dataText}}))
+              (std::vector<Texts>{{dataText + "/encoder.bat", "320", wav, wav + ".mp3", dataText}}))
         << "WAV recordings start no process";
+
+    // Without an encoder.bat of its own nothing is run, and the user hears why.
+    QFile::remove(data + "/encoder.bat");
+    start();
+    controller.stopRecording();
+    EXPECT_EQ(launcher.launches.size(), 1u);
+    ASSERT_FALSE(notifier.sent.empty());
+    EXPECT_EQ(notifier.sent.back().rfind("MP3 of Night.cia not made: there is no encoder.bat in " +
+                                             dataText + "; the WAV is kept",
+                                         0),
+              0u)
+        << notifier.sent.back();
 }
 
 TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothingTicked) {
@@ -144,6 +156,112 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
                                     ": No such file or directory"});
     EXPECT_EQ(engine.calls, (Texts{"engine wanted", "source", "start failed"}));
     EXPECT_FALSE(controller.isRecording());
+}
+
+// Nobody may be there to answer a box: a refused address is told and the show still records.
+TEST_F(RecordingControllerTest, ARefusedWebcastAddressRecordsWithoutOneAndSaysSoWithoutABox) {
+    settings().webcastAddress = "file:///tmp/x/evil.desktop";
+    startScheduled(3600);
+    EXPECT_TRUE(controller.isRecording());
+    EXPECT_EQ(statusText(), "Rec: Microphone (webcast address not opened)");
+    ASSERT_EQ(notifier.sent.size(), 2u);
+    EXPECT_EQ(notifier.sent[1].rfind("Recording Default: webcast address not opened | The "
+                                     "webcast address \"file:///tmp/x/evil.desktop\" is not "
+                                     "opened: it is a file on this computer.",
+                                     0),
+              0u)
+        << notifier.sent[1];
+    EXPECT_TRUE(messages.isEmpty() && launcher.launches.empty());
+    EXPECT_EQ(controller.session()->webcastAddress, "");
+    controller.stopRecording();
+
+    settings().webcastAddress = " Radio.example.com/live ";
+    start();
+    EXPECT_EQ(statusText(), "Rec WebCast: Microphone");
+    EXPECT_EQ(launcher.launches,
+              (std::vector<Texts>{{"xdg-open", "http://Radio.example.com/live", ""}}));
+}
+
+// A show set to record its stream: the engine records it, with no browser and no source; a
+// stream that cannot be had is told; a page, or an engine without streams, is recorded the
+// way a webcast always was.
+TEST_F(RecordingControllerTest, AStreamShowRecordsTheStreamItselfOrSaysWhyNot) {
+    const std::string url = "http://radio.example/live";
+    const std::string file = "soundfiles/Default-03-05-04-21-07-09.wav";
+    settings().webcastAddress = url;
+    setWebcastSettings(show.settings.side, {true, true, 0});
+    engine.statusValue = KelvoStatus{};
+    startScheduled(3600);
+    EXPECT_EQ(std::exchange(engine.calls, {}),
+              (Texts{"engine wanted", "keepStreamCopy 1", "setStream " + url, "initialize",
+                     "startMonitor"}))
+        << "no source chosen or changed";
+    EXPECT_EQ(statusText(), "Rec Stream: " + url);
+    EXPECT_TRUE(launcher.launches.empty()) << "no browser";
+    const auto poll = [this](int device, std::uint32_t gaps) {
+        engine.statusValue->deviceState = device;
+        engine.statusValue->gaps = gaps;
+        engine.statusValue->lastGapFrames = 44100;
+        controller.pollStatus();
+        return std::exchange(notifier.sent, {});
+    };
+    EXPECT_EQ(poll(KELVO_DEVICE_CAPTURING, 0),
+              Texts{"Recording Default | From " + url + " into " + file});
+    EXPECT_EQ(poll(KELVO_DEVICE_RECONNECTING, 1),
+              Texts{"Recording Default: stream lost | Silence is recorded until it is back."});
+    EXPECT_EQ(statusText(), "Rec Stream: " + url + " (reconnecting)");
+    EXPECT_EQ(poll(KELVO_DEVICE_CAPTURING, 1),
+              Texts{"Recording Default: stream back | Gap of 1.0 s filled with silence."});
+    controller.stopRecording();
+    EXPECT_EQ(std::vector(engine.calls.begin(), engine.calls.begin() + 2),
+              (Texts{"stopMonitor", "setStream "}))
+        << "monitoring and the next show record their sources again";
+    notifier.sent.clear();
+
+    const std::string notStarted = "Recording Default did not start";
+    const std::string usual = "It is recorded as without \"Record the stream itself\": opened "
+                              "in the browser, recording Microphone.";
+    const std::tuple<int, int, std::string, Texts> answers[] = {
+        {0,
+         KELVO_ERR_STREAM_UNREACHABLE,
+         notStarted + ": the stream " + url + " cannot be reached",
+         {notStarted + " | the stream " + url + " cannot be reached"}},
+        {0,
+         KELVO_ERR_STREAM_REFUSED,
+         notStarted + ": the server of the stream " + url +
+             " answered with an error (is the address right?)",
+         {notStarted + " | the server of the stream " + url +
+          " answered with an error (is the address right?)"}},
+        {0,
+         KELVO_ERR_STREAM_NOT_AUDIO,
+         "Rec WebCast: Microphone (not a stream: opened in the browser)",
+         {"Recording Default | From Microphone into " + file,
+          "Recording Default: " + url + " is a web page, not an audio stream | " + usual}},
+        {CaptureEngine::kStreamUnsupported,
+         0,
+         "Rec WebCast: Microphone (not a stream: opened in the browser)",
+         {"Recording Default | From Microphone into " + file,
+          "Recording Default: this capture engine cannot record streams | " + usual}},
+    };
+    for (const auto& [setResult, startResult, line, sent] : answers) {
+        std::tie(engine.setStreamResult, engine.streamStartResult) =
+            std::tie(setResult, startResult);
+        QDir(data + "/soundfiles").removeRecursively();
+        QDir(data).mkdir("soundfiles");
+        engine.calls.clear();
+        launcher.launches.clear();
+        startScheduled(3600);
+        EXPECT_EQ(statusText(), line);
+        EXPECT_EQ(std::exchange(notifier.sent, {}), sent) << line;
+        const bool fellBack = controller.isRecording();
+        EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "source"), fellBack ? 1 : 0);
+        EXPECT_EQ(launcher.launches.size(), fellBack ? 1u : 0u) << "the page goes to the browser";
+        EXPECT_EQ(engine.stream, "") << "never left set for what comes next";
+        EXPECT_EQ(QDir(data + "/soundfiles").isEmpty(), !fellBack);
+        EXPECT_EQ(std::exchange(messages, {}).size(), fellBack ? 0 : 1);
+        controller.stopRecording();
+        notifier.sent.clear();
+    }
 }
 
 TEST_F(RecordingControllerTest, EngineStatusDrivesTheLineTheNotificationsAndAStopOnAWriteError) {
@@ -236,20 +354,85 @@ TEST_F(RecordingControllerTest, TwoStartsInOneSecondKeepBothFilesAndEveryPartIsE
               (Texts{"1,2,44100," + base + "-2.wav", "1,2,44100," + base + "-3.wav"}));
     earlier.open(QIODevice::ReadOnly);
     EXPECT_EQ(earlier.readAll(), "RIFF of an earlier recording");
-    EXPECT_EQ(notifier.sent.front(),
-              "Recording Default ended | soundfiles/Default-03-05-04-21-07-09-2.wav, 0:00:30");
-    EXPECT_EQ(notifier.sent.back(),
-              "Recording Default ended | soundfiles/Default-03-05-04-21-07-09-3.wav"
-              " and 2 more parts, 0:00:00");
+    EXPECT_EQ(notifier.sent.front(), "Recording Default ended: 0:00:30, all well | "
+                                     "soundfiles/Default-03-05-04-21-07-09-2.wav, 0:00:30");
+    EXPECT_EQ(notifier.sent.back(), "Recording Default ended: 0:00:00, all well | "
+                                    "soundfiles/Default-03-05-04-21-07-09-3.wav"
+                                    " and 2 more parts, 0:00:00");
 
-    // One encoder at a time: the next part starts when the one before has ended.
+    // Each recording's parts in turn, the next once the one before has ended; the second
+    // recording does not wait for the first.
     const std::string rel = "soundfiles/Default-03-05-04-21-07-09";
-    std::size_t part = 0;
-    for (const char* wav : {"-2.wav", "-3.wav", "-3-2.wav", "-3-3.wav"}) {
-        EVENTUALLY_EQ(launcher.launches.size(), part + 1);
+    ASSERT_EQ(launcher.launches.size(), 2u);
+    EXPECT_EQ(launcher.launches[0].at(2), rel + "-2.wav");
+    EXPECT_EQ(launcher.launches[1].at(2), rel + "-3.wav");
+    for (const char* wav : {"-3-2.wav", "-3-3.wav"}) {
+        const std::size_t launched = launcher.launches.size();
+        launcher.end(launched - 1);
+        EVENTUALLY_EQ(launcher.launches.size(), launched + 1);
         EXPECT_EQ(launcher.launches.back().at(2), rel + wav);
-        launcher.end(part++);
     }
+}
+
+TEST(EncoderOutcome, EachPartIsJudgedToldAndWrittenIntoTheReport) {
+    testing::ControllerRig<testing::FakeNotifier, testing::FakeInhibitor> rig(1);
+    rig.settings().outputFormat = formats::kMp3.toStdString();
+    KelvoStatus split{};
+    split.parts = 4;
+    rig.engine.statusValue = split;
+    rig.start();
+    rig.controller.stopRecording();
+    const QString base = rig.data + "/soundfiles/Default-03-05-04-21-07-09";
+    const QString report = base + ".wav.json";
+    const auto mp3 = [&](const QString& part, const char* content) {
+        QFile file(base + part + ".wav.mp3");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    };
+    const std::string notMade = "MP3 of Default not made: encoder.bat ";
+    // Per part: the MP3 it leaves, its exit code, what is told about it.
+    const std::tuple<const char*, const char*, int, std::string> parts[] = {
+        {"", "ID3 an MP3", 0, ""},
+        {"-2", "ID3 half an MP3", 3, notMade + "exited with 3; the WAV is kept"},
+        {"-3", "", 0, notMade + "made no MP3; the WAV is kept"},
+    };
+    std::size_t index = 0;
+    for (const auto& [part, content, exitCode, told] : parts) {
+        EVENTUALLY_EQ(rig.launcher.launches.size(), index + 1);
+        mp3(part, content);
+        rig.notifier.sent.clear();
+        rig.launcher.end(index++, exitCode);
+        const std::string file =
+            "soundfiles/Default-03-05-04-21-07-09" + std::string(part) + ".wav";
+        EVENTUALLY_EQ(rig.notifier.sent, told.empty() ? Texts{} : Texts{told + " | " + file});
+        if (!told.empty()) {
+            EXPECT_EQ(rig.status.text().toStdString(), told);
+        }
+    }
+    // The last one hangs: told once, and left running.
+    rig.notifier.sent.clear();
+    EVENTUALLY_EQ_WITHIN(rig.notifier.sent.size(), 1u, 5000);
+    EXPECT_EQ(rig.notifier.sent.back(), "MP3 of Default still being made after 0:00:01 | "
+                                        "soundfiles/Default-03-05-04-21-07-09-4.wav");
+    QTest::qWait(1500);
+    EXPECT_EQ(rig.notifier.sent.size(), 1u) << "a slow encoder is told once";
+
+    const auto results = [&] {
+        std::vector<std::pair<EncoderState, std::optional<int>>> seen;
+        for (const ReportPart& part : readReport(report).value_or(RecordingReport{}).parts) {
+            seen.emplace_back(part.encoder, part.exitCode);
+        }
+        return seen;
+    };
+    using Seen = std::vector<std::pair<EncoderState, std::optional<int>>>;
+    EXPECT_EQ(results(), (Seen{{EncoderState::Made, 0},
+                               {EncoderState::Failed, 3},
+                               {EncoderState::Failed, 0},
+                               {EncoderState::StillRunning, std::nullopt}}));
+    EXPECT_EQ(verdictFindings(*readReport(report)), "2 of 4 MP3s not made");
+    mp3("-4", "ID3 at last");
+    rig.launcher.end(3);
+    EVENTUALLY_EQ(results().back().first, EncoderState::Made);
 }
 
 TEST_F(RecordingControllerTest, RoomOnTheDiskIsJudgedAtStartAndWarnedOnceWhileRecording) {

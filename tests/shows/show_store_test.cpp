@@ -86,6 +86,26 @@ TEST_F(ShowStoreTest, SettingsBesideTheFileComeBackAsSavedAndGoWithTheShow) {
     EXPECT_FALSE(fs::exists(folder / "show-settings" / "Jazz")) << "no settings, no file";
 }
 
+// The webcast's settings are read from a file anyone may edit: only our own values count.
+TEST(WebcastSettings, ReadOnlyTheirOwnValuesAndLeaveDefaultsOut) {
+    const std::pair<std::map<std::string, std::string>, WebcastSettings> cases[] = {
+        {{}, {}},
+        {{{"recordStream", "1"}, {"keepStream", "1"}, {"openEarlySeconds", "30"}},
+         {true, true, 30}},
+        {{{"recordStream", "yes"}, {"keepStream", "11"}, {"openEarlySeconds", "30 s"}}, {}},
+        {{{"openEarlySeconds", "-30"}}, {}},
+        {{{"openEarlySeconds", "301"}}, {}},
+        {{{"openEarlySeconds", "300"}}, {false, false, 300}},
+    };
+    for (const auto& [values, expected] : cases) {
+        EXPECT_EQ(webcastSettings({values}), expected) << ::testing::PrintToString(values);
+    }
+    ShowSideSettings side{{{"timeZone", "Europe/Oslo"}, {"recordStream", "1"}}};
+    setWebcastSettings(side, {false, true, 0});
+    EXPECT_EQ(side.values, (std::map<std::string, std::string>{{"keepStream", "1"},
+                                                               {"timeZone", "Europe/Oslo"}}));
+}
+
 TEST_F(ShowStoreTest, FailedSaveKeepsThePreviousFileAndUnreadableShowsApplyNothing) {
     fs::create_directories(configurations / "Folder");
     writeFile(configurations / "Default", "old");
