@@ -374,8 +374,10 @@ void MainWindow::showShowListMenu(const QPoint& at) {
 
 void MainWindow::openRecordings() {
     if (!recordingsWindow_) {
-        recordingsWindow_ = std::make_unique<RecordingsWindow>(services_.dataFolder,
-                                                               *services_.launcher, *recording_);
+        // A window of the main window's own: left open, it must not keep the program running
+        // once the main window is closed.
+        recordingsWindow_ = std::make_unique<RecordingsWindow>(
+            services_.dataFolder, *services_.launcher, *recording_, this);
     }
     // The current show as its recordings name it: the readable name, "Default" for none.
     const ShowSnapshot current = show_.snapshot();

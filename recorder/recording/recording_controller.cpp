@@ -68,6 +68,21 @@ RecordingController::RecordingController(CaptureEngine& engine, ProcessLauncher&
     widgets_.blink->stop();
 }
 
+RecordingController::~RecordingController() {
+    for (auto& [path, report] : reports_) {
+        for (ReportPart& part : report.parts) {
+            if (part.encoder == EncoderState::Waiting) {
+                part.encoder = EncoderState::Running;
+                part.encoderText = QStringLiteral("started as the program ended; not watched");
+            }
+        }
+        if (QFileInfo::exists(QFileInfo(path).path())) {
+            writeReport(path, report);
+        }
+    }
+    // encoders_, destroyed after this, starts those parts.
+}
+
 void RecordingController::startRecording(const ShowSnapshot& show) {
     start(show, RecordingStart::ByHand, kHandRecordingSeconds);
 }

@@ -78,6 +78,9 @@ public:
     RecordingController(CaptureEngine& engine, ProcessLauncher& launcher,
                         const RecordingWidgets& widgets, SourceSelection* sources,
                         MessageSink messages, LocalClock clock, RecordingSetup setup);
+    // Parts whose encoder has not started yet are started now, unwatched, and their reports
+    // say so.
+    ~RecordingController() override;
 
     static constexpr int kStatusPollMs = 1000;
     // While the device is away the engine retries every 250 ms; the status is read as often.
