@@ -25,6 +25,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -959,6 +960,9 @@ TEST_F(WindowTest, ATerminationSignalEndsTheWindowWithoutWaitingOnAnyBox) {
 // offers it once, never again after that.
 TEST_F(WindowTest, StartAtLoginWritesTheAutostartEntryAndIsOfferedOnce) {
     const QString entry = xdgDataHome.path() + "/config/autostart/kelvorecorder.desktop";
+    // Qt keeps the settings' folder it saw first for the whole process.
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "KelvoRecorder", "KelvoRecorder")
+        .remove("startAtLoginOffered");
     open();
     QAction* action = window().findChild<QAction*>("startAtLogin");
     ASSERT_NE(action, nullptr);
