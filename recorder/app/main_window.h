@@ -20,6 +20,7 @@
 #include "recorder/platform/sleep_inhibitor.h"
 #include "recorder/recording/recording_controller.h"
 #include "recorder/recording/recording_names.h"
+#include "recorder/recording/stream_probe.h"
 #include "recorder/schedule/scheduler.h"
 #include "recorder/shows/file_association.h"
 
@@ -31,6 +32,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSet>
 #include <QSlider>
 #include <QTimeEdit>
 #include <QTimer>
@@ -156,6 +158,10 @@ private:
     // The current show's page webcast, when its "Open the address N s before the start"
     // reaches its next scheduled start.
     void openWebcastAhead(std::time_t now);
+    // Looks whether the current show's address, recorded through the browser, is a stream
+    // the engine could record itself, and suggests it once.
+    void lookAtWebcastAddress();
+    void suggestStream(const QString& address, StreamKind kind);
 
     MainWindowServices services_;
     MainWindowControls controls_{};
@@ -173,6 +179,8 @@ private:
     std::unique_ptr<ScheduledWindow> scheduledWindow_;
     std::unique_ptr<Scheduler> scheduler_;
     ShowFolderSchedules* showFolder_ = nullptr;
+    StreamProbe* streamProbe_ = nullptr;
+    QSet<QString> streamSuggested_; // addresses already suggested to record as streams
     QAction* recordEveryShowAction_ = nullptr;
     QAction* deleteShowAction_ = nullptr;
     QAction* recordingsAction_ = nullptr;
