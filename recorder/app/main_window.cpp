@@ -287,7 +287,7 @@ void MainWindow::feedCurrentShow() {
 
 void MainWindow::lookAtWebcastAddress() {
     const QString address = QString::fromStdString(show_.file().webcastAddress);
-    if (!address.isEmpty() && !show_.webcast().recordStream &&
+    if (services_.lookAtWebcastAddresses && !address.isEmpty() && !show_.webcast().recordStream &&
         !streamSuggested_.contains(address)) {
         streamProbe_->probe(address);
     }

@@ -69,6 +69,9 @@ struct MainWindowServices {
     // Told each message while the session ends (endSession), after standard error: where a
     // desktop notification plugs in. Empty: the notifier.
     MessageSink endOfSessionNotices = {};
+    // Webcast addresses are looked at over the network, to suggest recording a stream
+    // itself; off for the window's tests, whose addresses lead nowhere.
+    bool lookAtWebcastAddresses = true;
 };
 
 class MainWindow : public QWidget {
