@@ -254,6 +254,16 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     // Past a file size limit a write should fail (EFBIG, reported) rather than kill us.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // The engine writes a header and seeks back into it: a device, a pipe or a folder is no
+    // place for a WAV file.
+    struct stat before {};
+    if (::stat(file, &before) == 0 && !S_ISREG(before.st_mode)) {
+        std::fprintf(stderr, "kelvo-rec: %s is not a regular file; give a file to record into\n",
+                     file);
+        return 2;
+    }
 
     snd_lib_error_set_handler(quietAlsa);
     if (maxFill > 0) {
@@ -272,8 +282,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     KelvoInitialize();
+    errno = 0;
     int rc =
         KelvoStartMonitorA(1, static_cast<uint32_t>(channels), static_cast<uint32_t>(rate), file);
+    if (rc == KELVO_ERR_CREATE_FILE) {
+        std::fprintf(stderr, "kelvo-rec: cannot create %s: %s\n", file,
+                     std::strerror(errno != 0 ? errno : EIO));
+        return 1;
+    }
     if (rc == KELVO_ERR_STREAM_UNREACHABLE || rc == KELVO_ERR_STREAM_REFUSED ||
         rc == KELVO_ERR_STREAM_NOT_AUDIO) {
         std::fprintf(stderr, "kelvo-rec: cannot record %s: %s\n", url, kelvo_strerror(rc));
@@ -288,6 +304,7 @@ int main(int argc, char** argv) {
     struct stat made {};
     const bool known = ::stat(file, &made) == 0;
     bool deleted = false;
+    std::string restored;
 
     const bool live = isatty(STDERR_FILENO) != 0;
     // The deadline follows the engine's clock: a recording that slept or was frozen past its
@@ -364,6 +381,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kelvo-rec: timeline from %lld ns to %lld ns\n",
                      static_cast<long long>(status.timelineStartNs),
                      static_cast<long long>(stoppedAt.count()));
+    if (rc != 0 && (writeError != 0 || status.lastWriteError != 0)) {
+        // Completing the header failed for the same reason the writing did.
+        std::fprintf(stderr,
+                     "kelvo-rec: writing %s failed: %s; the file holds what was "
+                     "written before\n",
+                     file, std::strerror(writeError != 0 ? writeError : status.lastWriteError));
+        return 4;
+    }
     if (rc != 0) {
         std::fprintf(stderr,
                      "kelvo-rec: the recording in %s may be incomplete: stopping failed: %s "
@@ -371,19 +396,42 @@ int main(int argc, char** argv) {
                      file, kelvo_strerror(rc), rc);
         return 1;
     }
-    if (deleted) {
-        struct stat named {};
-        std::fprintf(stderr,
-                     ::stat(file, &named) == 0 ? "kelvo-rec: %s is back: the whole recording "
-                                                 "was written back to it\n"
-                                               : "kelvo-rec: %s could not be written back\n",
-                     file);
-    }
     gaps.update(status, false);
     const bool deviceBack = gaps.finish(status, false);
     const double secs = static_cast<double>(status.bytesWritten) /
                         (static_cast<double>(rate) * static_cast<double>(channels * channels));
     const double filled = static_cast<double>(status.framesFilled) / static_cast<double>(rate);
+    if (deleted) {
+        // The engine writes a deleted recording back at the stop, beside a file that took the
+        // name meanwhile: say where it is, and never call a recording that is gone recorded.
+        const std::string name = file;
+        const std::size_t slash = name.rfind('/');
+        const std::size_t dot = name.rfind('.');
+        const std::size_t stem =
+            dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot
+                                                                                    : name.size();
+        const std::string beside = name.substr(0, stem) + "-restored" + name.substr(stem);
+        struct stat named {};
+        struct stat moved {};
+        if (::stat(beside.c_str(), &moved) == 0 && moved.st_mtime >= made.st_mtime) {
+            std::fprintf(stderr,
+                         "kelvo-rec: another file took the name %s while recording; the whole "
+                         "recording was written back to %s\n",
+                         file, beside.c_str());
+            restored = beside;
+            file = restored.c_str();
+        } else if (::stat(file, &named) == 0) {
+            std::fprintf(stderr,
+                         "kelvo-rec: %s is back: the whole recording was written back to it\n",
+                         file);
+        } else {
+            std::fprintf(stderr,
+                         "kelvo-rec: %s was deleted and could not be written back; the %.1f s "
+                         "recorded are lost\n",
+                         file, secs);
+            return 4;
+        }
+    }
     std::fprintf(stderr, "kelvo-rec: recorded %.1f s into %s", secs, file);
     if (status.parts > 1)
         std::fprintf(stderr, " and %u more part%s", status.parts - 1, status.parts > 2 ? "s" : "");

@@ -38,6 +38,7 @@ int nextStart(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    kelvo::ignoreWriteSignals();
     if (argc == 2 && std::string_view(argv[1]) == "--next-start") {
         return nextStart(argc, argv);
     }
@@ -58,7 +59,9 @@ int main(int argc, char** argv) {
     // A recorder already running on these folders takes the command line over: a second one
     // would fight it for the device and save the same shows.
     kelvo::SingleInstance instance(kelvo::SingleInstance::serverName(dataFolder));
-    switch (instance.claim(arguments, kelvo::SingleInstance::workingFolder())) {
+    const kelvo::SingleInstance::Claim claim =
+        instance.claim(arguments, kelvo::SingleInstance::workingFolder());
+    switch (claim) {
     case kelvo::SingleInstance::Claim::HandedOver:
         return 0;
     case kelvo::SingleInstance::Claim::NoAnswer:
@@ -90,6 +93,9 @@ int main(int argc, char** argv) {
                      &kelvo::MainWindow::openHandedOver);
     if (!window.startUp()) {
         return 1;
+    }
+    if (claim == kelvo::SingleInstance::Claim::Unavailable) {
+        window.tell(instance.problem() + QStringLiteral(" A second start will not be caught."));
     }
     kelvo::TerminationSignals endOfSession([&window] { window.endSession(); });
     window.show();

@@ -6,6 +6,7 @@
 #include "recorder/platform/notifier_dbus.h"
 #include "recorder/platform/sleep_inhibitor_logind.h"
 #include "recorder/recording/format_lists.h"
+#include "recorder/recording/webcast_address.h"
 #include "recorder/schedule/clock_text.h"
 #include "recorder/schedule/schedule_controls.h"
 #include "recorder/schedule/second_ticker.h"
@@ -107,7 +108,11 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     setFixedSize(toPixels(2400), toPixels(1635));
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The controls go away after the members: hiding them moves the focus, and a line edit
+    // losing it would call back into a window already half gone.
+    disconnect(controls_.webcastAddress, nullptr, this, nullptr);
+}
 
 int MainWindow::toPixels(double twips) const {
     return twipsToPixels(twips, dpi_);
@@ -138,10 +143,9 @@ void MainWindow::createRecordingController() {
 void MainWindow::createShowPanel() {
     const MainWindowControls& c = controls_;
     shows_ = std::make_unique<ShowPanel>(
-        ShowWidgets{this, c.showList, c.showName, c.deleteShowButton,
-                    c.webcastAddress->maxLength()},
-        show_, binding_->listEntries(), [this](const QString& text) { showMessage(text); },
-        services_.dataFolder, services_.arguments);
+        ShowWidgets{this, c.showList, c.showName, c.deleteShowButton}, show_,
+        binding_->listEntries(), [this](const QString& text) { showMessage(text); },
+        [this](const QString& text) { tell(text); }, services_.dataFolder, services_.arguments);
 }
 
 void MainWindow::createLevelMonitoring() {
@@ -185,6 +189,8 @@ void MainWindow::connectHandlers() {
     connect(controls_.webcastAddress, &QLineEdit::editingFinished, this,
             &MainWindow::lookAtWebcastAddress);
     connect(&show_, &CurrentShow::loaded, this, &MainWindow::lookAtWebcastAddress);
+    connect(controls_.webcastAddress, &QLineEdit::editingFinished, this,
+            &MainWindow::checkTypedWebcastAddress);
 }
 
 bool MainWindow::startUp() {
@@ -389,8 +395,10 @@ void MainWindow::showShowListMenu(const QPoint& at) {
 
 void MainWindow::openRecordings() {
     if (!recordingsWindow_) {
-        recordingsWindow_ = std::make_unique<RecordingsWindow>(services_.dataFolder,
-                                                               *services_.launcher, *recording_);
+        // A window of the main window's own: left open, it must not keep the program running
+        // once the main window is closed.
+        recordingsWindow_ = std::make_unique<RecordingsWindow>(
+            services_.dataFolder, *services_.launcher, *recording_, this);
     }
     // The current show as its recordings name it: the readable name, "Default" for none.
     const ShowSnapshot current = show_.snapshot();
@@ -423,6 +431,21 @@ void MainWindow::showNotRecorded(const std::string& message) {
     const QString text = QString::fromStdString(message);
     controls_.statusLine->setText(text);
     services_.notifier->notify(text, {});
+}
+
+void MainWindow::tell(const QString& text) {
+    if (!recording_->isRecording()) {
+        controls_.statusLine->setText(text);
+    }
+    services_.notifier->notify(QString::fromLatin1(kProgramTitle), text);
+}
+
+void MainWindow::checkTypedWebcastAddress() {
+    const CheckedAddress address =
+        checkWebcastAddress(controls_.webcastAddress->text().toStdString());
+    if (!address.refusal.empty() && !recording_->isRecording()) {
+        controls_.statusLine->setText(QString::fromStdString(address.refusal));
+    }
 }
 
 void MainWindow::updateNextStartHint(std::time_t seconds) {

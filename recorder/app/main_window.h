@@ -120,6 +120,9 @@ public:
     // A message with only an OK button, titled "KelvoRecorder"; returns once acknowledged.
     // While the session ends it goes to standard error instead and returns at once.
     void showMessage(const QString& text);
+    // News that waits for nobody: the status line (unless a recording holds it) and a
+    // notification.
+    void tell(const QString& text);
     // Closes the window for a termination signal: the recording is completed and the show
     // saved as on any close, but nothing waits for a click: boxes already open are
     // dismissed and later messages are reported, not shown.
@@ -153,6 +156,8 @@ private:
     // when none does.
     QString showStartingSoon(std::time_t now) const;
     void showNotRecorded(const std::string& message);
+    // An address typed into the box that will not be opened is said so on the status line.
+    void checkTypedWebcastAddress();
     void showShowListMenu(const QPoint& at);
     void updateNextStartHint(std::time_t now);
     // The current show and its schedule as the controls show it: what the scheduler is fed.

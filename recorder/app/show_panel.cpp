@@ -1,5 +1,6 @@
 #include "recorder/app/show_panel.h"
 
+#include "recorder/recording/webcast_address.h"
 #include "recorder/shows/show_drop.h"
 #include "recorder/shows/twips.h"
 
@@ -34,10 +35,10 @@ QString readable(const std::string& name) {
 } // namespace
 
 ShowPanel::ShowPanel(const ShowWidgets& widgets, CurrentShow& show, ShowListEntries lists,
-                     ShowMessage showMessage, const QString& dataFolder,
+                     ShowMessage showMessage, ShowMessage tell, const QString& dataFolder,
                      std::vector<std::string> arguments)
     : widgets_(widgets), show_(show), lists_(std::move(lists)),
-      showMessage_(std::move(showMessage)), store_(folderPath(dataFolder)),
+      showMessage_(std::move(showMessage)), tell_(std::move(tell)), store_(folderPath(dataFolder)),
       arguments_(std::move(arguments)) {
     const ShowWidgets& c = widgets_;
     // Handled once the click or key press is over, so that loading (which may re-read the
@@ -106,47 +107,64 @@ void ShowPanel::loadCurrentShow() {
     if (!commandLineTaken_) {
         commandLineTaken_ = true;
         if (auto file = showFileFromCommandLine(arguments_)) {
-            const OpenedShowFile opened = store_.open(*file);
-            show_.setName(opened.showName);
-            openNotice_ = opened.notice;
+            noteOpened(store_.open(*file));
         }
     }
+    // Told once the load is complete, never in its middle.
+    std::vector<QString> notices;
     const LoadedShow loaded = store_.load(show_.name());
     show_.setName(loaded.showName);
     currentUnloaded_ = !loaded.problem.empty();
     widgets_.window->setWindowTitle(readable(loaded.caption));
     refreshShowList();
     if (currentUnloaded_) {
-        showMessage_(
+        notices.push_back(
             QStringLiteral("The show \"%1\" could not be loaded; the settings on screen stay as "
                            "they are, and its file was left untouched: it is saved only if you "
-                           "name the show again.\n\n%2")
+                           "name the show again. %2")
                 .arg(readable(loaded.showName), readable(loaded.problem)));
     }
     if (!openNotice_.empty()) {
-        showMessage_(readable(std::exchange(openNotice_, {})));
+        notices.push_back(readable(std::exchange(openNotice_, {})));
     }
-    if (!loaded.record) {
-        return; // a new or empty file: the settings stay as they are
+    if (loaded.record) {
+        ShowSettings settings = show_.settings();
+        // A coordinate the file lacks keeps the window's own.
+        const QPoint place = widgets_.window->pos();
+        settings.file.windowLeft = pixelsToTwips(place.x());
+        settings.file.windowTop = pixelsToTwips(place.y());
+        settings.file = mergedShowRecord(settings.file, *loaded.record, lists_);
+        // Kept beside the file, so they are the show's own: none is carried over from the last.
+        settings.side = store_.loadSide(show_.name());
+        // A show may come from anyone: what is not a network address is not loaded, so
+        // neither a start nor a later save carries it on.
+        if (const CheckedAddress address = checkWebcastAddress(settings.file.webcastAddress);
+            !address.refusal.empty()) {
+            notices.push_back(QStringLiteral("Show \"%1\": %2")
+                                  .arg(readable(show_.name()), qText(address.refusal)));
+            settings.file.webcastAddress.clear();
+        }
+        show_.load(settings);
     }
-    ShowSettings settings = show_.settings();
-    // A coordinate the file lacks keeps the window's own.
-    const QPoint place = widgets_.window->pos();
-    settings.file.windowLeft = pixelsToTwips(place.x());
-    settings.file.windowTop = pixelsToTwips(place.y());
-    settings.file = mergedShowRecord(settings.file, *loaded.record, lists_);
-    // Kept beside the file, so they are the show's own: none is carried over from the last.
-    settings.side = store_.loadSide(show_.name());
-    const int limit = widgets_.webcastAddressLimit;
-    if (const QString address = qText(settings.file.webcastAddress); address.size() > limit) {
-        showMessage_(QStringLiteral("The webcast address of the show \"%1\" is longer "
-                                    "than the %2 characters the address box holds, so "
-                                    "it was cut to fit.")
-                         .arg(readable(show_.name()))
-                         .arg(limit));
-        settings.file.webcastAddress = address.left(limit).toStdString();
+    if (const std::string from = std::exchange(importedFrom_, {}); !from.empty()) {
+        const CheckedAddress address = checkWebcastAddress(show_.settings().file.webcastAddress);
+        const QString opens =
+            address.openable.empty()
+                ? QStringLiteral("it opens no webcast address")
+                : QStringLiteral("it opens the webcast address %1").arg(qText(address.openable));
+        notices.push_back(QStringLiteral("The show \"%1\" was imported from %2. When it "
+                                         "records, %3.")
+                              .arg(readable(show_.name()), readable(from), opens));
     }
-    show_.load(settings);
+    for (const QString& notice : notices) {
+        tell_(notice);
+    }
+}
+
+void ShowPanel::noteOpened(const OpenedShowFile& opened) {
+    show_.setName(opened.showName);
+    openNotice_ = opened.notice;
+    importedFrom_ = opened.importedFrom;
 }
 
 void ShowPanel::refreshShowList() {
@@ -318,7 +336,7 @@ void ShowPanel::openFiles(const std::vector<std::filesystem::path>& files) {
     }
     cancelNaming();
     const OpenedShowFile opened = store_.open(*file);
-    openNotice_ = opened.notice;
+    noteOpened(opened);
     switchTo(opened.showName);
 }
 

@@ -35,10 +35,11 @@ struct ShowWidgets {
     QListWidget* showList;         // File1
     QLineEdit* showName;           // Text1
     QPushButton* deleteShowButton; // Command6
-    int webcastAddressLimit;       // the characters the webcast address box holds
 };
 
-// Shows a message with only an OK button; returns once acknowledged.
+// Shows a message with only an OK button; returns once acknowledged. Also the type of what
+// tells without waiting for anyone (status line and notification): loading a show never
+// stops for a box, since a scheduled start may follow it at once.
 using ShowMessage = std::function<void(const QString& text)>;
 
 class ShowPanel : public QObject {
@@ -49,7 +50,7 @@ public:
     // holds configurations/. arguments: the command line after the program's name, taken by
     // the first load only.
     ShowPanel(const ShowWidgets& widgets, CurrentShow& show, ShowListEntries lists,
-              ShowMessage showMessage, const QString& dataFolder,
+              ShowMessage showMessage, ShowMessage tell, const QString& dataFolder,
               std::vector<std::string> arguments);
 
     const std::string& currentShowName() const { return show_.name(); }
@@ -96,11 +97,14 @@ private:
     // Where a list entry keeps the file name's bytes; its text is the readable form.
     static std::string entryName(const QListWidgetItem& item);
     void leaveNaming();
+    // Takes what opening a file gave: the show to load and what to tell after it.
+    void noteOpened(const OpenedShowFile& opened);
 
     ShowWidgets widgets_;
     CurrentShow& show_;
     ShowListEntries lists_;
     ShowMessage showMessage_;
+    ShowMessage tell_;
     ShowStore store_;
     std::vector<std::string> arguments_;
     bool commandLineTaken_ = false;
@@ -111,6 +115,8 @@ private:
     bool currentUnloaded_ = false;
     // Told after the next load: why the opened file was not imported.
     std::string openNotice_;
+    // The file the next load's show was imported from; empty when it was not.
+    std::string importedFrom_;
 };
 
 } // namespace kelvo

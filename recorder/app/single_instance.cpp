@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kelvo {
@@ -40,7 +42,56 @@ QByteArray encode(const std::vector<std::string>& arguments, const std::string& 
     return message + body;
 }
 
+// Owned by this user, a folder and not a link to one, and nobody else may enter it: what
+// lies inside was put there by this user.
+bool isPrivateFolder(const QString& folder) {
+    struct stat info {};
+    return QDir::isAbsolutePath(folder) && ::lstat(QFile::encodeName(folder), &info) == 0 &&
+           S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
+}
+
+// Made with mode 700 when missing; one that exists counts only if it passes the check.
+bool makePrivateFolder(const QString& folder) {
+    QDir().mkpath(QFileInfo(folder).path());
+    ::mkdir(QFile::encodeName(folder), 0700);
+    return isPrivateFolder(folder);
+}
+
+// A socket that is this user's own and answered by a process of this user's.
+bool isOwnSocketFile(const QString& name) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(name), &info) == 0 && S_ISSOCK(info.st_mode) &&
+           info.st_uid == ::getuid();
+}
+
+bool peerIsThisUser(const QLocalSocket& socket) {
+    struct ucred peer {};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer,
+                        &size) == 0 &&
+           peer.uid == ::getuid();
+}
+
 } // namespace
+
+QString SingleInstance::socketFolder() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isPrivateFolder(runtime))
+        return QDir::cleanPath(runtime);
+    // The shared temporary folder: anyone may have made this name first, so it counts only
+    // when it is this user's own.
+    const QString temporary =
+        QDir(QDir::tempPath()).filePath(QStringLiteral("KelvoRecorder-%1").arg(::getuid()));
+    if (makePrivateFolder(temporary))
+        return temporary;
+    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (!QDir::isAbsolutePath(cache))
+        cache = QDir::homePath() + QStringLiteral("/.cache");
+    cache = QDir(cache).filePath(QStringLiteral("KelvoRecorder"));
+    if (makePrivateFolder(cache))
+        return cache;
+    return {};
+}
 
 QString SingleInstance::serverName(const QString& dataFolder) {
     QFileInfo folder(dataFolder);
@@ -48,11 +99,9 @@ QString SingleInstance::serverName(const QString& dataFolder) {
     const QByteArray key = (canonical.isEmpty() ? folder.absoluteFilePath() : canonical).toUtf8();
     const QString hash = QString::fromLatin1(
         QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16));
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir() && QDir::isAbsolutePath(runtime))
-        return QDir(runtime).filePath(QStringLiteral("KelvoRecorder-") + hash);
-    return QDir(QDir::tempPath())
-        .filePath(QStringLiteral("KelvoRecorder-%1-%2").arg(::getuid()).arg(hash));
+    const QString sockets = socketFolder();
+    return sockets.isEmpty() ? QString()
+                             : QDir(sockets).filePath(QStringLiteral("KelvoRecorder-") + hash);
 }
 
 std::string SingleInstance::workingFolder() {
@@ -70,6 +119,11 @@ SingleInstance::SingleInstance(QString serverName, QObject* parent)
 SingleInstance::Claim SingleInstance::claim(const std::vector<std::string>& arguments,
                                             const std::string& workingFolder) {
     problem_.clear();
+    if (name_.isEmpty()) {
+        problem_ = QStringLiteral("There is no folder of this user's own for the recorder's "
+                                  "socket, so this KelvoRecorder runs on its own.");
+        return Claim::Unavailable;
+    }
     QLockFile lock(name_ + QStringLiteral(".lock"));
     lock.setStaleLockTime(0); // stale only when its holder is gone
     const bool locked = lock.tryLock(kLockMs);
@@ -77,6 +131,11 @@ SingleInstance::Claim SingleInstance::claim(const std::vector<std::string>& argu
     switch (handOver(encode(arguments, workingFolder))) {
     case HandOver::Done:
         return Claim::HandedOver;
+    case HandOver::Foreign:
+        problem_ = QStringLiteral("The recorder's socket %1 belongs to another user, so this "
+                                  "KelvoRecorder runs on its own and told it nothing.")
+                       .arg(name_);
+        return Claim::Unavailable;
     case HandOver::NoAnswer:
         problem_ = QStringLiteral("Another KelvoRecorder is running but did not answer.");
         return Claim::NoAnswer;
@@ -92,10 +151,19 @@ SingleInstance::Claim SingleInstance::claim(const std::vector<std::string>& argu
 }
 
 SingleInstance::HandOver SingleInstance::handOver(const QByteArray& message) {
+    struct stat info {};
+    if (::lstat(QFile::encodeName(name_), &info) != 0)
+        return HandOver::NobodyThere;
+    // Whoever else made this name would receive the command line, which names the data
+    // folder and the show, and could end this start with a word.
+    if (!isOwnSocketFile(name_))
+        return HandOver::Foreign;
     QLocalSocket socket;
     socket.connectToServer(name_);
     if (!socket.waitForConnected(kConnectMs))
         return HandOver::NobodyThere;
+    if (!peerIsThisUser(socket))
+        return HandOver::Foreign;
     socket.write(message);
     if (!socket.waitForBytesWritten(kAnswerMs))
         return HandOver::NoAnswer;

@@ -2,11 +2,12 @@
 // a later start hands its command line to it and ends, so that two recorders never fight
 // over the capture device or save the same show files.
 //
-// The socket lives in XDG_RUNTIME_DIR (else the temporary folder, with the user's id in its
-// name) and its name carries a hash of the data folder: two installs with folders of their
-// own are two recorders; two that share the user's data folder are one. The check and the
-// claim run under a lock file, so that two starts at once cannot both become the first, and
-// a socket file left by a crashed recorder (nobody answers on it) is removed and taken over.
+// The socket lives in a folder only this user can reach (see socketFolder) and its name
+// carries a hash of the data folder: two installs with folders of their own are two
+// recorders; two that share the user's data folder are one. The check and the claim run
+// under a lock file, so that two starts at once cannot both become the first, and a socket
+// file left by a crashed recorder (nobody answers on it) is removed and taken over. A socket
+// another user made, or answered by another user's process, is never sent anything.
 //
 // Threads: the thread that runs the event loop (the window's).
 #pragma once
@@ -31,7 +32,11 @@ public:
         Unavailable, // the socket cannot be made: run, but a second start is not caught
     };
 
-    // The socket's full path for this user and data folder.
+    // XDG_RUNTIME_DIR; without a usable one, TMPDIR's (or /tmp's) KelvoRecorder-UID, and
+    // when another user holds that name, XDG_CACHE_HOME's KelvoRecorder. Each must be this
+    // user's own, no link and mode 700 (the last two are made so); empty when none is.
+    static QString socketFolder();
+    // The socket's full path for this user and data folder; empty without a socket folder.
     static QString serverName(const QString& dataFolder);
     // The process's working folder as bytes; empty when it is gone (deleted under a shell
     // that still stands in it), so that only absolute paths can be handed over.
@@ -52,7 +57,7 @@ signals:
     void commandLine(const QByteArrayList& arguments, const QByteArray& workingFolder);
 
 private:
-    enum class HandOver { Done, NobodyThere, NoAnswer };
+    enum class HandOver { Done, NobodyThere, NoAnswer, Foreign };
     HandOver handOver(const QByteArray& message);
     bool listen();
     void serve();

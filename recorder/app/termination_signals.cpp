@@ -20,6 +20,14 @@ void onTerminationSignal(int) {
 
 } // namespace
 
+void ignoreWriteSignals() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    for (int signal : {SIGXFSZ, SIGPIPE})
+        sigaction(signal, &ignore, nullptr);
+}
+
 TerminationSignals::TerminationSignals(std::function<void()> onSignal, QObject* parent)
     : QObject(parent), onSignal_(std::move(onSignal)) {
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)

@@ -11,6 +11,10 @@ class QSocketNotifier;
 
 namespace kelvo {
 
+// A write past the file size limit or into a closed pipe then fails with EFBIG or EPIPE,
+// which the engine reports and the recording survives, instead of ending the program.
+void ignoreWriteSignals();
+
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:

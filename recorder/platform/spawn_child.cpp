@@ -44,6 +44,7 @@ public:
         sigset_t defaults;
         sigemptyset(&defaults);
         sigaddset(&defaults, SIGPIPE);
+        sigaddset(&defaults, SIGXFSZ);
         sigaddset(&defaults, SIGINT);
         sigaddset(&defaults, SIGQUIT);
         return posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&

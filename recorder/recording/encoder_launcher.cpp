@@ -43,21 +43,28 @@ int EncoderLauncher::launch(const std::string& program, const std::vector<std::s
     return launcher_.startWatched(program, args, workingFolder_, *exitFd);
 }
 
+std::string EncoderLauncher::script() const {
+    for (const std::string& folder : scriptFolders_) {
+        if (const std::string script = folder + "/" + kEncoderScript;
+            folder.starts_with('/') && isRegularFile(script)) {
+            return script;
+        }
+    }
+    return {};
+}
+
 int EncoderLauncher::runWith(const std::string& bitRate, const std::string& wavName, int* exitFd) {
     std::vector<std::string> args{bitRate, wavName, wavName + ".mp3"};
-    for (const std::string& folder : scriptFolders_) {
-        const std::string script = folder + "/" + kEncoderScript;
-        if (!isRegularFile(script)) {
-            continue;
-        }
-        if (access(script.c_str(), X_OK) == 0) {
-            return launch(script, args, exitFd);
-        }
-        // A script copied without its executable bit (a download, a FAT stick) still runs.
-        args.insert(args.begin(), script);
-        return launch("/bin/sh", args, exitFd);
+    const std::string found = script();
+    if (found.empty()) {
+        return -1;
     }
-    return launch(kEncoderScript, args, exitFd);
+    if (access(found.c_str(), X_OK) == 0) {
+        return launch(found, args, exitFd);
+    }
+    // A script copied without its executable bit (a download, a FAT stick) still runs.
+    args.insert(args.begin(), found);
+    return launch("/bin/sh", args, exitFd);
 }
 
 } // namespace kelvo

@@ -21,10 +21,14 @@ std::string bitRateOf(const std::string& mp3Quality);
 
 class EncoderLauncher {
 public:
-    // scriptFolders are searched in order for encoder.bat before the PATH is.
+    // scriptFolders are searched in order for encoder.bat, which runs by its absolute path.
+    // Never from PATH: any encoder.bat earlier on it would run after every MP3 recording.
     EncoderLauncher(ProcessLauncher& launcher, std::string workingFolder,
                     std::vector<std::string> scriptFolders);
 
+    // The encoder.bat that would run, or empty when none of the folders holds one.
+    std::string script() const;
+    const std::vector<std::string>& scriptFolders() const { return scriptFolders_; }
     // Returns the encoder's process id, or -1 when it could not be started.
     int run(const std::string& bitRate, const std::string& wavName);
     // Like run(), and sets exitFd as ProcessLauncher::startWatched does.

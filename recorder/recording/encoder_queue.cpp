@@ -2,8 +2,10 @@
 
 #include "recorder/recording/recording_controller.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QStringList>
 #include <QTimer>
 
 #include <sys/wait.h>
@@ -46,6 +48,15 @@ EncoderQueue::~EncoderQueue() {
 
 QString EncoderQueue::notMadeText(const QString& show, const QString& why) {
     return QStringLiteral("MP3 of %1 not made: %2; the WAV is kept").arg(show, why);
+}
+
+QString EncoderQueue::missingScriptText() const {
+    QStringList folders;
+    for (const std::string& folder : launcher_.scriptFolders()) {
+        folders << QFile::decodeName(QByteArray::fromStdString(folder));
+    }
+    return QStringLiteral("there is no %1 in %2")
+        .arg(QString::fromLatin1(kEncoderScript), folders.join(QStringLiteral(" or ")));
 }
 
 QString EncoderQueue::slowText(const QString& show, std::int64_t seconds) {
@@ -96,7 +107,9 @@ void EncoderQueue::startNext(Chain& chain) {
             }
             tell(chain, EncoderState::Failed, {},
                  notMadeText(chain.job.show,
-                             QStringLiteral("%1 could not be started").arg(kEncoderScript)));
+                             launcher_.script().empty()
+                                 ? missingScriptText()
+                                 : QStringLiteral("%1 could not be started").arg(kEncoderScript)));
             continue;
         }
         tell(chain, EncoderState::Running);

@@ -71,6 +71,8 @@ private:
     struct Chain;
 
     void startNext(Chain& chain);
+    // "there is no encoder.bat in FOLDER or FOLDER": what the user can mend.
+    QString missingScriptText() const;
     void finished(Chain& chain);
     void judge(Chain& chain, std::optional<int> waitStatus);
     void tell(Chain& chain, EncoderState state, std::optional<int> exitCode = {},

@@ -1,6 +1,7 @@
 #include "recorder/recording/recording_controller.h"
 
 #include "recorder/recording/encoder_launcher.h"
+#include "recorder/recording/webcast_address.h"
 #include "recorder/recording/webcast_opener.h"
 #include "recorder/shows/show_record.h"
 #include "recorder/shows/show_settings.h"
@@ -67,6 +68,21 @@ RecordingController::RecordingController(CaptureEngine& engine, ProcessLauncher&
     widgets_.blink->stop();
 }
 
+RecordingController::~RecordingController() {
+    for (auto& [path, report] : reports_) {
+        for (ReportPart& part : report.parts) {
+            if (part.encoder == EncoderState::Waiting) {
+                part.encoder = EncoderState::Running;
+                part.encoderText = QStringLiteral("started as the program ended; not watched");
+            }
+        }
+        if (QFileInfo::exists(QFileInfo(path).path())) {
+            writeReport(path, report);
+        }
+    }
+    // encoders_, destroyed after this, starts those parts.
+}
+
 void RecordingController::startRecording(const ShowSnapshot& show) {
     start(show, RecordingStart::ByHand, kHandRecordingSeconds);
 }
@@ -91,7 +107,9 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
         session.startedBy = startedBy;
         session.late = late;
         const ShowRecord& settings = show.settings.file;
-        session.webcastAddress = QString::fromStdString(settings.webcastAddress);
+        // A refused address never holds up the recording: it records as a show without one.
+        const CheckedAddress address = checkWebcastAddress(settings.webcastAddress);
+        session.webcastAddress = QString::fromStdString(address.openable);
         session.outputFormat = QString::fromStdString(settings.outputFormat);
         session.mp3Quality = QString::fromStdString(settings.mp3Quality);
         session.channels = channelsOf(QString::fromStdString(settings.channels));
@@ -129,6 +147,13 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
                                          : late.notice,
                    QStringLiteral("From %1 into %2").arg(sourceName(), session_->fileName));
         }
+        if (!address.refusal.empty()) {
+            session_->note = QStringLiteral("webcast address not opened");
+            showRecordingStatus();
+            notify(QStringLiteral("Recording %1: webcast address not opened")
+                       .arg(session_->showName()),
+                   QString::fromStdString(address.refusal));
+        }
         if (!session_->streamNotRecorded.isEmpty()) {
             notify(QStringLiteral("Recording %1: %2")
                        .arg(session_->showName(), session_->streamNotRecorded),
@@ -137,7 +162,6 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
                        .arg(sourceName()));
         }
         checkRoom(expectedSeconds);
-        // Last: a refused address shows a box, which must not hold up the above.
         openWebcast();
     }
     enableRecordingTimers();
@@ -296,16 +320,14 @@ void RecordingController::enterRecording() {
 }
 
 void RecordingController::openWebcastAhead(const ShowSnapshot& show, const QDateTime& startsAt) {
-    const std::string& address = show.settings.file.webcastAddress;
+    // A refused address is told at the start, when the recording it concerns is there.
+    const std::string address = checkWebcastAddress(show.settings.file.webcastAddress).openable;
     if (isRecording() || address.empty() ||
         (openedAhead_ && openedAhead_->show == show.name && openedAhead_->startsAt == startsAt)) {
         return;
     }
-    // A refused address is told at the start, when the recording it concerns is there.
-    if (!webcastAddressError(address)) {
-        openWebcastAddress(launcher_, address);
-        openedAhead_ = OpenedAhead{show.name, address, startsAt};
-    }
+    openWebcastAddress(launcher_, address);
+    openedAhead_ = OpenedAhead{show.name, address, startsAt};
 }
 
 void RecordingController::openWebcast() {
@@ -321,12 +343,7 @@ void RecordingController::openWebcast() {
         return;
     }
     // Opened after the engine runs, so the webcast's beginning lands in the file.
-    const std::string address = session_->webcastAddress.toStdString();
-    if (const auto refusal = webcastAddressError(address)) {
-        messages_(QString::fromStdString(*refusal));
-        return;
-    }
-    openWebcastAddress(launcher_, address);
+    openWebcastAddress(launcher_, session_->webcastAddress.toStdString());
 }
 
 void RecordingController::showRecordingStatus() {

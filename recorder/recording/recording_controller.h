@@ -49,7 +49,7 @@ struct RecordingWidgets {
 
 struct RecordingSetup {
     QString dataFolder;                      // holds soundfiles/; the encoder runs there
-    std::vector<std::string> encoderFolders; // searched for encoder.bat before PATH
+    std::vector<std::string> encoderFolders; // searched for encoder.bat, never PATH
     DesktopNotifier* notifier = nullptr;     // null: no notifications
     SleepInhibitor* inhibitor = nullptr;     // null: sleep is not held off
     FreeSpaceProbe freeSpace;                // empty: statvfs
@@ -78,6 +78,9 @@ public:
     RecordingController(CaptureEngine& engine, ProcessLauncher& launcher,
                         const RecordingWidgets& widgets, SourceSelection* sources,
                         MessageSink messages, LocalClock clock, RecordingSetup setup);
+    // Parts whose encoder has not started yet are started now, unwatched, and their reports
+    // say so.
+    ~RecordingController() override;
 
     static constexpr int kStatusPollMs = 1000;
     // While the device is away the engine retries every 250 ms; the status is read as often.

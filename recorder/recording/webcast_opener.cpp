@@ -1,20 +1,15 @@
 #include "recorder/recording/webcast_opener.h"
 
+#include "recorder/recording/webcast_address.h"
+
 namespace kelvo {
 
-std::optional<std::string> webcastAddressError(std::string_view address) {
-    if (address.starts_with('-'))
-        return "The webcast address \"" + std::string(address) +
-               "\" begins with \"-\", so it was not opened. Please enter an address such as "
-               "http://radio.example.com/live.m3u.";
-    return std::nullopt;
-}
-
 int openWebcastAddress(ProcessLauncher& launcher, const std::string& address) {
-    if (address.empty() || webcastAddressError(address)) {
+    const CheckedAddress checked = checkWebcastAddress(address);
+    if (checked.openable.empty()) {
         return -1;
     }
-    return launcher.start("xdg-open", {address}, {});
+    return launcher.start("xdg-open", {checked.openable}, {});
 }
 
 } // namespace kelvo

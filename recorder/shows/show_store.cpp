@@ -315,6 +315,8 @@ OpenedShowFile ShowStore::open(const std::filesystem::path& file) const {
     if (failure)
         opened.notice = shown + " could not be imported into " +
                         readableShowName(configurationsFolder().string()) + ": " + *failure;
+    else
+        opened.importedFrom = file.string();
     return opened;
 }
 

@@ -73,6 +73,8 @@ struct OpenedShowFile {
     std::string showName;
     // For the user when the file was not imported; empty otherwise.
     std::string notice;
+    // The file the show was copied from when it was imported; empty otherwise.
+    std::string importedFrom;
 };
 
 class ShowStore {

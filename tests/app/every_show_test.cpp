@@ -16,6 +16,14 @@
 #include <QTest>
 
 #include <cstring>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -253,11 +261,146 @@ TEST(SingleInstanceTest, EachUserAndDataFolderHasItsOwnRecorder) {
         << "one folder, however reached";
     EXPECT_TRUE(
         SingleInstance::serverName(a.path()).startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR")));
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    qunsetenv("XDG_RUNTIME_DIR");
-    EXPECT_TRUE(SingleInstance::serverName(a.path()).contains(
-        QString("KelvoRecorder-%1-").arg(::getuid())));
-    qputenv("XDG_RUNTIME_DIR", runtime);
+}
+
+// Sets variables for as long as it lives.
+class Environment {
+public:
+    void set(const char* name, const QString& value) {
+        saved_.emplace_back(name, qgetenv(name), qEnvironmentVariableIsSet(name));
+        if (value.isNull()) {
+            qunsetenv(name);
+        } else {
+            qputenv(name, QFile::encodeName(value));
+        }
+    }
+    ~Environment() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+            const auto& [name, value, was] = *it;
+            was ? qputenv(name, value) : qunsetenv(name);
+        }
+    }
+
+private:
+    std::vector<std::tuple<const char*, QByteArray, bool>> saved_;
+};
+
+constexpr uid_t kNobody = 65534;
+
+// A listener of another user's on `name`, as one who got there first leaves it: the socket
+// file made by `fileOwner`, answered by a process of `listener`'s. Whatever it is sent can
+// be read back with heard().
+class Squatter {
+public:
+    Squatter(const QString& name, uid_t fileOwner, uid_t listener) {
+        if (::pipe(heard_) != 0) {
+            return;
+        }
+        const QByteArray path = QFile::encodeName(name);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // Only async-signal-safe calls from here on: the test's process has threads.
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                (fileOwner != 0 &&
+                 ::chown(path.constData(), fileOwner, static_cast<gid_t>(-1)) != 0) ||
+                ::setresuid(listener, listener, listener) != 0 || ::listen(fd, 4) != 0) {
+                ::_exit(1);
+            }
+            (void)!::write(heard_[1], "R", 1);
+            for (;;) {
+                const int client = ::accept(fd, nullptr, nullptr);
+                char buffer[256];
+                ssize_t got = 0;
+                while (client >= 0 && (got = ::read(client, buffer, sizeof buffer)) > 0) {
+                    (void)!::write(heard_[1], buffer, static_cast<std::size_t>(got));
+                }
+                ::close(client);
+            }
+        }
+        // Only the child writes: a child that failed ends the read below.
+        ::close(std::exchange(heard_[1], -1));
+        char ready = 0;
+        ready_ = pid_ > 0 && ::read(heard_[0], &ready, 1) == 1;
+        ::fcntl(heard_[0], F_SETFL, O_NONBLOCK);
+    }
+    ~Squatter() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(heard_[0]);
+    }
+    bool ready() const { return ready_; }
+    QByteArray heard() const {
+        QByteArray bytes;
+        char buffer[256];
+        for (ssize_t got; (got = ::read(heard_[0], buffer, sizeof buffer)) > 0;) {
+            bytes.append(buffer, got);
+        }
+        return bytes;
+    }
+
+private:
+    int heard_[2] = {-1, -1};
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+// Another user on the same machine must not be taken for the running recorder: it would
+// learn the data folder and the show, and could end every start of the victim's.
+TEST(SingleInstanceTest, ASocketOfAnotherUserNeverTakesTheCommandLine) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "making another user's socket needs root";
+    }
+    QTemporaryDir data, temporary, cache, runtime;
+    ::chmod(QFile::encodeName(runtime.path()), 0700);
+    const QString socketName = QFileInfo(SingleInstance::serverName(data.path())).fileName();
+    Environment environment;
+    environment.set("TMPDIR", temporary.path());
+    environment.set("XDG_CACHE_HOME", cache.path());
+
+    // Without XDG_RUNTIME_DIR the temporary folder's name was taken first by another user.
+    environment.set("XDG_RUNTIME_DIR", QString());
+    ::chmod(QFile::encodeName(temporary.path()), 0755); // as /tmp: open to all
+    const QString squatted = temporary.path() + QString("/KelvoRecorder-%1").arg(::getuid());
+    QDir().mkdir(squatted);
+    ::chmod(QFile::encodeName(squatted), 0777);
+    ::chown(QFile::encodeName(squatted), kNobody, kNobody);
+    {
+        Squatter squatter(squatted + "/" + socketName, kNobody, kNobody);
+        ASSERT_TRUE(squatter.ready());
+        EXPECT_EQ(SingleInstance::socketFolder(), cache.path() + "/KelvoRecorder");
+        SingleInstance first(SingleInstance::serverName(data.path()));
+        EXPECT_EQ(first.claim({"Show.cia"}, "/"), SingleInstance::Claim::First);
+        EXPECT_EQ(runHelper({data.path(), "Show.cia"}), 0) << "a recorder all the same";
+        EXPECT_EQ(squatter.heard(), QByteArray());
+    }
+    QFileInfo made(cache.path() + "/KelvoRecorder");
+    EXPECT_EQ(made.permissions() & 0x0077, 0) << "nobody else may enter";
+    // With it gone the temporary folder is this user's own again.
+    QDir(squatted).removeRecursively();
+    EXPECT_EQ(SingleInstance::socketFolder(), squatted);
+    EXPECT_EQ(QFileInfo(squatted).ownerId(), ::getuid());
+
+    // A socket in the user's own folder that another user made, or that another user's
+    // process answers.
+    environment.set("XDG_RUNTIME_DIR", runtime.path());
+    for (const uid_t fileOwner : {kNobody, 0u}) {
+        SCOPED_TRACE(fileOwner);
+        Squatter squatter(runtime.path() + "/" + socketName, fileOwner, kNobody);
+        ASSERT_TRUE(squatter.ready());
+        SingleInstance start(SingleInstance::serverName(data.path()));
+        EXPECT_EQ(start.claim({"Show.cia"}, "/"), SingleInstance::Claim::Unavailable);
+        EXPECT_TRUE(start.problem().contains("belongs to another user"))
+            << start.problem().toStdString();
+        EXPECT_EQ(runHelper({data.path(), "Show.cia"}), 5) << "runs on its own";
+        EXPECT_EQ(squatter.heard(), QByteArray());
+        QFile::remove(runtime.path() + "/" + socketName);
+    }
 }
 
 } // namespace

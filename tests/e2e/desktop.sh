@@ -1,6 +1,7 @@
-# Sourced by the whole-program tests: a tone into "Speakers" and a virtual display of its
-# own. Needs the sourcing script's $work and fail(); sets $tone and $xvfb, which its cleanup
-# ends, and $display.
+# Sourced by the whole-program tests: a tone into "Speakers", a virtual display of its own
+# and private buses with a stand-in notification service. Needs the sourcing script's $work
+# and fail(); sets $tone, $xvfb, $bus, $sysbus and $server, which its cleanup ends, and
+# $display and $notified.
 
 # play_tone SECONDS: a 1 kHz tone at half scale into "Speakers" (again, after a restart of
 # the sound server), so that its monitor delivers in small blocks, as on a desktop.
@@ -30,4 +31,22 @@ stop_desktop() {
         kill "$xvfb" 2>/dev/null || true
         wait "$xvfb" 2>/dev/null || true
     fi
+}
+
+# start_notifications SERVER: private session and "system" buses, so that notifications go
+# to the stand-in SERVER, which writes them to $notified, and no inhibitor reaches the
+# machine's own logind.
+start_notifications() {
+    dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/session-bus" &
+    bus=$!
+    dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/system-bus" &
+    sysbus=$!
+    for _ in $(seq 50); do [ -S "$work/session-bus" ] && [ -S "$work/system-bus" ] && break; sleep 0.1; done
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/session-bus"
+    export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system-bus"
+    notified="$work/notified.txt"
+    "$1" "$notified" >"$work/server.out" &
+    server=$!
+    for _ in $(seq 50); do grep -q ready "$work/server.out" 2>/dev/null && break; sleep 0.1; done
+    grep -q ready "$work/server.out" || fail "the notification stand-in did not start"
 }

@@ -37,20 +37,7 @@ app="$work/Kelvo Recorder"
 mkdir -p "$app/configurations" "$work/home"
 cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/encoder.bat" "$app/"
 
-# Private session and "system" buses: notifications go to the stand-in, and no inhibitor
-# reaches the machine's own logind.
-dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/session-bus" &
-bus=$!
-dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/system-bus" &
-sysbus=$!
-for _ in $(seq 50); do [ -S "$work/session-bus" ] && [ -S "$work/system-bus" ] && break; sleep 0.1; done
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/session-bus"
-export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system-bus"
-notified="$work/notified.txt"
-"$notifier_server" "$notified" >"$work/server.out" &
-server=$!
-for _ in $(seq 50); do grep -q ready "$work/server.out" 2>/dev/null && break; sleep 0.1; done
-grep -q ready "$work/server.out" || fail "the notification stand-in did not start"
+start_notifications "$notifier_server"
 
 at() { date -d "@$1" '+%-I:%M:%S %p'; }
 start=$(($(date +%s) + 8))

@@ -34,8 +34,8 @@ cat >"$work/path/xdg-open" <<EOS
 printf '%s\n' "\$1" >>"$work/opened.txt"
 EOS
 chmod +x "$work/path/xdg-open"
-webcast="$work/webcast.m3u"
-echo "#EXTM3U" >"$webcast"
+# A bare host and path, as users type them: opened as http.
+webcast="radio.example.com/live.m3u"
 
 # Times in the show file's own form, h:mm:ss AM.
 at() { date -d "@$1" '+%-I:%M:%S %p'; }
@@ -91,7 +91,7 @@ check_tone "$wav" "the WAV"
 lame --quiet --decode "$mp3" "$work/decoded.wav"
 check_tone "$work/decoded.wav" "the MP3"
 
-[ "$(cat "$work/opened.txt" 2>/dev/null)" = "$webcast" ] || fail "webcast opened: '$(cat "$work/opened.txt" 2>/dev/null)'"
+[ "$(cat "$work/opened.txt" 2>/dev/null)" = "http://$webcast" ] || fail "webcast opened: '$(cat "$work/opened.txt" 2>/dev/null)'"
 
 # Ending the program (as a session logout does) saves the show.
 pactl set-default-source microphone >/dev/null

@@ -346,6 +346,31 @@ TEST(EnginePulse, KelvoRecReportsAFullDiskAndLeavesAValidFile) {
         << "the length reported is the file's";
 }
 
+// What kelvo-rec says when the file is the problem: the reason in words, never an engine
+// code, and never a success for a file that is gone.
+TEST(EnginePulse, KelvoRecNamesWhatIsWrongWithTheFile) {
+    Tone tone;
+    ASSERT_EQ(tone.rc, 0) << "no sound server reachable";
+    const struct {
+        std::string args;
+        int status;
+        std::string says;
+    } runs[] = {
+        {"/nonexistent-folder/a.wav", 1,
+         "cannot create /nonexistent-folder/a.wav: No such file or directory"},
+        {"/dev/full", 2, "/dev/full is not a regular file"},
+        {"/tmp", 2, "/tmp is not a regular file"},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.args);
+        const RecRun r = kelvoRec("", run.args, [] {});
+        EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == run.status) << r.status;
+        EXPECT_NE(r.err.find(run.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("code -"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(" s into "), std::string::npos) << r.err;
+    }
+}
+
 TEST(EnginePulse, KelvoRecTellsAFolderRemovedMidRecordingAndWritesTheRecordingBack) {
     Tone tone;
     ASSERT_EQ(tone.rc, 0) << "no sound server reachable";
@@ -366,4 +391,22 @@ TEST(EnginePulse, KelvoRecTellsAFolderRemovedMidRecordingAndWritesTheRecordingBa
     EXPECT_GT(w.frames(), 44100u) << "the audio from before the deletion (at 1.2 s) is there";
     EXPECT_NE(r.err.find("recorded " + std::to_string(w.frames() / 44100) + "."), std::string::npos)
         << "the length reported is the file's";
+}
+
+// When the folder cannot be made again (a file took its name), the recording is lost, and
+// kelvo-rec says so instead of reporting what it recorded.
+TEST(EnginePulse, KelvoRecNeverCallsARecordingThatCouldNotBeWrittenBackRecorded) {
+    Tone tone;
+    ASSERT_EQ(tone.rc, 0) << "no sound server reachable";
+    const std::string folder = "/tmp/kelvo-lost-" + std::to_string(getpid());
+    ASSERT_EQ(std::system(("mkdir -p " + folder + "/soundfiles").c_str()), 0);
+    const RecRun r = kelvoRec("", "--seconds 3 " + folder + "/soundfiles/take.wav", [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        std::system(
+            ("rm -rf " + folder + "/soundfiles && touch " + folder + "/soundfiles").c_str());
+    });
+    std::system(("rm -rf " + folder).c_str());
+    EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) != 0) << r.status << r.err;
+    EXPECT_EQ(r.err.find("kelvo-rec: recorded "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("is back"), std::string::npos) << r.err;
 }

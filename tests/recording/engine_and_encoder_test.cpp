@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <tuple>
 
@@ -110,6 +111,17 @@ TEST(EncoderLauncher, ScriptGetsRateWavAndMp3NamesAsSeparateArgumentsInTheDataFo
     }
     EXPECT_FALSE(QFile::exists(script.dataFolder.path() + "/pwned"));
     EXPECT_FALSE(QFile::exists(QDir::currentPath() + "/pwned"));
+
+    // Only the given folders count: an encoder.bat on PATH is never run.
+    QFile::remove(script.dataFolder.path() + "/seen.txt");
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (script.programFolder.path().toStdString() + ":" + path).c_str(), 1);
+    EncoderLauncher elsewhere{script.spawner,
+                              script.dataFolder.path().toStdString(),
+                              {script.dataFolder.path().toStdString(), "relative"}};
+    EXPECT_EQ(elsewhere.script(), "");
+    EXPECT_EQ(elsewhere.run("64", "a.wav"), -1);
+    setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(script.spawner.start("kelvo-no-such-program-anywhere", {}, {}), -1);
 }
 
@@ -127,7 +139,8 @@ TEST(EncoderQueue, PartsAreEncodedOneAfterAnotherInTheirOrder) {
     // The program ends while parts wait: none is left unencoded.
     testing::FakeProcessLauncher fake;
     {
-        EncoderQueue ending(EncoderLauncher(fake, "/data", {}));
+        EncoderQueue ending(
+            EncoderLauncher(fake, "/data", {script.programFolder.path().toStdString()}));
         ending.add(EncoderJob{"b", "B", "64", {"b.wav", "b-2.wav"}, 0});
         EXPECT_EQ(fake.launches.size(), 1u);
     }

@@ -163,6 +163,9 @@ template <typename Notifier, typename Inhibitor> struct ControllerRig {
     // encoderPatience: seconds an encoder may run before it is told as slow.
     explicit ControllerRig(std::int64_t patience = 3600) : encoderPatience(patience) {
         QDir(data).mkdir("soundfiles");
+        QFile script(data + "/encoder.bat");
+        script.open(QIODevice::WriteOnly);
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // The signals log into the engine's call list, so a test sees one ordered story.
         QObject::connect(&controller, &RecordingController::engineWanted,
                          [this] { engine.calls.push_back("engine wanted"); });
@@ -203,7 +206,7 @@ template <typename Notifier, typename Inhibitor> struct ControllerRig {
                                    },
                                    [this] { return now; },
                                    {data,
-                                    {},
+                                    {dataText},
                                     &notifier,
                                     &inhibitor,
                                     [this](const QString&) { return freeBytes; },

@@ -98,8 +98,20 @@ TEST_F(RecordingControllerTest, StartReadsTheListsAndNameAndOnlyMp3GoesToTheEnco
     controller.stopRecording();
     const std::string wav = "soundfiles/Night.cia-12-31-23-00-00-05.wav";
     EXPECT_EQ(launcher.launches,
-              (std::vector<Texts>{{"encoder.bat", "320", wav, wav + ".mp3", dataText}}))
+              (std::vector<Texts>{{dataText + "/encoder.bat", "320", wav, wav + ".mp3", dataText}}))
         << "WAV recordings start no process";
+
+    // Without an encoder.bat of its own nothing is run, and the user hears why.
+    QFile::remove(data + "/encoder.bat");
+    start();
+    controller.stopRecording();
+    EXPECT_EQ(launcher.launches.size(), 1u);
+    ASSERT_FALSE(notifier.sent.empty());
+    EXPECT_EQ(notifier.sent.back().rfind("MP3 of Night.cia not made: there is no encoder.bat in " +
+                                             dataText + "; the WAV is kept",
+                                         0),
+              0u)
+        << notifier.sent.back();
 }
 
 TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothingTicked) {
@@ -145,6 +157,30 @@ TEST_F(RecordingControllerTest, FailedStartShowsOneMessageNotifiesAndLeavesNothi
                                     ": No such file or directory"});
     EXPECT_EQ(engine.calls, (Texts{"engine wanted", "source", "start failed"}));
     EXPECT_FALSE(controller.isRecording());
+}
+
+// Nobody may be there to answer a box: a refused address is told and the show still records.
+TEST_F(RecordingControllerTest, ARefusedWebcastAddressRecordsWithoutOneAndSaysSoWithoutABox) {
+    settings().webcastAddress = "file:///tmp/x/evil.desktop";
+    startScheduled(3600);
+    EXPECT_TRUE(controller.isRecording());
+    EXPECT_EQ(statusText(), "Rec: Microphone (webcast address not opened)");
+    ASSERT_EQ(notifier.sent.size(), 2u);
+    EXPECT_EQ(notifier.sent[1].rfind("Recording Default: webcast address not opened | The "
+                                     "webcast address \"file:///tmp/x/evil.desktop\" is not "
+                                     "opened: it is a file on this computer.",
+                                     0),
+              0u)
+        << notifier.sent[1];
+    EXPECT_TRUE(messages.isEmpty() && launcher.launches.empty());
+    EXPECT_EQ(controller.session()->webcastAddress, "");
+    controller.stopRecording();
+
+    settings().webcastAddress = " Radio.example.com/live ";
+    start();
+    EXPECT_EQ(statusText(), "Rec WebCast: Microphone");
+    EXPECT_EQ(launcher.launches,
+              (std::vector<Texts>{{"xdg-open", "http://Radio.example.com/live", ""}}));
 }
 
 // A show set to record its stream: the engine records it, with no browser and no source; a
