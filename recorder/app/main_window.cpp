@@ -185,7 +185,11 @@ void MainWindow::connectHandlers() {
     connect(controls_.fullWidthButton, &QPushButton::clicked, this, &MainWindow::toggleFullWidth);
     connect(controls_.clockTick, &QTimer::timeout, this, &MainWindow::clockTick);
     connect(controls_.blink, &QTimer::timeout, this, [this] { recording_->blinkTick(); });
-
+    streamProbe_ = new StreamProbe(this);
+    connect(streamProbe_, &StreamProbe::answered, this, &MainWindow::suggestStream);
+    connect(controls_.webcastAddress, &QLineEdit::editingFinished, this,
+            &MainWindow::lookAtWebcastAddress);
+    connect(&show_, &CurrentShow::loaded, this, &MainWindow::lookAtWebcastAddress);
     connect(controls_.webcastAddress, &QLineEdit::editingFinished, this,
             &MainWindow::checkTypedWebcastAddress);
 }
@@ -287,6 +291,30 @@ Schedule MainWindow::currentSchedule() const {
 
 void MainWindow::feedCurrentShow() {
     scheduler_->setCurrentShow(shows_->currentShowName(), currentSchedule());
+}
+
+void MainWindow::lookAtWebcastAddress() {
+    const QString address = QString::fromStdString(show_.file().webcastAddress);
+    if (services_.lookAtWebcastAddresses && !address.isEmpty() && !show_.webcast().recordStream &&
+        !streamSuggested_.contains(address)) {
+        streamProbe_->probe(address);
+    }
+}
+
+void MainWindow::suggestStream(const QString& address, StreamKind kind) {
+    // Only while it still applies: the address is the show's, nothing records, and the
+    // line is not telling anything else.
+    if (kind == StreamKind::Other || show_.webcast().recordStream ||
+        address != QString::fromStdString(show_.file().webcastAddress) ||
+        recording_->isRecording() || streamSuggested_.contains(address)) {
+        return;
+    }
+    streamSuggested_.insert(address);
+    controls_.statusLine->setText(
+        QStringLiteral("%1 is %2: tick \"Record the stream itself (no browser)\" to record it "
+                       "without the browser.")
+            .arg(address, kind == StreamKind::Stream ? QStringLiteral("an audio stream")
+                                                     : QStringLiteral("a playlist of one stream")));
 }
 
 void MainWindow::openWebcastAhead(std::time_t now) {
