@@ -5,6 +5,8 @@
 #include "recorder/app/single_instance.h"
 #include "recorder/app/termination_signals.h"
 #include "recorder/mixer/mixer_pulse.h"
+#include "recorder/platform/desktop_entry.h"
+#include "recorder/platform/desktop_entry.h"
 #include "recorder/platform/engine_library.h"
 #include "recorder/platform/executable_folder.h"
 #include "recorder/platform/spawn_launcher.h"
@@ -55,6 +57,13 @@ int main(int argc, char** argv) {
     // Taken as bytes (Qt has removed its own options by now): a file name that is not valid
     // in the locale's encoding must still name its file.
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    // The login start's own argument: the window starts minimised, as the desktop's session
+    // comes up, and the rest of the command line means what it always does.
+    bool minimized = false;
+    if (!arguments.empty() && arguments.front() == kelvo::kMinimizedArgument) {
+        minimized = true;
+        arguments.erase(arguments.begin());
+    }
 
     // A recorder already running on these folders takes the command line over: a second one
     // would fight it for the device and save the same shows.
@@ -99,6 +108,10 @@ int main(int argc, char** argv) {
         window.tell(instance.problem() + QStringLiteral(" A second start will not be caught."));
     }
     kelvo::TerminationSignals endOfSession([&window] { window.endSession(); });
-    window.show();
+    if (minimized) {
+        window.showMinimized();
+    } else {
+        window.show();
+    }
     return app.exec();
 }

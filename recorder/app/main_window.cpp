@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -188,7 +189,11 @@ void MainWindow::connectHandlers() {
     connect(controls_.fullWidthButton, &QPushButton::clicked, this, &MainWindow::toggleFullWidth);
     connect(controls_.clockTick, &QTimer::timeout, this, &MainWindow::clockTick);
     connect(controls_.blink, &QTimer::timeout, this, [this] { recording_->blinkTick(); });
-
+    streamProbe_ = new StreamProbe(this);
+    connect(streamProbe_, &StreamProbe::answered, this, &MainWindow::suggestStream);
+    connect(controls_.webcastAddress, &QLineEdit::editingFinished, this,
+            &MainWindow::lookAtWebcastAddress);
+    connect(&show_, &CurrentShow::loaded, this, &MainWindow::lookAtWebcastAddress);
     connect(controls_.webcastAddress, &QLineEdit::editingFinished, this,
             &MainWindow::checkTypedWebcastAddress);
 }
@@ -214,6 +219,7 @@ void MainWindow::startUp() {
     controls_.clockLabel->setText(clockText(now().time()));
     startedUp_ = true;
     setRecordEveryShow(userSettings().value(QLatin1String(kRecordEveryShowKey), false).toBool());
+    loginStart_->watch(show_);
     if (auto handedOver = std::exchange(handedOver_, std::nullopt)) {
         openHandedOver(handedOver->first, handedOver->second);
     }
@@ -339,6 +345,30 @@ void MainWindow::feedCurrentShow() {
     scheduler_->setCurrentShow(shows_->currentShowName(), currentSchedule());
 }
 
+void MainWindow::lookAtWebcastAddress() {
+    const QString address = QString::fromStdString(show_.file().webcastAddress);
+    if (services_.lookAtWebcastAddresses && !address.isEmpty() && !show_.webcast().recordStream &&
+        !streamSuggested_.contains(address)) {
+        streamProbe_->probe(address);
+    }
+}
+
+void MainWindow::suggestStream(const QString& address, StreamKind kind) {
+    // Only while it still applies: the address is the show's, nothing records, and the
+    // line is not telling anything else.
+    if (kind == StreamKind::Other || show_.webcast().recordStream ||
+        address != QString::fromStdString(show_.file().webcastAddress) ||
+        recording_->isRecording() || streamSuggested_.contains(address)) {
+        return;
+    }
+    streamSuggested_.insert(address);
+    controls_.statusLine->setText(
+        QStringLiteral("%1 is %2: tick \"Record the stream itself (no browser)\" to record it "
+                       "without the browser.")
+            .arg(address, kind == StreamKind::Stream ? QStringLiteral("an audio stream")
+                                                     : QStringLiteral("a playlist of one stream")));
+}
+
 void MainWindow::openWebcastAhead(std::time_t now) {
     const WebcastSettings webcast = show_.webcast();
     if (webcast.recordStream || webcast.openEarlySeconds == 0 ||
@@ -389,6 +419,10 @@ void MainWindow::createEveryShowSchedule() {
                                               .arg(settings.fileName()));
         }
     });
+    loginStart_ = new LoginStart(
+        loginStartEntryPath(),
+        QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString(), userSettings,
+        [this](const QString& text) { controls_.statusLine->setText(text); }, this);
     // The X button lies outside the window's visible area; the show list's menu and its Del
     // key delete the selected show as it does. A right-click selects the entry under the
     // mouse first, so what is deleted is what was clicked.
@@ -414,6 +448,7 @@ void MainWindow::showShowListMenu(const QPoint& at) {
     menu.addAction(recordingsAction_);
     menu.addSeparator();
     menu.addAction(recordEveryShowAction_);
+    menu.addAction(loginStart_->action());
     menu.exec(controls_.showList->viewport()->mapToGlobal(at));
 }
 

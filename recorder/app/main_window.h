@@ -7,6 +7,7 @@
 // delivered by its event loop one after another, so no state here needs a lock.
 #pragma once
 
+#include "recorder/app/login_start.h"
 #include "recorder/app/main_window_form.h"
 #include "recorder/app/show_binding.h"
 #include "recorder/meters/meter_poll.h"
@@ -21,6 +22,7 @@
 #include "recorder/platform/sleep_inhibitor.h"
 #include "recorder/recording/recording_controller.h"
 #include "recorder/recording/recording_names.h"
+#include "recorder/recording/stream_probe.h"
 #include "recorder/schedule/scheduler.h"
 #include "recorder/shows/file_association.h"
 
@@ -32,6 +34,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSet>
 #include <QSlider>
 #include <QTimeEdit>
 #include <QTimer>
@@ -69,6 +72,9 @@ struct MainWindowServices {
     // Told each message while the session ends (endSession), after standard error: where a
     // desktop notification plugs in. Empty: the notifier.
     MessageSink endOfSessionNotices = {};
+    // Webcast addresses are looked at over the network, to suggest recording a stream
+    // itself; off for the window's tests, whose addresses lead nowhere.
+    bool lookAtWebcastAddresses = true;
 };
 
 class MainWindow : public QWidget {
@@ -187,6 +193,10 @@ private:
     // The current show's page webcast, when its "Open the address N s before the start"
     // reaches its next scheduled start.
     void openWebcastAhead(std::time_t now);
+    // Looks whether the current show's address, recorded through the browser, is a stream
+    // the engine could record itself, and suggests it once.
+    void lookAtWebcastAddress();
+    void suggestStream(const QString& address, StreamKind kind);
 
     MainWindowServices services_;
     MainWindowControls controls_{};
@@ -205,7 +215,10 @@ private:
     class ScheduledWindow; // what the scheduler starts and stops
     std::unique_ptr<ScheduledWindow> scheduledWindow_;
     std::unique_ptr<Scheduler> scheduler_;
+    LoginStart* loginStart_ = nullptr;
     ShowFolderSchedules* showFolder_ = nullptr;
+    StreamProbe* streamProbe_ = nullptr;
+    QSet<QString> streamSuggested_; // addresses already suggested to record as streams
     QAction* recordEveryShowAction_ = nullptr;
     QAction* deleteShowAction_ = nullptr;
     QAction* recordingsAction_ = nullptr;

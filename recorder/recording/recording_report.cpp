@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 namespace kelvo {
@@ -238,6 +239,14 @@ RecordingReport reportOf(const RecordingSession& session,
     }
     addSources(session, report);
     addSilences(session, status, report);
+    report.stream = session.streamAddress;
+    if (!report.stream.isEmpty()) {
+        const QString wav = session.filePath;
+        const qsizetype dot = wav.lastIndexOf(QLatin1Char('.'));
+        const qsizetype slash = wav.lastIndexOf(QLatin1Char('/'));
+        report.titles =
+            cueSheetTitles((dot > slash ? wav.left(dot) : wav) + QStringLiteral(".cue"));
+    }
     for (int part = 1; part <= std::max(session.parts, 1); ++part) {
         report.parts.push_back(
             {recordingPartName(session.fileName, part), EncoderState::None, {}, {}});
@@ -295,6 +304,38 @@ QString verdictText(const RecordingReport& report) {
            verdictFindings(report);
 }
 
+std::vector<ReportTitle> cueSheetTitles(const QString& path) {
+    std::vector<ReportTitle> titles;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return titles;
+    }
+    const QList<QByteArray> lines = file.read(kMaxReportBytes).split('\n');
+    int part = 0;
+    std::optional<QString> title;
+    for (const QByteArray& raw : lines) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith("FILE ")) {
+            ++part;
+        } else if (line.startsWith("TITLE \"") && line.endsWith('"') && line.size() >= 8) {
+            title = QString::fromUtf8(line.mid(7, line.size() - 8));
+        } else if (line.startsWith("INDEX 01 ") && title) {
+            // mm:ss:ff, in CD frames of 1/75 s.
+            const QList<QByteArray> at = line.mid(9).split(':');
+            bool ok[3] = {};
+            if (at.size() == 3) {
+                const int minutes = at[0].toInt(&ok[0]), secs = at[1].toInt(&ok[1]),
+                          frames = at[2].toInt(&ok[2]);
+                if (ok[0] && ok[1] && ok[2] && minutes >= 0 && secs >= 0 && frames >= 0) {
+                    titles.push_back({std::max(part, 1), minutes * 60 + secs + frames / 75.0,
+                                      *std::exchange(title, std::nullopt)});
+                }
+            }
+        }
+    }
+    return titles;
+}
+
 QByteArray reportJson(const RecordingReport& report) {
     QJsonArray sources;
     for (const ReportSource& source : report.sourcesRecorded) {
@@ -315,7 +356,13 @@ QByteArray reportJson(const RecordingReport& report) {
         events.append(
             QJsonObject{{"at", timeValue(event.at)}, {"kind", event.kind}, {"text", event.text}});
     }
-    const QJsonObject root{
+    QJsonArray titles;
+    for (const ReportTitle& title : report.titles) {
+        titles.append(QJsonObject{{"part", title.part},
+                                  {"seconds", std::round(title.seconds * 100) / 100},
+                                  {"title", title.title}});
+    }
+    QJsonObject root{
         {"format", kReportFormat},
         {"show", report.show},
         {"file", report.file},
@@ -339,6 +386,10 @@ QByteArray reportJson(const RecordingReport& report) {
         {"parts", parts},
         {"events", events},
     };
+    if (!report.stream.isEmpty()) {
+        root.insert(QStringLiteral("stream"),
+                    QJsonObject{{"address", report.stream}, {"titles", titles}});
+    }
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -404,6 +455,14 @@ std::optional<RecordingReport> reportFromJson(const QByteArray& json) {
         const QJsonObject entry = value.toObject();
         report.events.push_back(
             {timeOf(entry["at"]), entry["kind"].toString(), entry["text"].toString()});
+    }
+    const QJsonObject stream = root["stream"].toObject();
+    report.stream = stream["address"].toString();
+    for (const QJsonValue& value : stream["titles"].toArray()) {
+        const QJsonObject entry = value.toObject();
+        report.titles.push_back({std::clamp(entry["part"].toInt(1), 1, 1 << 20),
+                                 std::max(entry["seconds"].toDouble(), 0.0),
+                                 entry["title"].toString()});
     }
     return report;
 }

@@ -58,6 +58,14 @@ struct ReportEvent {
     QString text;
 };
 
+// A stream title (ICY metadata) and where in the recording it began, as the engine's cue
+// sheet beside the WAV holds it.
+struct ReportTitle {
+    int part = 1;       // the file it began in: 1 for NAME.wav, 2 for NAME-2.wav, ...
+    double seconds = 0; // into that file
+    QString title;
+};
+
 struct RecordingReport {
     QString show;
     QString file; // the first part, relative to the data folder
@@ -80,7 +88,13 @@ struct RecordingReport {
     std::optional<double> rmsDbfs;
     std::vector<ReportPart> parts;
     std::vector<ReportEvent> events;
+    QString stream; // the stream recorded itself; empty for a sound source
+    std::vector<ReportTitle> titles;
 };
+
+// The titles of the cue sheet at `path` (NAME.cue beside NAME.wav). It is read as input: at
+// most kMaxReportBytes, and lines that are not a track's are passed over.
+std::vector<ReportTitle> cueSheetTitles(const QString& path);
 
 // Dead air as the verdict counts it: silence of at least this long.
 inline constexpr std::int64_t kDeadAirSeconds = 60;

@@ -1,5 +1,6 @@
 #include "recorder/shows/file_association.h"
 
+#include "recorder/platform/desktop_entry.h"
 #include "recorder/platform/xdg_registry.h"
 #include "recorder/shows/text_encoding.h"
 
@@ -46,35 +47,6 @@ std::string xmlEscaped(std::string_view text) {
     return out;
 }
 
-bool needsExecQuoting(std::string_view text) {
-    return text.empty() ||
-           text.find_first_of(" \t\n\r\"'\\><~|&;$*?#()`") != std::string_view::npos;
-}
-
-// The escapes of a desktop entry's string values, applied after the Exec quoting.
-std::string stringValueEscaped(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 std::optional<FileType> fileTypeFor(std::string_view extension) {
@@ -105,23 +77,6 @@ std::string mimePackage(const FileType& type) {
            "\"/>\n"
            "  </mime-type>\n"
            "</mime-info>\n";
-}
-
-std::string desktopExecProgram(std::string_view programPath) {
-    std::string argument;
-    if (needsExecQuoting(programPath)) {
-        argument += '"';
-        for (const char c : programPath) {
-            if (c == '"' || c == '`' || c == '$' || c == '\\')
-                argument += '\\';
-            argument += c == '%' ? std::string("%%") : std::string(1, c);
-        }
-        argument += '"';
-    } else {
-        for (const char c : programPath)
-            argument += c == '%' ? std::string("%%") : std::string(1, c);
-    }
-    return stringValueEscaped(argument);
 }
 
 std::string desktopEntry(const FileType& type, std::string_view programPath) {

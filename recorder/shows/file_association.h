@@ -3,6 +3,7 @@
 // names the file type plus a desktop entry that opens it with the program.
 #pragma once
 
+#include "recorder/platform/desktop_entry.h"
 #include "recorder/platform/desktop_registry.h"
 
 #include <filesystem>
@@ -24,10 +25,6 @@ struct FileType {
 std::optional<FileType> fileTypeFor(std::string_view extension);
 
 std::string mimePackage(const FileType& type);
-
-// The program's path as one argument of a desktop entry's Exec key, quoted where the path
-// needs it and escaped for the key's string value.
-std::string desktopExecProgram(std::string_view programPath);
 
 std::string desktopEntry(const FileType& type, std::string_view programPath);
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDropEvent>
@@ -1018,6 +1019,48 @@ TEST_F(WindowTest, ATerminationSignalEndsTheWindowWithoutWaitingOnAnyBox) {
     EXPECT_FALSE(boxLeftOpen);
     ASSERT_EQ(notices.size(), 1);
     EXPECT_TRUE(notices[0].contains("could not be saved")) << notices[0].toStdString();
+}
+
+// The login start is the autostart entry on disk: turned on it starts this program minimised,
+// off it is gone, and one removed from outside is off at the next start. Ticking a weekday
+// offers it once, never again after that.
+TEST_F(WindowTest, StartAtLoginWritesTheAutostartEntryAndIsOfferedOnce) {
+    const QString entry = xdgDataHome.path() + "/config/autostart/kelvorecorder.desktop";
+    // Qt keeps the settings' folder it saw first for the whole process.
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "KelvoRecorder", "KelvoRecorder")
+        .remove("startAtLoginOffered");
+    open();
+    QAction* action = window().findChild<QAction*>("startAtLogin");
+    ASSERT_NE(action, nullptr);
+    EXPECT_FALSE(action->isChecked());
+
+    controls().weekdays[3]->setChecked(false);
+    controls().weekdays[3]->setChecked(true);
+    EXPECT_TRUE(controls().statusLine->text().contains("Start KelvoRecorder when I log in"));
+    controls().statusLine->clear();
+    controls().weekdays[4]->setChecked(false);
+    controls().weekdays[4]->setChecked(true);
+    EXPECT_TRUE(controls().statusLine->text().isEmpty()) << "offered once";
+
+    action->trigger();
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    file.close();
+    EXPECT_TRUE(content.contains(
+        "Exec=" + QFile::encodeName(QCoreApplication::applicationFilePath()) + " --minimized\n"))
+        << content.toStdString();
+    EXPECT_TRUE(content.contains("Icon=kelvorecorder\n"));
+
+    open();
+    EXPECT_TRUE(window().findChild<QAction*>("startAtLogin")->isChecked());
+    QFile::remove(entry); // the desktop's own settings took it away
+    open();
+    action = window().findChild<QAction*>("startAtLogin");
+    EXPECT_FALSE(action->isChecked());
+    action->trigger();
+    action->trigger();
+    EXPECT_FALSE(QFile::exists(entry));
 }
 
 } // namespace

@@ -44,6 +44,7 @@ struct WindowDoubles {
         services.notifier = &notifier;
         services.inhibitor = &inhibitor;
         services.freeSpace = [](const QString&) { return std::nullopt; };
+        services.lookAtWebcastAddresses = false;
     }
     QString showPath(const QString& name) const {
         return services.dataFolder + "/configurations/" + name;

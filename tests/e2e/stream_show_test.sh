@@ -95,6 +95,8 @@ while [ "$(date +%s)" -lt $((start + 15)) ]; do
     sleep 0.01
 done
 [ -n "$began" ] || fail "no recording began"
+while [ "$(date +%s)" -lt $((start + 4)) ]; do sleep 0.1; done
+"$repo/scripts/stream-server" title "Kelvo Title Four"
 while [ "$(date +%s)" -lt $((stop + 3)) ]; do sleep 0.2; done
 end_program
 
@@ -143,6 +145,9 @@ copy="${wav%.wav}.mp3"
 [ -s "$copy" ] || fail "the stream was not kept as broadcast beside the WAV"
 [ "$(ffprobe -v error -show_entries stream=codec_name -of csv=p=0 "$copy")" = mp3 ] ||
     fail "the kept copy is not the stream's MP3"
+report="$wav.json"
+grep -q '"title": "Kelvo Title Four"' "$report" || fail "the stream's title is not in the report: $(cat "$report")"
+grep -q "\"address\": \"$KELVO_STREAM_URL\"" "$report" || fail "the report does not name the stream"
 grep -qE "^Recording Stream Show.cia \| From $KELVO_STREAM_URL into soundfiles/" "$notified" ||
     fail "the start was not told with the stream"
 grep -qE "^Recording Stream Show.cia ended" "$notified" || fail "the end was not told"

@@ -1,3 +1,4 @@
+#include "recorder/recording/stream_probe.h"
 #include "tests/eventually.h"
 #include "tests/recording/fakes.h"
 
@@ -354,6 +355,26 @@ TEST_F(RecordingControllerTest, AStreamShowRecordsTheStreamItselfOrSaysWhyNot) {
         EXPECT_EQ(std::exchange(messages, {}).size(), fellBack ? 0 : 1);
         controller.stopRecording();
         notifier.sent.clear();
+    }
+}
+
+// What a look at an address suggests: audio itself, or a playlist of exactly one stream.
+TEST(StreamProbe, AudioAndPlaylistsOfOneStreamAreStreamsPagesAndOthersAreNot) {
+    const std::tuple<const char*, const char*, StreamKind> answers[] = {
+        {"audio/mpeg", "", StreamKind::Stream},
+        {"audio/aacp; charset=x", "", StreamKind::Stream},
+        {"application/ogg", "", StreamKind::Stream},
+        {"application/vnd.apple.mpegurl", "#EXTM3U", StreamKind::Stream},
+        {"audio/x-mpegurl", "#EXTM3U\n#EXTINF:-1,x\nhttp://a/live\n", StreamKind::PlaylistOfOne},
+        {"audio/x-mpegurl", "http://a/1\nhttp://a/2\n", StreamKind::Other},
+        {"audio/x-mpegurl", "/home/me/file.mp3\n", StreamKind::Other},
+        {"audio/x-scpls", "[playlist]\nFile1=https://a/live\n", StreamKind::PlaylistOfOne},
+        {"application/xspf+xml", "<location>http://a/live</location>", StreamKind::PlaylistOfOne},
+        {"text/html", "<audio src=\"http://a/live\">", StreamKind::Other},
+        {"", "", StreamKind::Other},
+    };
+    for (const auto& [type, body, kind] : answers) {
+        EXPECT_EQ(streamKindOf(type, body), kind) << type << " " << body;
     }
 }
 

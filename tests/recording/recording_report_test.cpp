@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 namespace kelvo {
 namespace {
@@ -93,6 +94,16 @@ TEST(RecordingReport, ComesBackAsWrittenAndAMalformedOneGivesNothingOrTheDefault
 
     QTemporaryDir folder;
     const QString path = reportPathOf(folder.path() + "/a.wav");
+    // A stream's titles come from the engine's cue sheet beside the file.
+    session.filePath = folder.path() + "/a.wav";
+    session.streamAddress = "http://radio.example/live";
+    QFile cue(folder.path() + "/a.cue");
+    ASSERT_TRUE(cue.open(QIODevice::WriteOnly));
+    cue.write("FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:01:30\n"
+              "  TRACK 02 AUDIO\n    TITLE \"No time\"\n    INDEX 01 xx:01\n"
+              "FILE \"a-2.wav\" WAVE\n  TRACK 03 AUDIO\n    TITLE \"Caf\xc3\xa9\"\n    INDEX 01 "
+              "01:02:00\n");
+    cue.close();
     RecordingReport written = reportOf(session, status);
     written.parts[1].encoder = EncoderState::Failed;
     written.parts[1].exitCode = 3;
@@ -109,6 +120,12 @@ TEST(RecordingReport, ComesBackAsWrittenAndAMalformedOneGivesNothingOrTheDefault
     EXPECT_NEAR(*read->rmsDbfs, -20.0, 0.1);
     EXPECT_DOUBLE_EQ(read->silentSeconds, 75);
     EXPECT_EQ(read->parts[1].file, "soundfiles/Night Watch-12-07-26-18-00-00-2.wav");
+    ASSERT_EQ(read->titles.size(), 2u) << "a title without a readable time is passed over";
+    EXPECT_EQ(std::tuple(read->titles[0].part, read->titles[0].seconds, read->titles[0].title),
+              std::tuple(1, 1.4, QString("Intro")));
+    EXPECT_EQ(std::tuple(read->titles[1].part, read->titles[1].seconds, read->titles[1].title),
+              std::tuple(2, 62.0, QString("Café")));
+    EXPECT_EQ(read->stream, "http://radio.example/live");
     EXPECT_EQ(verdictFindings(*read), "started 1 min late, Line In missing for 1 min, "
                                       "1 gap of 1 min, 1 of 2 MP3s not made");
 
