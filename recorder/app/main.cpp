@@ -6,7 +6,6 @@
 #include "recorder/app/termination_signals.h"
 #include "recorder/mixer/mixer_pulse.h"
 #include "recorder/platform/desktop_entry.h"
-#include "recorder/platform/desktop_entry.h"
 #include "recorder/platform/engine_library.h"
 #include "recorder/platform/executable_folder.h"
 #include "recorder/platform/spawn_launcher.h"
