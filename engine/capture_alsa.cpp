@@ -99,7 +99,6 @@ int AlsaCaptureDevice::open(const CaptureFormat& format, NotificationQueue& targ
         std::lock_guard lock(mutex_);
         accepting_ = true;
     }
-    target_->post({Notification::Open, nullptr});
     return 0;
 }
 
@@ -179,7 +178,6 @@ void AlsaCaptureDevice::readAvailable() {
         if (frames == 0) {
             // The ring is full: read on, into the scratch buffer, and count what is dropped.
             // Not reading (or skipping ahead) would let the server drop audio uncounted.
-            overruns_.fetch_add(1, std::memory_order_relaxed);
             const auto room = static_cast<snd_pcm_uframes_t>(scratch_.size() / ring_.frameBytes());
             for (;;) {
                 snd_pcm_sframes_t n = snd_pcm_readi(pcm_, scratch_.data(), room);
@@ -217,7 +215,6 @@ void AlsaCaptureDevice::readAvailable() {
 // An overrun or a suspend is recovered from in place (the audio of the moment is lost and
 // counted); anything else, or a failed recovery, means the device is gone.
 void AlsaCaptureDevice::recoverFrom(int error) {
-    overruns_.fetch_add(1, std::memory_order_relaxed);
     if ((error == -EPIPE || error == -ESTRPIPE) && snd_pcm_recover(pcm_, error, 1) >= 0)
         return;
     lose();
@@ -347,8 +344,6 @@ int AlsaCaptureDevice::close() {
         queued_ = 0;
         filled_ = 0;
     }
-    if (target_ != nullptr)
-        target_->post({Notification::Close, nullptr});
     target_ = nullptr;
     return err < 0 ? -err : 0;
 }

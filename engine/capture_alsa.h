@@ -44,9 +44,6 @@ public:
     int unprepare(CaptureBuffer& buffer) override;
     int close() override;
 
-    // Times the ALSA buffer overflowed and audio was lost.
-    std::uint64_t overruns() const { return overruns_.load(); }
-
 private:
     void run();
     void readAvailable();
@@ -68,7 +65,6 @@ private:
     std::vector<pollfd> fds_; // the PCM's descriptors, then the eventfd
     std::thread thread_;
     std::atomic<bool> quit_{false};
-    std::atomic<std::uint64_t> overruns_{0};
 
     CaptureRing ring_;                  // the device thread's alone while it runs
     std::vector<std::uint8_t> scratch_; // where audio that does not fit the ring is read to

@@ -2,8 +2,8 @@
 //
 // Threading: open, prepare, start, reset, unprepare and close are called from the engine's
 // caller thread; addBuffer is also called from the capture worker (to hand a buffer back).
-// Implementations post notifications to the queue given at open, in order: Open once,
-// Data for every buffer they are done with (full, or partial after reset), Close once.
+// Implementations post notifications to the queue given at open: Data for every buffer
+// they are done with (full, or partial after reset).
 // A buffer belongs to the device from addBuffer until its Data notification is posted.
 // A device that can no longer capture (the sound server went away, the card was pulled)
 // posts Lost once and delivers nothing more; reset still hands back what it holds. The

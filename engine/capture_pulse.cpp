@@ -162,7 +162,6 @@ int PulseCaptureDevice::open(const CaptureFormat& format, NotificationQueue& tar
         teardown();
         return rc;
     }
-    target.post({Notification::Open, nullptr});
     return 0;
 }
 
@@ -348,11 +347,9 @@ int PulseCaptureDevice::close() {
     accepting_ = false;
     queued_ = 0;
     filled_ = 0;
-    NotificationQueue* target = std::exchange(target_, nullptr);
+    target_ = nullptr;
     pa_threaded_mainloop_unlock(loop_);
     teardown();
-    if (target != nullptr)
-        target->post({Notification::Close, nullptr});
     return 0;
 }
 

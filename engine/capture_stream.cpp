@@ -509,7 +509,6 @@ int StreamCaptureDevice::open(const CaptureFormat& format, NotificationQueue& ta
         std::lock_guard lock(mutex_);
         opened_ = accepting_ = true;
     }
-    target_->post({Notification::Open, nullptr});
     return 0;
 }
 
@@ -828,7 +827,6 @@ int StreamCaptureDevice::close() {
         queued_ = filled_ = 0;
         opened_ = false;
     }
-    target_->post({Notification::Close, nullptr});
     target_ = nullptr;
     return 0;
 }

@@ -275,9 +275,6 @@ void runCaptureWorker(EngineState& s) {
                 t.lastLoopNs = s.clock();
             }
             break;
-        case Notification::Open:
-        case Notification::Close:
-            break;
         }
     }
 }

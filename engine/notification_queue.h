@@ -13,7 +13,7 @@ namespace kelvo::engine {
 struct CaptureBuffer;
 
 struct Notification {
-    enum Kind : unsigned { Open, Close, Data, Lost, Quit };
+    enum Kind : unsigned { Data, Lost, Quit };
     Kind kind = Quit;
     CaptureBuffer* buffer = nullptr;
 };

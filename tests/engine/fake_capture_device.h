@@ -76,7 +76,6 @@ public:
         ring_.allocate(static_cast<std::size_t>(rate_) * c_->ringMillis / 1000, align_,
                        c_->timed ? rate_ : 0);
         target_ = &target;
-        target.post({Notification::Open, nullptr});
         return 0;
     }
     int prepare(CaptureBuffer&) override { return c_->failing == Step::Prepare ? EINVAL : 0; }
@@ -124,7 +123,6 @@ public:
     int unprepare(CaptureBuffer&) override { return c_->unprepareError; }
     int close() override {
         reset();
-        target_->post({Notification::Close, nullptr});
         return 0;
     }
 

@@ -127,7 +127,6 @@ public:
             return openError_;
         format_ = f;
         queue_ = &q;
-        q.post({Notification::Open, nullptr});
         return 0;
     }
     int prepare(CaptureBuffer& b) override { return b.prepared = true, 0; }
