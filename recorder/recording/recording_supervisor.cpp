@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace kelvo {
@@ -27,7 +28,10 @@ void RecordingSupervisor::tell(RecordingEventKind kind, const QDateTime& now, No
                                std::vector<Notice>& notices, std::int64_t seconds) {
     notice.kind = kind;
     session_.events.push_back(
-        RecordingEvent{now, kind, notice.summary + QStringLiteral(": ") + notice.body, seconds});
+        RecordingEvent{now, kind,
+                       notice.body.isEmpty() ? notice.summary
+                                             : notice.summary + QStringLiteral(": ") + notice.body,
+                       seconds});
     notices.push_back(std::move(notice));
 }
 
@@ -36,6 +40,7 @@ std::vector<RecordingSupervisor::Notice> RecordingSupervisor::look(const KelvoSt
     std::vector<Notice> notices;
     lookAtDevice(status, now, notices);
     lookAtFile(status, now, notices);
+    lookAtSilence(status, now, notices);
     // The most pressing first: a missing file outweighs a device, which outweighs a gap.
     if (!fileNote_.isEmpty()) {
         note_ = fileNote_;
@@ -99,6 +104,47 @@ void RecordingSupervisor::lookAtDevice(const KelvoStatus& status, const QDateTim
          now, {summary, QStringLiteral("Gap of %1 filled with silence.").arg(gap)}, notices,
          static_cast<std::int64_t>(status.lastGapFrames /
                                    static_cast<std::uint64_t>(std::max(session_.sampleRate, 1))));
+}
+
+void RecordingSupervisor::lookAtSilence(const KelvoStatus& status, const QDateTime& now,
+                                        std::vector<Notice>& notices) {
+    constexpr std::int64_t kDeadAirSeconds = 60;
+    // A page that never starts playing is silent from the start: worth telling sooner.
+    constexpr std::int64_t kSilentWebcastSeconds = 30;
+    const auto rate = static_cast<std::uint64_t>(std::max(session_.sampleRate, 1));
+    const auto silent = static_cast<std::int64_t>(status.silentRunFrames / rate);
+    if (silenceTold_ > 0) {
+        if (status.silentRunFrames == 0 && status.deviceState == KELVO_DEVICE_CAPTURING) {
+            const std::int64_t lasted = std::exchange(silenceTold_, 0);
+            tell(RecordingEventKind::SoundBack, now,
+                 {QStringLiteral("Recording %1: sound is back").arg(session_.showName()), {}},
+                 notices, lasted);
+        } else {
+            silenceTold_ = std::max(silenceTold_, silent);
+        }
+        return;
+    }
+    // Silence the engine filled in for a lost device or a missing source is told as that.
+    if (away_ != Away::No || status.deviceState != KELVO_DEVICE_CAPTURING) {
+        return;
+    }
+    const bool webcast = !session_.webcastAddress.isEmpty() || !session_.streamAddress.isEmpty();
+    const std::int64_t sinceStart =
+        session_.startedAt.isValid() ? session_.startedAt.secsTo(now) : kDeadAirSeconds;
+    const bool silentWebcast =
+        webcast && silent >= kSilentWebcastSeconds && silent + 2 >= sinceStart;
+    if (silent < kDeadAirSeconds && !silentWebcast) {
+        return;
+    }
+    silenceTold_ = std::max<std::int64_t>(silent, 1);
+    const QString length =
+        silent >= kDeadAirSeconds ? QStringLiteral("1 min") : QStringLiteral("%1 s").arg(silent);
+    tell(RecordingEventKind::Silent, now,
+         {QStringLiteral("Recording %1: nothing to hear for %2 (is the webcast playing? is %3 "
+                         "the right source?)")
+              .arg(session_.showName(), length, session_.recordedName()),
+          {}},
+         notices, silent);
 }
 
 QString RecordingSupervisor::lostThing() const {

@@ -5,7 +5,9 @@
 //
 //   - the sound device (or the stream) is lost and comes back (the engine fills the time
 //     with silence);
-//   - the recording's file deleted or its folder removed: the engine puts it back at the stop.
+//   - the recording's file deleted or its folder removed: the engine puts it back at the stop;
+//   - dead air: nothing above about -50 dBFS for a minute (the engine counts it), or for the
+//     first 30 s of a webcast, whose page may never have started playing.
 //
 // Threads: the window's thread, like the controller that owns it.
 #pragma once
@@ -50,6 +52,8 @@ private:
     void lookAtDevice(const KelvoStatus& status, const QDateTime& now,
                       std::vector<Notice>& notices);
     void lookAtFile(const KelvoStatus& status, const QDateTime& now, std::vector<Notice>& notices);
+    void lookAtSilence(const KelvoStatus& status, const QDateTime& now,
+                       std::vector<Notice>& notices);
     void tell(RecordingEventKind kind, const QDateTime& now, Notice notice,
               std::vector<Notice>& notices, std::int64_t seconds = 0);
     QString currentPartPath() const;
@@ -64,6 +68,8 @@ private:
     dev_t device_ = 0;
     ino_t inode_ = 0;
     bool fileGone_ = false;
+    // Seconds of the stretch of dead air told, while it lasts; 0 when none is.
+    std::int64_t silenceTold_ = 0;
     QString fileNote_;
     QString note_;
 };

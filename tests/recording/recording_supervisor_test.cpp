@@ -96,6 +96,64 @@ TEST(RecordingSupervisor, TellsEachDeviationOnceWhenItBeginsAndOnceWhenItEnds) {
     }
 }
 
+// Dead air is told once per stretch, at a minute (at 30 s for a webcast silent from its
+// start), and again when there is sound; silence filled in for a lost device is not dead air.
+TEST(RecordingSupervisor, DeadAirIsToldOncePerStretchAndWhenSoundIsBack) {
+    const auto silentFor = [](std::uint64_t seconds, int state = KELVO_DEVICE_CAPTURING) {
+        KelvoStatus s = withState(state);
+        s.silentRunFrames = seconds * kRate;
+        return s;
+    };
+    const std::string deadAir = "Recording Evening: nothing to hear for ";
+    const std::string question = " (is the webcast playing? is Line In the right source?)";
+    struct Case {
+        const char* what;
+        const char* webcast;
+        int soundBefore; // seconds of sound between the start and the first silent look
+        std::vector<KelvoStatus> looks;
+        std::vector<std::string> told;
+    };
+    const Case cases[] = {
+        {"a minute of silence, twice",
+         "",
+         0,
+         {silentFor(59), silentFor(60), silentFor(75), silentFor(0), silentFor(61)},
+         {"", deadAir + "1 min" + question, "", "Recording Evening: sound is back",
+          deadAir + "1 min" + question}},
+        {"a webcast silent from its start",
+         "http://radio.example/",
+         0,
+         {silentFor(29), silentFor(30), silentFor(31)},
+         {"", deadAir + "30 s" + question, ""}},
+        {"a webcast that played first waits the minute",
+         "http://radio.example/",
+         40,
+         {silentFor(30), silentFor(60)},
+         {"", deadAir + "1 min" + question}},
+        {"filled silence of a lost device",
+         "",
+         0,
+         {silentFor(70, KELVO_DEVICE_RECONNECTING), silentFor(71, KELVO_DEVICE_RECONNECTING)},
+         {"Recording Evening: sound device lost", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Watch w;
+        w.session.webcastAddress = QString::fromLatin1(c.webcast);
+        w.session.startedAt = Watch::at(
+            1 - static_cast<int>(c.looks.front().silentRunFrames / kRate) - c.soundBefore);
+        EXPECT_EQ(w.feed(c.looks), c.told);
+    }
+    Watch w;
+    w.session.startedAt = Watch::at(0);
+    w.feed({silentFor(60), silentFor(90), silentFor(0)});
+    ASSERT_EQ(w.session.events.size(), 2u);
+    EXPECT_EQ(w.session.events[0].kind, RecordingEventKind::Silent);
+    EXPECT_EQ(w.session.events[0].seconds, 60);
+    EXPECT_EQ(w.session.events[1].kind, RecordingEventKind::SoundBack);
+    EXPECT_EQ(w.session.events[1].seconds, 90) << "the whole stretch";
+}
+
 TEST(RecordingSupervisor, AFileDeletedOrItsFolderRemovedIsToldAtOnceAndAgainWhenItIsBack) {
     for (const bool folder : {false, true}) {
         SCOPED_TRACE(folder ? "folder removed" : "file deleted");
