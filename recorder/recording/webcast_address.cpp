@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <string>
+#include <utility>
 
 namespace kelvo {
 
@@ -57,6 +59,10 @@ CheckedAddress refused(std::string_view address, const std::string& why) {
             "The webcast address \"" + shown(address) + "\" is not opened: " + why +
                 ". Only network addresses (http, https, mms, mmsh, rtsp, rtmp) are opened; the "
                 "show records without it."};
+}
+
+std::string tooLong() {
+    return "it is longer than " + std::to_string(kMaxWebcastAddress) + " characters";
 }
 
 // Why a character cannot be in an address the opener is handed; empty when none is there.
@@ -126,8 +132,7 @@ CheckedAddress checkWebcastAddress(std::string_view text) {
     }
     const std::string_view address(&*first, static_cast<std::size_t>(last - first));
     if (address.size() > kMaxWebcastAddress) {
-        return refused(address,
-                       "it is longer than " + std::to_string(kMaxWebcastAddress) + " characters");
+        return refused(address, tooLong());
     }
     if (address.front() == '-') {
         return refused(address, "it begins with \"-\"");
@@ -159,7 +164,13 @@ CheckedAddress checkWebcastAddress(std::string_view text) {
     if (!isBareHost(host)) {
         return refused(address, "it is neither a network address nor a host name");
     }
-    return {"http://" + std::string(address), {}};
+    // The limit holds for what is opened: a host just under it is over it once "http://" is
+    // in front, and the address would be refused when checked again.
+    std::string opened = "http://" + std::string(address);
+    if (opened.size() > kMaxWebcastAddress) {
+        return refused(address, tooLong());
+    }
+    return {std::move(opened), {}};
 }
 
 } // namespace kelvo

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (checked.openable.empty())
         return 0;
     const std::string& address = checked.openable;
-    require(address.size() <= kelvo::kMaxWebcastAddress + 7);
+    require(address.size() <= kelvo::kMaxWebcastAddress);
     bool known = false;
     for (const char* scheme : {"http://", "https://", "mms://", "mmsh://", "rtsp://", "rtmp://"})
         known = known || address.starts_with(scheme);

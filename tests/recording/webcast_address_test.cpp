@@ -59,6 +59,10 @@ const AddressCase kAddresses[] = {
     {"http://radio.example.com/\"x", "", "quote"},
     {"http://radio.example.com/'x", "", "quote"},
     {kLong, "", "it is longer than 2048 characters"},
+    // Under the limit as typed, over it once "http://" is in front.
+    {"radio.example.com/" + std::string(2026, 'x'), "", "it is longer than 2048 characters"},
+    {"radio.example.com/" + std::string(2023, 'x'),
+     "http://radio.example.com/" + std::string(2023, 'x'), ""},
 };
 
 TEST(WebcastAddress, OnlyNetworkAddressesAreOpenedAndEveryOtherIsRefusedSayingWhy) {
