@@ -1,7 +1,20 @@
-# Sourced by the whole-program tests: a tone into "Speakers", a virtual display of its own
-# and private buses with a stand-in notification service. Needs the sourcing script's $work
-# and fail(); sets $tone, $xvfb, $bus, $sysbus and $server, which its cleanup ends, and
-# $display and $notified.
+# Sourced by the whole-program tests: a sound server of the test's own, a tone into
+# "Speakers", a virtual display of its own and private buses with a stand-in notification
+# service. Needs the sourcing script's $work and fail(); sets $tone, $xvfb, $bus, $sysbus and
+# $server, which its cleanup ends, and $display and $notified.
+
+e2e_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# own_sound_server: a private server of the suite's kind (KELVO_SOUND_SERVER) for this test
+# alone, so that killing it, reviving it, playing into its sinks or changing its defaults
+# touches no other test, and the whole-program tests run side by side. stop_desktop ends it.
+own_sound_server() {
+    local exports
+    exports=$("$e2e_repo/scripts/sound-server" start "${KELVO_SOUND_SERVER:-pulse}") ||
+        fail "a sound server of the test's own did not start"
+    eval "$exports"
+    own_server=$KELVO_PULSE_DIR
+}
 
 # play_tone SECONDS: a 1 kHz tone at half scale into "Speakers" (again, after a restart of
 # the sound server), so that its monitor delivers in small blocks, as on a desktop.
@@ -12,9 +25,11 @@ play_tone() {
     tone=$!
 }
 
-# start_display: Xvfb picks a free display number and writes it to fd 3.
+# start_display: Xvfb picks a free display number and writes it to fd 3. Without -noreset it
+# starts over when its last client leaves, as the check below does, and a program connecting
+# in that moment is turned away.
 start_display() {
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
     xvfb=$!
     for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
     [ -s "$work/display" ] || fail "Xvfb did not start"
@@ -23,13 +38,17 @@ start_display() {
     fail "the virtual display $display does not answer"
 }
 
-# stop_desktop: ends the tone and the display, and waits until the display is gone, so that
-# its number is free for the next test and nothing of this one holds ctest's output open.
+# stop_desktop: ends the tone, the display and the test's own sound server, and waits until
+# the display is gone, so that its number is free for the next test and nothing of this one
+# holds ctest's output open.
 stop_desktop() {
     if [ -n "${tone:-}" ]; then kill "$tone" 2>/dev/null || true; fi
     if [ -n "${xvfb:-}" ]; then
         kill "$xvfb" 2>/dev/null || true
         wait "$xvfb" 2>/dev/null || true
+    fi
+    if [ -n "${own_server:-}" ]; then
+        KELVO_PULSE_DIR=$own_server "$e2e_repo/scripts/sound-server" stop >/dev/null 2>&1 || true
     fi
 }
 

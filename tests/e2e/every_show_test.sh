@@ -7,7 +7,6 @@
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 fail() { echo "FAIL: $*" >&2; [ -f "$work/program.log" ] && cat "$work/program.log" >&2; exit 1; }
-pactl info >/dev/null 2>&1 || { echo "FAIL: no sound server reachable (scripts/test starts one)" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/kelvo-e2e-every.XXXXXX)
 program=""
@@ -20,6 +19,7 @@ cleanup() {
 }
 trap cleanup EXIT
 . "$(dirname "$0")/desktop.sh"
+own_sound_server
 
 app="$work/Kelvo Recorder"
 mkdir -p "$app/configurations" "$work/home" "$work/config/KelvoRecorder" "$work/run"

@@ -19,34 +19,19 @@ fail() {
     done
     exit 1
 }
-pactl info >/dev/null 2>&1 || fail "no sound server reachable (scripts/test starts one)"
-[ -n "${KELVO_PULSE_DIR:-}" ] || fail "KELVO_PULSE_DIR unset: the server must be one of scripts/sound-server"
 
 work=$(mktemp -d /tmp/kelvo-server-away.XXXXXX)
 program="" tone="" xvfb="" bus="" sysbus="" server=""
 cleanup() {
     for pid in $program $server $bus $sysbus; do kill "$pid" 2>/dev/null || true; done
     stop_desktop
-    # A failed run must not leave the shared server dead for the tests after this one.
-    pactl info >/dev/null 2>&1 || eval "$("$repo/scripts/sound-server" revive)" >/dev/null 2>&1 || true
-    pactl set-default-source microphone >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 . "$(dirname "$0")/desktop.sh"
+own_sound_server
 
-dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/session-bus" &
-bus=$!
-dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/system-bus" &
-sysbus=$!
-for _ in $(seq 50); do [ -S "$work/session-bus" ] && [ -S "$work/system-bus" ] && break; sleep 0.1; done
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/session-bus"
-export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system-bus"
-notified="$work/notified.txt"
-"$notifier_server" "$notified" >"$work/server.out" &
-server=$!
-for _ in $(seq 50); do grep -q ready "$work/server.out" 2>/dev/null && break; sleep 0.1; done
-grep -q ready "$work/server.out" || fail "the notification stand-in did not start"
+start_notifications "$notifier_server"
 
 start_display
 

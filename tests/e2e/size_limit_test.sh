@@ -15,7 +15,6 @@ fail() {
     done
     exit 1
 }
-pactl info >/dev/null 2>&1 || fail "no sound server reachable (scripts/test starts one)"
 
 work=$(mktemp -d /tmp/kelvo-size-limit.XXXXXX)
 program="" tone="" xvfb="" bus="" sysbus="" server=""
@@ -26,6 +25,7 @@ cleanup() {
 }
 trap cleanup EXIT
 . "$(dirname "$0")/desktop.sh"
+own_sound_server
 
 app="$work/Kelvo Recorder"
 mkdir -p "$app/configurations" "$work/home"

@@ -17,7 +17,6 @@ fail() {
     done
     exit 1
 }
-pactl info >/dev/null 2>&1 || fail "no sound server reachable (scripts/test starts one)"
 
 work=$(mktemp -d /tmp/kelvo-stream-show.XXXXXX)
 program="" xvfb="" bus="" sysbus="" server=""
@@ -29,6 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 . "$(dirname "$0")/desktop.sh"
+own_sound_server
 eval "$("$repo/scripts/stream-server" start)" || fail "the stream server did not start"
 
 app="$work/Kelvo Recorder"
@@ -38,18 +38,7 @@ cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/encoder.bat" "$app/"
 printf '#!/bin/sh\nprintf "%%s\\n" "$1" >>"%s/opened.txt"\n' "$work" >"$work/path/xdg-open"
 chmod +x "$work/path/xdg-open"
 
-dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/session-bus" &
-bus=$!
-dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/system-bus" &
-sysbus=$!
-for _ in $(seq 50); do [ -S "$work/session-bus" ] && [ -S "$work/system-bus" ] && break; sleep 0.1; done
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/session-bus"
-export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system-bus"
-notified="$work/notified.txt"
-"$notifier_server" "$notified" >"$work/server.out" &
-server=$!
-for _ in $(seq 50); do grep -q ready "$work/server.out" 2>/dev/null && break; sleep 0.1; done
-grep -q ready "$work/server.out" || fail "the notification stand-in did not start"
+start_notifications "$notifier_server"
 start_display
 
 at() { date -d "@$1" '+%-I:%M:%S %p'; }

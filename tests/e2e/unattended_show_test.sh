@@ -17,21 +17,17 @@ fail() {
     done
     exit 1
 }
-pactl info >/dev/null 2>&1 || fail "no sound server reachable (scripts/test starts one)"
-[ -n "${KELVO_PULSE_DIR:-}" ] || fail "KELVO_PULSE_DIR unset: the server must be one of scripts/sound-server"
 
 work=$(mktemp -d /tmp/kelvo-unattended.XXXXXX)
 program="" tone="" xvfb="" bus="" sysbus="" server=""
 cleanup() {
     for pid in $program $server $bus $sysbus; do kill "$pid" 2>/dev/null || true; done
     stop_desktop
-    # A failed run must not leave the shared server dead for the tests after this one.
-    pactl info >/dev/null 2>&1 || eval "$("$repo/scripts/sound-server" revive)" >/dev/null 2>&1 || true
-    pactl set-default-source microphone >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 . "$(dirname "$0")/desktop.sh"
+own_sound_server
 
 app="$work/Kelvo Recorder"
 mkdir -p "$app/configurations" "$work/home"

@@ -8,7 +8,6 @@
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 fail() { echo "FAIL: $*" >&2; exit 1; }
-pactl info >/dev/null 2>&1 || fail "no sound server reachable (scripts/test starts one)"
 
 work=$(mktemp -d /tmp/kelvo-e2e.XXXXXX)
 program=""
@@ -17,11 +16,11 @@ xvfb=""
 cleanup() {
     if [ -n "$program" ]; then kill "$program" 2>/dev/null || true; fi
     stop_desktop
-    pactl set-default-source microphone >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 . "$(dirname "$0")/desktop.sh"
+own_sound_server
 
 # A program folder of its own, laid out as the build lays it out.
 app="$work/Kelvo Recorder"
