@@ -1,9 +1,35 @@
 # Sourced by the whole-program tests: a sound server of the test's own, a tone into
 # "Speakers", a virtual display of its own and private buses with a stand-in notification
-# service. Needs the sourcing script's $work and fail(); sets $tone, $xvfb, $bus, $sysbus and
-# $server, which its cleanup ends, and $display and $notified.
+# service. begin_test gives the test its $work, fail() and the cleanup at exit; the others
+# set $tone, $xvfb, $bus, $sysbus and $server, which that cleanup ends, and $display and
+# $notified.
 
 e2e_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# fail MESSAGE: says what went wrong with what the program and the notification stand-in
+# wrote, and ends the test.
+fail() {
+    echo "FAIL: $*" >&2
+    for log in "${notified:-}" "${work:-}/program.log" "${app:-}/program.log"; do
+        [ -s "$log" ] && { echo "--- $log" >&2; cat "$log" >&2; }
+    done
+    exit 1
+}
+
+# begin_test NAME: the test's folder $work, a cleanup at exit that ends whatever the test
+# started (after the test's own cleanup_more, if it has one), and a sound server of its own.
+begin_test() {
+    work=$(mktemp -d "/tmp/kelvo-$1.XXXXXX")
+    program="" tone="" xvfb="" bus="" sysbus="" server=""
+    trap end_test EXIT
+    own_sound_server
+}
+end_test() {
+    for pid in $program $server $bus $sysbus; do kill "$pid" 2>/dev/null || true; done
+    if declare -F cleanup_more >/dev/null; then cleanup_more; fi
+    stop_desktop
+    rm -rf "$work"
+}
 
 # own_sound_server: a private server of the suite's kind (KELVO_SOUND_SERVER) for this test
 # alone, so that killing it, reviving it, playing into its sinks or changing its defaults

@@ -6,20 +6,8 @@
 #   every_show_test.sh BUILD_BIN_FOLDER
 set -euo pipefail
 bin=$(cd "$1" && pwd)
-fail() { echo "FAIL: $*" >&2; [ -f "$work/program.log" ] && cat "$work/program.log" >&2; exit 1; }
-
-work=$(mktemp -d /tmp/kelvo-e2e-every.XXXXXX)
-program=""
-tone=""
-xvfb=""
-cleanup() {
-    if [ -n "$program" ]; then kill "$program" 2>/dev/null || true; fi
-    stop_desktop
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/desktop.sh"
-own_sound_server
+begin_test e2e-every
 
 app="$work/Kelvo Recorder"
 mkdir -p "$app/configurations" "$work/home" "$work/config/KelvoRecorder" "$work/run"

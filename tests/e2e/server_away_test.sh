@@ -12,24 +12,8 @@ set -euo pipefail
 bin=$(cd "$1" && pwd)
 notifier_server=$2
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-fail() {
-    echo "FAIL: $*" >&2
-    for log in "${notified:-}" "${app:-}/program.log"; do
-        [ -s "$log" ] && { echo "--- $log" >&2; cat "$log" >&2; }
-    done
-    exit 1
-}
-
-work=$(mktemp -d /tmp/kelvo-server-away.XXXXXX)
-program="" tone="" xvfb="" bus="" sysbus="" server=""
-cleanup() {
-    for pid in $program $server $bus $sysbus; do kill "$pid" 2>/dev/null || true; done
-    stop_desktop
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/desktop.sh"
-own_sound_server
+begin_test server-away
 
 start_notifications "$notifier_server"
 

@@ -10,25 +10,9 @@ set -euo pipefail
 bin=$(cd "$1" && pwd)
 notifier_server=$2
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-fail() {
-    echo "FAIL: $*" >&2
-    for log in "${notified:-}" "${work:-}/program.log"; do
-        [ -s "$log" ] && { echo "--- $log" >&2; cat "$log" >&2; }
-    done
-    exit 1
-}
-
-work=$(mktemp -d /tmp/kelvo-stream-show.XXXXXX)
-program="" xvfb="" bus="" sysbus="" server=""
-cleanup() {
-    for pid in $program $server $bus $sysbus; do kill "$pid" 2>/dev/null || true; done
-    stop_desktop
-    "$repo/scripts/stream-server" stop >/dev/null 2>&1 || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+cleanup_more() { "$repo/scripts/stream-server" stop >/dev/null 2>&1 || true; }
 . "$(dirname "$0")/desktop.sh"
-own_sound_server
+begin_test stream-show
 eval "$("$repo/scripts/stream-server" start)" || fail "the stream server did not start"
 
 app="$work/Kelvo Recorder"

@@ -7,20 +7,8 @@
 #   whole_program_test.sh BUILD_BIN_FOLDER
 set -euo pipefail
 bin=$(cd "$1" && pwd)
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-work=$(mktemp -d /tmp/kelvo-e2e.XXXXXX)
-program=""
-tone=""
-xvfb=""
-cleanup() {
-    if [ -n "$program" ]; then kill "$program" 2>/dev/null || true; fi
-    stop_desktop
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/desktop.sh"
-own_sound_server
+begin_test e2e
 
 # A program folder of its own, laid out as the build lays it out.
 app="$work/Kelvo Recorder"
