@@ -17,6 +17,10 @@ constexpr unsigned kFragmentMs = 100;
 constexpr unsigned kBacklogMs = 3000; // what the server keeps for a frozen process
 constexpr std::size_t kRingSeconds = 3;
 constexpr pa_usec_t kAnswerTimeoutUs = 2'000'000;
+// Read callbacks come every fragment; a pause this long means this process was frozen (or
+// the source paused), and the stream's timing, last updated before it, is stale.
+constexpr std::int64_t kStaleTimingNs = 500'000'000;
+constexpr pa_usec_t kMostQueuedUs = (kBacklogMs + 500) * 1000;
 
 bool contextGone(pa_context* c) {
     return !PA_CONTEXT_IS_GOOD(pa_context_get_state(c));
@@ -76,6 +80,45 @@ void PulseCaptureDevice::onStreamState(pa_stream* s, void* self) {
 
 void PulseCaptureDevice::onReadable(pa_stream*, std::size_t, void* self) {
     static_cast<PulseCaptureDevice*>(self)->readAvailable();
+}
+
+// A queue longer than any backlog the server keeps is PipeWire's after a freeze: it hands over
+// what it kept at the pace of capture only, dropping the live audio meanwhile, and tells the
+// drop later. Flushing it loses the freeze's first seconds instead of the seconds after it,
+// and the recording is live again at once.
+void PulseCaptureDevice::onTimingUpdated(pa_stream*, int, void* self) {
+    auto* d = static_cast<PulseCaptureDevice*>(self);
+    pa_operation_unref(d->timingUpdate_);
+    d->timingUpdate_ = nullptr;
+    pa_usec_t latency = 0;
+    int negative = 0;
+    const bool got = pa_stream_get_latency(d->stream_, &latency, &negative) == 0;
+    if (got && !negative && latency > kMostQueuedUs && !d->flushed_) {
+        d->flushed_ = true;
+        if (pa_operation* op = pa_stream_flush(d->stream_, nullptr, nullptr))
+            pa_operation_unref(op);
+        d->timingUpdate_ = pa_stream_update_timing_info(d->stream_, onTimingUpdated, d);
+        if (d->timingUpdate_ != nullptr)
+            return;
+    }
+    d->flushed_ = false;
+    d->readAvailable();
+}
+
+// After a pause in the read callbacks (this process frozen), the stream's timing is
+// extrapolated from before it and would place what arrives seconds off. What waits is read
+// once the server has told its timing again, one round trip later.
+bool PulseCaptureDevice::timingIsStale(bool force) {
+    const std::int64_t now = bootTimeNs();
+    const bool paused = lastReadNs_ != 0 && now - lastReadNs_ > kStaleTimingNs;
+    lastReadNs_ = now;
+    if (force) {
+        return false;
+    }
+    if (paused && timingUpdate_ == nullptr) {
+        timingUpdate_ = pa_stream_update_timing_info(stream_, onTimingUpdated, this);
+    }
+    return timingUpdate_ != nullptr;
 }
 
 // Waits, with the lock held, until ready() or the server stops answering in time.
@@ -156,6 +199,7 @@ int PulseCaptureDevice::open(const CaptureFormat& format, NotificationQueue& tar
         target_ = &target;
         accepting_ = true;
         lost_ = false;
+        lastReadNs_ = 0;
     }
     pa_threaded_mainloop_unlock(loop_);
     if (rc != 0) {
@@ -208,7 +252,9 @@ int PulseCaptureDevice::start() {
 }
 
 // Moves what the stream holds into the ring, each stretch placed by the server's timing.
-void PulseCaptureDevice::readAvailable() {
+void PulseCaptureDevice::readAvailable(bool force) {
+    if (stream_ == nullptr || lost_ || timingIsStale(force))
+        return;
     while (stream_ != nullptr && !lost_ && pa_stream_readable_size(stream_) > 0) {
         const void* data = nullptr;
         std::size_t bytes = 0;
@@ -294,8 +340,8 @@ int PulseCaptureDevice::reset() {
         return EINVAL;
     pa_threaded_mainloop_lock(loop_);
     // Hand back every queued buffer with what it, the ring and the stream hold: a stop need
-    // not wait for the buffers to fill to keep the last moments.
-    readAvailable();
+    // not wait for the buffers to fill to keep the last moments, nor for fresh timing.
+    readAvailable(true);
     while (queued_ > 0) {
         fillFront();
         returnFront();
@@ -323,6 +369,11 @@ void PulseCaptureDevice::teardown() {
     if (loop_ == nullptr)
         return;
     pa_threaded_mainloop_stop(loop_);
+    if (timingUpdate_ != nullptr) {
+        pa_operation_cancel(timingUpdate_);
+        pa_operation_unref(timingUpdate_);
+        timingUpdate_ = nullptr;
+    }
     if (stream_ != nullptr) {
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_read_callback(stream_, nullptr, nullptr);

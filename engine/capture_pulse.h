@@ -8,10 +8,11 @@
 //
 // libpulse's threaded mainloop is the device thread. Its read callback stamps what arrives
 // with the server's own timing (the stream's latency: how long ago the first frame waiting
-// was captured), keeps it in a ring of three seconds for a worker that stalls, and fills the
-// queued buffers from it. The server keeps up to three seconds more for a whole process that
-// is frozen; what it drops beyond shows as a jump in its timing, which the ring turns into a
-// gap. 8-bit mono is captured as two channels and mixed down to their mean, as with ALSA.
+// was captured; after a pause in the callbacks, once the server has told it afresh), keeps it in a
+// ring of three seconds for a worker that stalls, and fills the queued buffers from it. The server
+// keeps up to three seconds more for a whole process that is frozen; what it drops beyond shows as
+// a jump in its timing, which the ring turns into a gap. 8-bit mono is captured as two channels and
+// mixed down to their mean, as with ALSA.
 //
 // Threading: every member but the callbacks runs on the engine's threads (open, start,
 // reset, unprepare and close one at a time; addBuffer also from the worker) and takes the
@@ -27,6 +28,7 @@
 #include <string>
 
 struct pa_context;
+struct pa_operation;
 struct pa_stream;
 struct pa_threaded_mainloop;
 
@@ -55,8 +57,10 @@ private:
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onReadable(pa_stream* stream, std::size_t bytes, void* self);
+    static void onTimingUpdated(pa_stream* stream, int success, void* self);
     template <typename Ready> bool waitUntil(Ready ready);
-    void readAvailable();
+    bool timingIsStale(bool force);
+    void readAvailable(bool force = false);
     void lose();
     bool fillFront();
     void returnFront();
@@ -75,6 +79,9 @@ private:
 
     // Guarded by the mainloop's lock.
     CaptureRing ring_;
+    std::int64_t lastReadNs_ = 0; // the last read callback, on CLOCK_BOOTTIME
+    pa_operation* timingUpdate_ = nullptr;
+    bool flushed_ = false; // asked after a pause; reading waits for it
     bool accepting_ = false;
     bool lost_ = false;
     std::array<CaptureBuffer*, 4> queue_{};
