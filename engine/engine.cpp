@@ -34,6 +34,10 @@ int Engine::setStream(const char* address) {
     }
     if (!isNetworkAddress(address))
         return KELVO_ERR_STREAM_ADDRESS;
+    if (!makeStream_)
+        makeStream_ = loadStreamModule();
+    if (!makeStream_)
+        return KELVO_ERR_STREAM_UNSUPPORTED;
     stream_ = address;
     return 0;
 }
@@ -114,7 +118,9 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
         const bool copy = keepCopy_ && writeFile != 0;
         active_ = [devices =
                        makeStream_(StreamSetup{stream_, copy ? stemOf(fileName) : std::string()})](
-                      const std::string&) { return devices(); };
+                      const std::string&) {
+            return devices ? devices() : std::unique_ptr<CaptureDevice>();
+        };
         if (writeFile != 0)
             state_.cue.prepare(fileName);
     }

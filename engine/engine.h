@@ -7,7 +7,7 @@
 // runs. status() may be called from any thread.
 #pragma once
 
-#include "engine/capture_stream.h"
+#include "engine/stream_module.h"
 #include "engine/engine_state.h"
 
 #include "kelvo/kelvo.h"
@@ -23,13 +23,11 @@ namespace kelvo::engine {
 // Makes a device for the named source ("" for the default one); called by the start and by
 // the reconnect thread.
 using DeviceFactory = std::function<std::unique_ptr<CaptureDevice>(const std::string& source)>;
-// The devices of one stream capture (makeStreamDevices, or a test's).
-using StreamDevices = std::function<std::unique_ptr<CaptureDevice>()>;
-using StreamDeviceFactory = std::function<StreamDevices(StreamSetup)>;
 
 class Engine {
 public:
-    explicit Engine(DeviceFactory makeDevice, StreamDeviceFactory makeStream = makeStreamDevices);
+    // makeStream: a test's; by default the stream module's, loaded with the first stream.
+    explicit Engine(DeviceFactory makeDevice, StreamDeviceFactory makeStream = {});
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;

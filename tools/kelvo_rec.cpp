@@ -240,10 +240,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kelvo-rec: --keep-stream needs --url\n");
         return 2;
     }
-    if (url != nullptr && KelvoSetStreamA(url) != 0) {
-        std::fprintf(stderr, "kelvo-rec: cannot record %s: %s\n", url,
-                     kelvo_strerror(KELVO_ERR_STREAM_ADDRESS));
-        return 2;
+    if (int rc = url != nullptr ? KelvoSetStreamA(url) : 0; rc != 0) {
+        std::fprintf(stderr, "kelvo-rec: cannot record %s: %s\n", url, kelvo_strerror(rc));
+        return rc == KELVO_ERR_STREAM_UNSUPPORTED ? 1 : 2;
     }
     KelvoKeepStreamCopy(keepStream ? 1 : 0);
 

@@ -337,6 +337,7 @@ QString RecordingController::streamFailure(int code, const QString& address) {
     case KELVO_ERR_STREAM_ADDRESS:
         return QStringLiteral("%1 is not an http:// or https:// stream").arg(address);
     case CaptureEngine::kStreamUnsupported:
+    case KELVO_ERR_STREAM_UNSUPPORTED:
         return QStringLiteral("this capture engine cannot record streams");
     default:
         return {};

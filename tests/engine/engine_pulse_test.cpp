@@ -217,6 +217,10 @@ TEST(EnginePulse, MonoKeepsTheLevelOfALoudTone) {
         SCOPED_TRACE(rate);
         record(lib, 1, rate, 1500ms, 0, 0.9);
     }
+    // FFmpeg and the dozens of libraries it brings are the stream module's, for streams only.
+    std::ifstream maps("/proc/self/maps");
+    const std::string mapped{std::istreambuf_iterator<char>(maps), {}};
+    EXPECT_EQ(mapped.find("libavformat"), std::string::npos) << "FFmpeg loaded for a sound source";
 }
 
 namespace {

@@ -314,6 +314,24 @@ TEST_F(EngineStream, EachAnswerThatIsNoStreamHasItsOwnOutcome) {
     std::remove(log.c_str());
 }
 
+// An engine without its stream module says it cannot record streams, and records nothing.
+TEST(EngineStreamModule, ItsAbsenceIsTold) {
+    const std::string folder = "/tmp/kelvo-module-" + std::to_string(::getpid());
+    ASSERT_EQ(
+        std::system(
+            ("mkdir -p " + folder + " && cp " KELVO_REC " " KELVO_LIBRARY " " + folder).c_str()),
+        0);
+    const int rc = std::system(("cd " + folder + " && ./kelvo-rec --url http://127.0.0.1:1/show " +
+                                "--seconds 1 take.wav 2>err.txt")
+                                   .c_str());
+    EXPECT_EQ(WEXITSTATUS(rc), 1);
+    EXPECT_NE(slurp(folder + "/err.txt").find("this engine cannot record streams"),
+              std::string::npos)
+        << slurp(folder + "/err.txt");
+    EXPECT_NE(::access((folder + "/take.wav").c_str(), F_OK), 0);
+    std::system(("rm -rf " + folder).c_str());
+}
+
 TEST_F(EngineStream, TheKeptCopyIsBitIdenticalToWhatFfmpegCopies) {
     lib.keepCopy(1);
     start(web("signal.mp3"));

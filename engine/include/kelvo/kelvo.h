@@ -58,7 +58,8 @@ enum {
     KELVO_ERR_SOURCE_NAME = -12, // a source name longer than KELVO_MAX_SOURCE_NAME bytes
 
     // KelvoSetStreamA
-    KELVO_ERR_STREAM_ADDRESS = -33, // not an http:// or https:// address
+    KELVO_ERR_STREAM_ADDRESS = -33,     // not an http:// or https:// address
+    KELVO_ERR_STREAM_UNSUPPORTED = -34, // no stream module (libkelvo_stream.so) beside the engine
 };
 
 // Longest source name KelvoSetSourceA takes, in bytes, without the terminating zero.
@@ -170,7 +171,9 @@ KELVO_EXPORT int KelvoGetStatus(KelvoStatus* status, size_t size);
 // for 10 s counts as dropped. A stop never waits on the network for more than about 0.2 s.
 // Stream titles (ICY metadata) go into a cue sheet beside the WAV file, NAME.cue, one track
 // per title at the position in the file where it began; the sheet is made with the first
-// title. Returns 0 or KELVO_ERR_STREAM_ADDRESS.
+// title. Returns 0, KELVO_ERR_STREAM_ADDRESS, or KELVO_ERR_STREAM_UNSUPPORTED when the
+// engine's stream module, libkelvo_stream.so in its own folder, is missing (it is loaded
+// with the first stream, so recordings of a sound source never load FFmpeg).
 KELVO_EXPORT int KelvoSetStreamA(const char* url);
 
 // With keep non-zero, a stream recording into NAME.wav also keeps the stream's own packets,
@@ -229,6 +232,8 @@ static inline const char* kelvo_strerror(int code) {
         return "the address is not an audio stream";
     case KELVO_ERR_STREAM_ADDRESS:
         return "only http:// and https:// stream addresses can be recorded";
+    case KELVO_ERR_STREAM_UNSUPPORTED:
+        return "this engine cannot record streams (libkelvo_stream.so is missing)";
     default:
         return "unknown engine code";
     }
