@@ -88,7 +88,8 @@ RecordingController::~RecordingController() {
         // The program ends during a connection: it is given up, and the file claimed for it
         // goes; nobody is told, the receivers of the signals may be gone.
         pending_->cancelled = true;
-        pending_->run->cancel(std::chrono::milliseconds::max());
+        while (!pending_->run->cancel(std::chrono::seconds(1))) {
+        }
         const int code = pending_->run->result()->code;
         PendingStart start = std::move(*std::exchange(pending_, std::nullopt));
         start.run.reset();

@@ -284,7 +284,10 @@ TEST_F(EngineStream, AServerThatHangsHoldsUpNeitherAStopNorAStartForLong) {
     const auto cancelled = Clock::now();
     EXPECT_EQ(lib.start(1, 2, kRate, wav().c_str()), KELVO_ERR_START_CANCELLED);
     canceller.join();
-    EXPECT_LT(secondsSince(cancelled), 1.5) << "0.5 s before the cancel, and little after";
+    const double cancelSeconds = secondsSince(cancelled);
+    std::printf("a cancelled start returned %.0f ms after the cancel\n",
+                (cancelSeconds - 0.5) * 1000);
+    EXPECT_LT(cancelSeconds, 1.5) << "0.5 s before the cancel, and little after";
     ::close(listener);
     start(url());
     stop();

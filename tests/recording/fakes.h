@@ -35,7 +35,6 @@ public:
         calls.push_back("startMonitor");
         int result = stream.empty() ? startResult : streamStartResult;
         if (!stream.empty() && holdStreams) {
-            ++held_;
             holding_ = true;
             changed_.notify_all();
             changed_.wait(lock, [this] { return released_ || cancelled_; });
@@ -56,10 +55,10 @@ public:
         cancelled_ = holding_ && cancelReaches;
         changed_.notify_all();
     }
-    // Waits until `count` stream starts have come to hold; the calls are then safe to read.
-    bool waitForHeld(int count = 1) {
+    // Waits until a stream's start holds; the calls are then safe to read.
+    bool waitForHeld() {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held_ >= count; });
+        return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return holding_; });
     }
     // The held start goes on, with the answer it was given.
     void release() {
@@ -112,7 +111,6 @@ private:
 
     std::mutex mutex_; // the starts' thread logs too
     std::condition_variable changed_;
-    int held_ = 0;
     bool holding_ = false, released_ = false, cancelled_ = false;
 };
 

@@ -492,7 +492,7 @@ TEST_F(RecordingControllerTest, AStreamConnectsWhileTheWindowGoesOnAndAStopMeanw
                                     [this] { return now; },
                                     RecordingSetup{data, {dataText}, nullptr, nullptr, {}}};
         leaving.startRecording(show);
-        ASSERT_TRUE(engine.waitForHeld(6));
+        ASSERT_TRUE(engine.waitForHeld());
     }
     EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "cancelStart"), 1);
     EXPECT_TRUE(recordings().isEmpty());
