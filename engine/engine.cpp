@@ -86,6 +86,7 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
                   const char* fileName) {
     if (running())
         return KELVO_ERR_ALREADY_RUNNING;
+    abandon_.store(false);
     // Formats no device can take are refused before anything is acquired.
     if ((channels != 1 && channels != 2) || sampleRate < 1000 || sampleRate > 384000)
         return KELVO_ERR_OPEN_DEVICE;
@@ -112,8 +113,8 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
         active_ = makeDevice_;
     } else {
         const bool copy = keepCopy_ && writeFile != 0;
-        active_ = [devices =
-                       makeStream_(StreamSetup{stream_, copy ? stemOf(fileName) : std::string()})](
+        active_ = [devices = makeStream_(
+                       StreamSetup{stream_, copy ? stemOf(fileName) : std::string(), &abandon_})](
                       const std::string&) { return devices(); };
         if (writeFile != 0)
             state_.cue.prepare(fileName);
@@ -156,7 +157,7 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
         state_.device.reset();
         if (!sourceMissing) {
             releaseFailedStart(false, false);
-            return openCode(openError);
+            return abandon_.load() ? KELVO_ERR_START_CANCELLED : openCode(openError);
         }
     }
     for (PoolEntry& e : state_.pool) {

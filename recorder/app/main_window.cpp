@@ -282,7 +282,8 @@ void MainWindow::soundServerStillAway() {
         return;
     }
     waitingSince_ = QDateTime();
-    if (showDueSoon() || recording_->isRecording() || recording_->retryingShow()) {
+    if (showDueSoon() || recording_->isRecording() || recording_->retryingShow() ||
+        recording_->connectingShow()) {
         return;
     }
     serverWait_->stop();
@@ -488,9 +489,13 @@ std::string MainWindow::recordingShowName() const {
     if (recording_->isRecording()) {
         return recording_->session()->show.name;
     }
-    // A start still being tried is the schedule's recording: its stop ends the tries.
-    const ShowSnapshot* retrying = recording_->retryingShow();
-    return retrying ? retrying->name : std::string();
+    // A start still being tried, or still connecting, is the schedule's recording: its stop
+    // ends the tries.
+    const ShowSnapshot* starting = recording_->retryingShow();
+    if (!starting) {
+        starting = recording_->connectingShow();
+    }
+    return starting ? starting->name : std::string();
 }
 
 void MainWindow::showNotRecorded(const std::string& message) {
