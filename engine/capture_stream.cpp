@@ -41,11 +41,13 @@ constexpr const char* kProtocols = "http,https,tls,tcp,crypto";
 // Time limit and stop request for every network wait, polled by FFmpeg.
 struct Interrupt {
     std::atomic<bool>* quit = nullptr;
+    const std::atomic<bool>* abandon = nullptr; // only while the first connection is made
     std::atomic<Clock::rep> until{0};
     void limit(Clock::duration d) { until = (Clock::now() + d).time_since_epoch().count(); }
     static int check(void* opaque) {
         auto* self = static_cast<Interrupt*>(opaque);
         return (self->quit != nullptr && self->quit->load()) ||
+               (self->abandon != nullptr && self->abandon->load()) ||
                Clock::now().time_since_epoch().count() > self->until.load();
     }
 };
@@ -497,8 +499,11 @@ int StreamCaptureDevice::open(const CaptureFormat& format, NotificationQueue& ta
     if (!session_->opened) {
         // The capture's first connection is made here, so that its start can fail.
         interrupt_.limit(kConnectLimit);
+        interrupt_.abandon = session_->setup.abandon;
         auto c = std::make_unique<Connection>();
-        if (int rc = connect(session_->setup.address, interrupt_, *c); rc != 0)
+        const int rc = connect(session_->setup.address, interrupt_, *c);
+        interrupt_.abandon = nullptr;
+        if (rc != 0)
             return rc;
         session_->opened = true;
         connection_ = std::move(c);

@@ -20,6 +20,7 @@
 
 #include "engine/capture_device.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,6 +30,9 @@ namespace kelvo::engine {
 struct StreamSetup {
     std::string address;  // a network address (isNetworkAddress)
     std::string copyStem; // the kept copy goes to copyStem + .mp3/.aac/.ogg/.opus; empty: none
+    // Set from another thread to make the first connection, made in the first open(), give
+    // up at once; reconnects never look at it. Null: only the time limit ends it.
+    const std::atomic<bool>* abandon = nullptr;
 };
 
 // The devices of one capture of `setup`; the kept copy is completed when the last of them

@@ -90,6 +90,7 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
                   const char* fileName) {
     if (running())
         return KELVO_ERR_ALREADY_RUNNING;
+    abandon_.store(false);
     // Formats no device can take are refused before anything is acquired.
     if ((channels != 1 && channels != 2) || sampleRate < 1000 || sampleRate > 384000)
         return KELVO_ERR_OPEN_DEVICE;
@@ -117,8 +118,8 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
     } else {
         const bool copy = keepCopy_ && writeFile != 0;
         active_ = [devices =
-                       makeStream_(StreamSetup{stream_, copy ? stemOf(fileName) : std::string()})](
-                      const std::string&) {
+                       makeStream_(StreamSetup{stream_, copy ? stemOf(fileName) : std::string(),
+                                               &abandon_})](const std::string&) {
             return devices ? devices() : std::unique_ptr<CaptureDevice>();
         };
         if (writeFile != 0)
@@ -162,7 +163,7 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
         state_.device.reset();
         if (!sourceMissing) {
             releaseFailedStart(false, false);
-            return openCode(openError);
+            return abandon_.load() ? KELVO_ERR_START_CANCELLED : openCode(openError);
         }
     }
     for (PoolEntry& e : state_.pool) {

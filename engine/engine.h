@@ -2,9 +2,9 @@
 // thin wrappers around the one instance; tests drive an instance of their own with a
 // device of their choosing.
 //
-// Threading: every member is called from one thread (the caller's); the engine adds the
-// capture worker and the reconnect thread (and the device adds its own) while a capture
-// runs. status() may be called from any thread.
+// Threading: every member is called from one thread at a time (the caller's); the engine
+// adds the capture worker and the reconnect thread (and the device adds its own) while a
+// capture runs. status(), the peaks and cancelStart() may be called from any thread.
 #pragma once
 
 #include "engine/stream_module.h"
@@ -12,6 +12,7 @@
 
 #include "kelvo/kelvo.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -43,6 +44,9 @@ public:
     // The address the next starts capture instead of the sound source; null or empty: the
     // sound source again. 0, or KELVO_ERR_STREAM_ADDRESS (nothing changed).
     int setStream(const char* address);
+    // Makes a start under way give up its stream's connection: it returns
+    // KELVO_ERR_START_CANCELLED. A start that begins later connects as usual.
+    void cancelStart() { abandon_.store(true); }
     // Whether a stream recording also keeps the broadcast's own packets beside the WAV.
     void keepStreamCopy(bool keep) { keepCopy_ = keep; }
     int peakLeft() const { return state_.peakLeft.load(std::memory_order_relaxed); }
@@ -92,6 +96,7 @@ private:
     StreamDeviceFactory makeStream_;
     std::string stream_;
     bool keepCopy_ = false;
+    std::atomic<bool> abandon_{false}; // cancelStart() during this start
     // The devices of the running capture: makeDevice_, or one stream's. Set before the
     // capture's threads start, dropped after they end (which completes a kept copy).
     DeviceFactory active_;

@@ -73,6 +73,11 @@ KELVO_EXPORT int KelvoSetStreamA(const char* url) {
     return guarded([&] { return engine().setStream(url); }, KELVO_ERR_STREAM_ADDRESS);
 }
 
+KELVO_EXPORT int KelvoCancelStart(void) {
+    engine().cancelStart();
+    return 0;
+}
+
 KELVO_EXPORT int KelvoKeepStreamCopy(int keep) {
     engine().keepStreamCopy(keep != 0);
     return 0;

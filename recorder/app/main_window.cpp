@@ -99,7 +99,7 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
         show_,
         ShowControlWidgets{this, c.startTime, c.stopTime, c.sampleRate, c.outputFormat, c.channels,
                            c.mp3Quality, c.sourceList, c.wmaQuality, c.inputLevel, c.webcastAddress,
-                           c.weekdays, c.recordStream, c.keepStream, c.openEarly},
+                           c.weekdays, c.recordStream, c.keepStream, c.openEarly, c.timeZone},
         *sources_);
     createRecordingController();
     createLevelMonitoring();
@@ -196,6 +196,11 @@ void MainWindow::connectHandlers() {
     connect(&show_, &CurrentShow::loaded, this, &MainWindow::lookAtWebcastAddress);
     connect(controls_.webcastAddress, &QLineEdit::editingFinished, this,
             &MainWindow::checkTypedWebcastAddress);
+    connect(binding_.get(), &ShowBinding::zoneRefused, this, [this](const QString& typed) {
+        if (!recording_->isRecording()) {
+            controls_.statusLine->setText(QStringLiteral("Unknown time zone: %1").arg(typed));
+        }
+    });
 }
 
 void MainWindow::startUp() {
@@ -277,7 +282,8 @@ void MainWindow::soundServerStillAway() {
         return;
     }
     waitingSince_ = QDateTime();
-    if (showDueSoon() || recording_->isRecording() || recording_->retryingShow()) {
+    if (showDueSoon() || recording_->isRecording() || recording_->retryingShow() ||
+        recording_->connectingShow()) {
         return;
     }
     serverWait_->stop();
@@ -334,10 +340,7 @@ void MainWindow::clockTick() {
 
 Schedule MainWindow::currentSchedule() const {
     Schedule schedule = scheduleOf(show_.file());
-    const auto& side = show_.settings().side.values;
-    if (const auto zone = side.find(kTimeZoneSetting); zone != side.end()) {
-        schedule.zone = zone->second;
-    }
+    schedule.zone = show_.timeZone();
     return schedule;
 }
 
@@ -486,9 +489,13 @@ std::string MainWindow::recordingShowName() const {
     if (recording_->isRecording()) {
         return recording_->session()->show.name;
     }
-    // A start still being tried is the schedule's recording: its stop ends the tries.
-    const ShowSnapshot* retrying = recording_->retryingShow();
-    return retrying ? retrying->name : std::string();
+    // A start still being tried, or still connecting, is the schedule's recording: its stop
+    // ends the tries.
+    const ShowSnapshot* starting = recording_->retryingShow();
+    if (!starting) {
+        starting = recording_->connectingShow();
+    }
+    return starting ? starting->name : std::string();
 }
 
 void MainWindow::showNotRecorded(const std::string& message) {

@@ -5,7 +5,10 @@
 #include "recorder/shows/show_settings.h"
 #include "recorder/shows/twips.h"
 
+#include <QAbstractItemView>
 #include <QFrame>
+#include <QScrollBar>
+#include <QTimeZone>
 
 namespace kelvo {
 
@@ -36,6 +39,26 @@ QComboBox* list(const QStringList& entries, const QString& tip, QWidget* parent)
     combo->addItems(entries);
     combo->setToolTip(tip);
     return combo;
+}
+
+QComboBox* timeZoneList(QWidget* parent) {
+    auto* zones = new QComboBox(parent);
+    zones->addItem(QString::fromLatin1(kComputersTimeZone));
+    for (const QByteArray& zone : QTimeZone::availableTimeZoneIds()) {
+        zones->addItem(QString::fromLatin1(zone));
+    }
+    // A name may be typed; the binding decides what it is, and the list never grows.
+    zones->setEditable(true);
+    zones->setInsertPolicy(QComboBox::NoInsert);
+    zones->setMaxVisibleItems(20);
+    // The box is narrow; its list shows whole names.
+    zones->view()->setMinimumWidth(zones->view()->sizeHintForColumn(0) +
+                                   zones->view()->verticalScrollBar()->sizeHint().width());
+    zones->setToolTip(QStringLiteral("The time zone the start and stop times and the weekdays "
+                                     "are read in: the broadcaster's, for a show from another "
+                                     "country. Pick one or type its name, such as "
+                                     "America/New_York."));
+    return zones;
 }
 
 QTimeEdit* timePicker(const QTime& time, const QString& tip, QWidget* parent) {
@@ -99,9 +122,9 @@ MainWindowControls FormBuilder::build() {
     buildMeterImageHolders();
     // Panels from left to right; the status and show panels overlap the ones above them,
     // as designed, so they are created later and lie on top.
-    buildClockPanel(panel("Frame1", 15, 0, 1680, 1215));
-    buildTransportPanel(panel("Frame2", 1695, 0, 705, 1215));
-    buildStatusPanel(panel("Frame4", 15, 1125, 2385, 510));
+    buildClockPanel(panel("Frame1", 15, 0, 1680, 1395));
+    buildTransportPanel(panel("Frame2", 1695, 0, 705, 1395));
+    buildStatusPanel(panel("Frame4", 15, 1305, 2385, 330));
     buildWeekdayPanel(panel("Frame7", 2400, 0, 525, 1635));
     buildSourcePanel(panel("Frame3", 2925, 0, 2775, 1215));
     buildShowPanel(panel("Frame6", 2925, 1125, 2775, 510));
@@ -122,7 +145,9 @@ void FormBuilder::buildMeterImageHolders() {
 }
 
 void FormBuilder::buildClockPanel(QFrame* frame) {
-    auto* clock = place(label({}, frame), "Label1", 60, 75, 1560, 360);
+    // The clock and the times sit closer than designed, so that the show's time zone fits
+    // below them, where the times are read.
+    auto* clock = place(label({}, frame), "Label1", 60, 45, 1560, 330);
     clock->setToolTip(QStringLiteral("This is the current time"));
     clock->setAlignment(Qt::AlignCenter);
     QFont arial(QStringLiteral("Arial"));
@@ -131,14 +156,15 @@ void FormBuilder::buildClockPanel(QFrame* frame) {
     clock->setFont(arial);
     controls_.clockLabel = clock;
 
-    place(label(QStringLiteral("Start"), frame), "Label11", 60, 495, 405, 255);
+    place(label(QStringLiteral("Start"), frame), "Label11", 60, 420, 405, 255);
     controls_.startTime =
         place(timePicker(QTime(1, 0), QStringLiteral("This is when recording will start"), frame),
-              "DTPicker1", 465, 465, 1170, 315);
-    place(label(QStringLiteral("Stop"), frame), "Label2", 60, 825, 405, 255);
+              "DTPicker1", 465, 405, 1170, 285);
+    place(label(QStringLiteral("Stop"), frame), "Label2", 60, 720, 405, 255);
     controls_.stopTime = place(
         timePicker(QTime(5, 0), QStringLiteral("This is the time that recording will stop"), frame),
-        "DTPicker3", 465, 795, 1170, 315);
+        "DTPicker3", 465, 705, 1170, 285);
+    controls_.timeZone = place(timeZoneList(frame), "ComboZone", 60, 1005, 1575, 285);
 }
 
 void FormBuilder::buildTransportPanel(QFrame* frame) {
@@ -158,8 +184,7 @@ void FormBuilder::buildTransportPanel(QFrame* frame) {
 }
 
 void FormBuilder::buildStatusPanel(QFrame* frame) {
-    controls_.statusLine =
-        place(label(QStringLiteral("Idle"), frame), "Label6", 60, 165, 2265, 255);
+    controls_.statusLine = place(label(QStringLiteral("Idle"), frame), "Label6", 60, 45, 2265, 255);
 }
 
 void FormBuilder::buildWeekdayPanel(QFrame* frame) {

@@ -28,6 +28,7 @@ struct MainWindowControls {
     QLabel* statusLine;                 // Label6
     QTimeEdit* startTime;               // DTPicker1
     QTimeEdit* stopTime;                // DTPicker3
+    QComboBox* timeZone;                // ComboZone: the zone the times are read in
     QPushButton* recordButton;          // Command1, "Rec"
     QPushButton* stopButton;            // Command2
     QPushButton* pauseButton;           // Command3
@@ -69,5 +70,9 @@ MainWindowControls buildMainWindowForm(QWidget& window, double logicalDpi);
 // desktop's own regional settings are; the schedule reads their values, never their texts.
 QLocale timeLocale();
 inline constexpr char kTimeFormat[] = "h:mm:ss AP";
+
+// The time-zone list's first entry: the show keeps no zone of its own and follows the
+// computer's. The other entries are IANA names.
+inline constexpr char kComputersTimeZone[] = "Computer's zone";
 
 } // namespace kelvo

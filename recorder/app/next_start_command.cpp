@@ -22,10 +22,8 @@ int printNextStart(const QString& dataFolder, bool everyShow, std::FILE* out, st
     if (!schedules.contains(start)) {
         // What the window shows for a show whose file holds no schedule.
         Schedule defaults;
-        const ShowSideSettings side =
-            ShowStore(QFile::encodeName(dataFolder).toStdString()).loadSide(start);
-        if (const auto zone = side.values.find(kTimeZoneSetting); zone != side.values.end())
-            defaults.zone = zone->second;
+        defaults.zone =
+            timeZoneSetting(ShowStore(QFile::encodeName(dataFolder).toStdString()).loadSide(start));
         schedules.emplace(start, defaults);
     }
     std::vector<std::pair<std::string, Schedule>> shows{{start, schedules.at(start)}};

@@ -2,6 +2,7 @@
 
 #include "recorder/recording/format_lists.h"
 #include "recorder/schedule/schedule_controls.h"
+#include "recorder/schedule/zone_clock.h"
 #include "recorder/shows/twips.h"
 #include "recorder/shows/window_placement.h"
 
@@ -88,6 +89,10 @@ ShowBinding::ShowBinding(CurrentShow& show, const ShowControlWidgets& widgets,
         connect(box, &QCheckBox::toggled, this, &ShowBinding::webcastFromControls);
     }
     connect(w.openEarly, &QSpinBox::valueChanged, this, &ShowBinding::webcastFromControls);
+    // A pick from the list, or a typed name the list matches, is activated; any other typed
+    // name is judged when the typing ends.
+    connect(w.timeZone, &QComboBox::activated, this, &ShowBinding::zonePicked);
+    connect(w.timeZone->lineEdit(), &QLineEdit::editingFinished, this, &ShowBinding::zoneTyped);
     // Programmatic changes run the rule too, as loading relies on.
     for (QComboBox* list : {w.sampleRate, w.outputFormat}) {
         connect(list, &QComboBox::currentTextChanged, this,
@@ -206,6 +211,7 @@ void ShowBinding::showField(ShowField field) {
         break;
     case ShowField::Side:
         showWebcastSettings();
+        showTimeZone();
         break;
     }
 }
@@ -236,6 +242,50 @@ void ShowBinding::webcastFromControls() {
     webcast.openEarlySeconds = widgets_.openEarly->value();
     show_.setWebcast(webcast);
     enableWebcastControls(webcast.recordStream);
+}
+
+void ShowBinding::showTimeZone() {
+    QComboBox& list = *widgets_.timeZone;
+    const std::string zone = show_.timeZone();
+    const int entry =
+        zone.empty() ? 0 : list.findText(qText(zone), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    list.setCurrentIndex(entry);
+    // Also what was typed is replaced. A zone that is no entry (unknown here, or a name the
+    // list spells otherwise) is shown as stored.
+    list.setEditText(entry >= 0 ? list.itemText(entry) : qText(zone));
+    list.lineEdit()->setCursorPosition(0); // a long name shows its region, not its end
+}
+
+void ShowBinding::zonePicked(int index) {
+    if (syncing_ || index < 0) {
+        return;
+    }
+    QScopedValueRollback<bool> syncing(syncing_, true);
+    show_.setTimeZone(index == 0 ? std::string()
+                                 : widgets_.timeZone->itemText(index).toStdString());
+}
+
+void ShowBinding::zoneTyped() {
+    if (syncing_) {
+        return;
+    }
+    QComboBox& list = *widgets_.timeZone;
+    const QString typed = list.currentText().trimmed();
+    const int entry = list.findText(typed, Qt::MatchFixedString); // letter case aside
+    if (typed.isEmpty() || entry == 0) {
+        zonePicked(0);
+    } else if (entry > 0) {
+        zonePicked(entry);
+    } else if (typed.toStdString() != show_.timeZone()) {
+        if (knownZone(typed.toStdString())) {
+            QScopedValueRollback<bool> syncing(syncing_, true);
+            show_.setTimeZone(typed.toStdString());
+        } else {
+            emit zoneRefused(typed);
+        }
+    }
+    QScopedValueRollback<bool> syncing(syncing_, true);
+    showTimeZone();
 }
 
 void ShowBinding::showWindowPosition() {

@@ -3,6 +3,10 @@
 // handlers as the user's change would (the format rule, the mixer's source and level), which
 // the loading order relies on.
 //
+// The time-zone list takes a typed name too: a name no zone has is refused (zoneRefused) and
+// the list shows the show's zone again, so nothing is scheduled in a zone nobody chose. A
+// stored name the system does not know is shown as stored; the loader tells about it.
+//
 // Two settings bind one way only: the window's place is read into the show when it is saved
 // (a window manager moves windows without telling), and the WMA quality list only shows what
 // a loaded show holds, since nothing else changes it.
@@ -45,9 +49,12 @@ struct ShowControlWidgets {
     QCheckBox* recordStream; // CheckStream
     QCheckBox* keepStream;   // CheckKeepStream
     QSpinBox* openEarly;     // SpinOpenEarly
+    QComboBox* timeZone;     // ComboZone: entry 0 is the computer's zone
 };
 
 class ShowBinding : public QObject {
+    Q_OBJECT
+
 public:
     // Everything given must outlive the binding.
     ShowBinding(CurrentShow& show, const ShowControlWidgets& widgets, RecordingSources& sources,
@@ -64,6 +71,10 @@ public:
     // The texts the window's fixed lists accept.
     ShowListEntries listEntries() const;
 
+signals:
+    // A typed zone name was not taken: `typed` names no zone this system knows.
+    void zoneRefused(const QString& typed);
+
 private:
     void fromControl(const std::function<void()>& update);
     void showField(ShowField field);
@@ -72,6 +83,9 @@ private:
     void showWebcastSettings();
     void webcastFromControls();
     void enableWebcastControls(bool recordStream);
+    void showTimeZone();
+    void zonePicked(int index);
+    void zoneTyped();
 
     CurrentShow& show_;
     ShowControlWidgets widgets_;

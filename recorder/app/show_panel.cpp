@@ -1,6 +1,7 @@
 #include "recorder/app/show_panel.h"
 
 #include "recorder/recording/webcast_address.h"
+#include "recorder/schedule/zone_clock.h"
 #include "recorder/shows/show_drop.h"
 #include "recorder/shows/twips.h"
 
@@ -143,6 +144,13 @@ void ShowPanel::loadCurrentShow() {
             notices.push_back(QStringLiteral("Show \"%1\": %2")
                                   .arg(readable(show_.name()), qText(address.refusal)));
             settings.file.webcastAddress.clear();
+        }
+        // Kept as stored (another system may know it), but never followed unnoticed.
+        if (const std::string zone = timeZoneSetting(settings.side);
+            !zone.empty() && !knownZone(zone)) {
+            notices.push_back(QStringLiteral("Show \"%1\": Unknown time zone: %2; its times are "
+                                             "read in the computer's time zone.")
+                                  .arg(readable(show_.name()), qText(zone)));
         }
         show_.load(settings);
     }

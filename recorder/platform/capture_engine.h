@@ -1,8 +1,10 @@
 // The capture engine as the recorder sees it: the exports of the kelvo library.
 //
-// All calls come from the window's thread. The real implementation loads the library by
-// name at the first call; when that fails, every call returns kEngineUnavailable and
-// loadError() says why, so the caller can tell the user instead of pretending to record.
+// Calls come from one thread at a time: the window's, or a thread a stream's start runs on
+// while the window goes on, which then calls nothing but cancelStart(), status() and the
+// peaks. The real implementation loads the library by name at the first call; when that
+// fails, every call returns kEngineUnavailable and loadError() says why, so the caller can
+// tell the user instead of pretending to record.
 #pragma once
 
 #include "engine/include/kelvo/kelvo.h"
@@ -40,6 +42,10 @@ public:
         (void)keep;
         return 0;
     }
+    // Makes a start under way on another thread give up its stream's connection: it returns
+    // KELVO_ERR_START_CANCELLED. A start begun later is not affected. An engine from before
+    // this call connects to the end of its time limit.
+    virtual void cancelStart() {}
     virtual int peakLeft() = 0;
     virtual int peakRight() = 0;
 

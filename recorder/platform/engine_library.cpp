@@ -35,8 +35,8 @@ bool EngineLibrary::loaded() {
 }
 
 bool EngineLibrary::ensureLoaded() {
-    if (!tried_) {
-        tried_ = true;
+    // Once, whichever thread calls first: a start may run on a thread of its own.
+    std::call_once(tried_, [this] {
         void* handle = openLibrary();
         // A working library is never closed: the engine's worker may outlive any caller's
         // idea of "done", and unloading running code would crash the process.
@@ -44,7 +44,7 @@ bool EngineLibrary::ensureLoaded() {
         if (handle != nullptr && !ready_) {
             dlclose(handle); // none of its code has run: safe to let go of
         }
-    }
+    });
     return ready_;
 }
 
@@ -91,6 +91,8 @@ bool EngineLibrary::resolveExports(void* handle) {
         reinterpret_cast<decltype(&KelvoSetStreamA)>(dlsym(handle, "KelvoSetStreamA"));
     exports_.keepStreamCopy =
         reinterpret_cast<decltype(&KelvoKeepStreamCopy)>(dlsym(handle, "KelvoKeepStreamCopy"));
+    exports_.cancelStart =
+        reinterpret_cast<decltype(&KelvoCancelStart)>(dlsym(handle, "KelvoCancelStart"));
     return all;
 }
 
@@ -136,6 +138,12 @@ int EngineLibrary::keepStreamCopy(bool keep) {
         return kEngineUnavailable;
     }
     return exports_.keepStreamCopy != nullptr ? exports_.keepStreamCopy(keep ? 1 : 0) : 0;
+}
+
+void EngineLibrary::cancelStart() {
+    if (ensureLoaded() && exports_.cancelStart != nullptr) {
+        exports_.cancelStart();
+    }
 }
 
 int EngineLibrary::peakLeft() {

@@ -6,12 +6,14 @@
 // search path, and stays loaded for the life of the process. A failed load is not retried;
 // every call then returns kEngineUnavailable and loadError() says why.
 //
-// Threading: window thread only, like every CaptureEngine.
+// Threading: as every CaptureEngine; the library is loaded once, by whichever thread calls
+// first.
 #pragma once
 
 #include "engine/include/kelvo/kelvo.h"
 #include "recorder/platform/capture_engine.h"
 
+#include <mutex>
 #include <string>
 
 namespace kelvo {
@@ -35,6 +37,7 @@ public:
     int setSource(const std::string& serverName) override;
     int setStream(const std::string& url) override;
     int keepStreamCopy(bool keep) override;
+    void cancelStart() override;
     int peakLeft() override;
     int peakRight() override;
     bool status(KelvoStatus& status) override;
@@ -56,6 +59,7 @@ private:
         decltype(&KelvoSetSourceA) setSource;          // optional, as getStatus
         decltype(&KelvoSetStreamA) setStream;          // optional, as getStatus
         decltype(&KelvoKeepStreamCopy) keepStreamCopy; // optional, as getStatus
+        decltype(&KelvoCancelStart) cancelStart;       // optional, as getStatus
     };
 
     bool ensureLoaded();
@@ -64,7 +68,7 @@ private:
 
     std::string programFolder_;
     std::string libraryName_;
-    bool tried_ = false;
+    std::once_flag tried_;
     bool ready_ = false;
     Exports exports_{};
     std::string loadError_;

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -31,6 +32,18 @@ void setTextColour(QLabel* label, const QColor& colour) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);
+}
+
+// The files a stream's engine may make beside NAME.wav: NAME.cue and the broadcast's copy.
+QStringList besideRecording(const QString& wavPath) {
+    QStringList files;
+    const QString stem = wavPath.chopped(QFileInfo(wavPath).suffix().size() + 1);
+    for (const char* extension : {".cue", ".mp3", ".aac", ".ogg", ".opus"}) {
+        if (QFileInfo::exists(stem + QLatin1String(extension))) {
+            files << stem + QLatin1String(extension);
+        }
+    }
+    return files;
 }
 
 // Clears a flag however the scope is left.
@@ -71,6 +84,17 @@ RecordingController::RecordingController(CaptureEngine& engine, ProcessLauncher&
 }
 
 RecordingController::~RecordingController() {
+    if (pending_) {
+        // The program ends during a connection: it is given up, and the file claimed for it
+        // goes; nobody is told, the receivers of the signals may be gone.
+        pending_->cancelled = true;
+        while (!pending_->run->cancel(std::chrono::seconds(1))) {
+        }
+        const int code = pending_->run->result()->code;
+        PendingStart start = std::move(*std::exchange(pending_, std::nullopt));
+        start.run.reset();
+        dropCancelled(start, code, false);
+    }
     for (auto& [path, report] : reports_) {
         for (ReportPart& part : report.parts) {
             if (part.encoder == EncoderState::Waiting) {
@@ -99,7 +123,7 @@ void RecordingController::start(const ShowSnapshot& show, RecordingStart started
                                 std::int64_t expectedSeconds, const LateStart& late) {
     // A failing start shows a modal message; the schedule's clock keeps ticking meanwhile
     // and must not start a second recording on top of this one.
-    if (starting_) {
+    if (starting_ || pending_) {
         return;
     }
     if (!isRecording()) {
@@ -117,13 +141,18 @@ bool RecordingController::tryStart(const ShowSnapshot& show, RecordingStart star
                                    std::int64_t expectedSeconds, const LateStart& late,
                                    const QDateTime& due) {
     FlagGuard guard(starting_);
-    RecordingSession session;
+    PendingStart start;
+    start.startedBy = startedBy;
+    start.expectedSeconds = expectedSeconds;
+    start.due = due;
+    RecordingSession& session = start.session;
     session.show = show;
     session.startedBy = startedBy;
     session.late = late;
     const ShowRecord& settings = show.settings.file;
     // A refused address never holds up the recording: it records as a show without one.
     const CheckedAddress address = checkWebcastAddress(settings.webcastAddress);
+    start.refusal = address.refusal;
     session.webcastAddress = QString::fromStdString(address.openable);
     session.outputFormat = QString::fromStdString(settings.outputFormat);
     session.mp3Quality = QString::fromStdString(settings.mp3Quality);
@@ -141,13 +170,10 @@ bool RecordingController::tryStart(const ShowSnapshot& show, RecordingStart star
     // A show name that is not UTF-8 names its recordings in its readable form.
     session.fileName = recordingFileName(QString::fromStdString(show.readableName), clock_());
     session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
-    if (stream && !startStream(session, webcast.keepStream)) {
-        retry_.reset(); // a stream's failure is its own, told already
-        startRetry_.stop();
-        emit startFailed();
-        return false;
+    if (stream) {
+        return startStream(start, webcast.keepStream);
     }
-    if (const auto failure = stream ? std::nullopt : startEngine(session)) {
+    if (const auto failure = startEngine(session)) {
         // Nobody may be there to start it again: the schedule's own start keeps trying.
         if (failure->deviceAway && startedBy == RecordingStart::BySchedule) {
             keepTrying(session, due, expectedSeconds);
@@ -159,15 +185,23 @@ bool RecordingController::tryStart(const ShowSnapshot& show, RecordingStart star
         emit startFailed();
         return false; // nothing records, so nothing may claim to
     }
-    session.startedAt = clock_();
-    session_ = std::move(session);
+    beginRecording(start);
+    return true;
+}
+
+void RecordingController::beginRecording(PendingStart& start) {
+    const RecordingStart startedBy = start.startedBy;
+    const std::int64_t expectedSeconds = start.expectedSeconds;
+    // A stream's time starts once it is connected, as its file's does.
+    start.session.startedAt = clock_();
+    session_ = std::move(start.session);
     session_->sourceRecorded = sourceName();
     lastStatus_.reset();
     supervisor_.emplace(*session_);
     if (retry_) {
         retry_.reset();
         startRetry_.stop();
-        markLate(std::max<std::int64_t>(due.secsTo(session_->startedAt), 0));
+        markLate(std::max<std::int64_t>(start.due.secsTo(session_->startedAt), 0));
     }
     if (startedBy == RecordingStart::BySchedule) {
         session_->secondsAsked = std::max<std::int64_t>(expectedSeconds, 0) +
@@ -182,11 +216,11 @@ bool RecordingController::tryStart(const ShowSnapshot& show, RecordingStart star
                                                : session_->late.notice,
                QStringLiteral("From %1 into %2").arg(sourceName(), session_->fileName));
     }
-    if (!address.refusal.empty()) {
+    if (!start.refusal.empty()) {
         session_->note = QStringLiteral("webcast address not opened");
         showRecordingStatus();
         notify(QStringLiteral("Recording %1: webcast address not opened").arg(session_->showName()),
-               QString::fromStdString(address.refusal));
+               QString::fromStdString(start.refusal));
     }
     if (!session_->streamNotRecorded.isEmpty()) {
         notify(QStringLiteral("Recording %1: %2")
@@ -197,7 +231,6 @@ bool RecordingController::tryStart(const ShowSnapshot& show, RecordingStart star
     }
     checkRoom(expectedSeconds);
     openWebcast();
-    return true;
 }
 
 void RecordingController::keepTrying(const RecordingSession& session, const QDateTime& due,
@@ -216,7 +249,7 @@ void RecordingController::keepTrying(const RecordingSession& session, const QDat
 }
 
 void RecordingController::retryStart() {
-    if (!retry_ || starting_ || isRecording()) {
+    if (!retry_ || starting_ || pending_ || isRecording()) {
         return;
     }
     const QDateTime now = clock_();
@@ -265,53 +298,89 @@ QString RecordingController::lostText(std::int64_t seconds) {
                         : QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60);
 }
 
-bool RecordingController::startStream(RecordingSession& session, bool keepCopy) {
-    const QString address = session.webcastAddress;
+bool RecordingController::startStream(PendingStart& start, bool keepCopy) {
+    RecordingSession& session = start.session;
     // The engine keeps its stream for every later start, monitoring's too: it is cleared
     // whenever a stream recording did not start, and at its stop.
     engine_.keepStreamCopy(keepCopy);
-    int started = engine_.setStream(address.toStdString());
-    if (started == 0) {
-        if (const int error = claimRecordingFile(setup_.dataFolder, session.fileName); error != 0) {
-            engine_.setStream({});
-            failStart(session, createFileMessage(session.filePath, error));
-            return false;
-        }
-        session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
-        const QByteArray path = QFile::encodeName(session.filePath);
-        errno = 0;
-        started = engine_.startCapture(1, static_cast<std::uint32_t>(session.channels),
-                                       static_cast<std::uint32_t>(session.sampleRate),
-                                       path.toStdString());
-        if (started == 0) {
-            session.streamAddress = address;
-            return true;
-        }
-        const int error = errno;
-        unlink(path.constData());
+    if (const int set = engine_.setStream(session.webcastAddress.toStdString()); set != 0) {
         engine_.setStream({});
-        if (started == KELVO_ERR_CREATE_FILE) {
-            failStart(session, createFileMessage(session.filePath, error != 0 ? error : EIO));
-            return false;
-        }
-    } else {
-        engine_.setStream({});
+        return streamNotTaken(start, set);
     }
-    const QString reason = streamFailure(started, address);
-    if (started == KELVO_ERR_STREAM_UNREACHABLE || started == KELVO_ERR_STREAM_REFUSED) {
+    if (const int error = claimRecordingFile(setup_.dataFolder, session.fileName); error != 0) {
+        engine_.setStream({});
+        failStart(session, createFileMessage(session.filePath, error));
+        return streamFailed();
+    }
+    session.filePath = recordingFilePath(setup_.dataFolder, session.fileName);
+    start.keptBeside = besideRecording(session.filePath);
+    const QString connecting = QStringLiteral("Recording %1: connecting to %2…")
+                                   .arg(session.showName(), session.webcastAddress);
+    const auto channels = static_cast<std::uint32_t>(session.channels);
+    const auto rate = static_cast<std::uint32_t>(session.sampleRate);
+    const std::string path = QFile::encodeName(session.filePath).toStdString();
+    start.lineBefore = widgets_.status->text();
+    pending_ = std::move(start);
+    pending_->run = std::make_unique<BackgroundStart>(engine_, channels, rate, path, this,
+                                                      [this] { streamConnected(); });
+    widgets_.status->setText(connecting);
+    return false;
+}
+
+void RecordingController::streamConnected() {
+    const std::optional<BackgroundStart::Result> result =
+        pending_ ? pending_->run->result() : std::nullopt;
+    if (!result) {
+        return; // handled already, by the Stop that waited for it
+    }
+    PendingStart start = std::move(*std::exchange(pending_, std::nullopt));
+    start.run.reset();
+    if (start.cancelled) {
+        dropCancelled(start, result->code, true);
+        return;
+    }
+    FlagGuard guard(starting_); // a failure's message may hold the window in a box
+    if (streamAnswered(start, result->code, result->error)) {
+        enableRecordingTimers();
+    }
+}
+
+bool RecordingController::streamAnswered(PendingStart& start, int code, int error) {
+    RecordingSession& session = start.session;
+    if (code == 0) {
+        session.streamAddress = session.webcastAddress;
+        beginRecording(start);
+        return true;
+    }
+    const QByteArray path = QFile::encodeName(session.filePath);
+    unlink(path.constData()); // the empty file claimed for it holds nothing
+    engine_.setStream({});
+    // A failure is told as it would have been without the wait.
+    widgets_.status->setText(start.lineBefore);
+    if (code == KELVO_ERR_CREATE_FILE) {
+        failStart(session, createFileMessage(session.filePath, error != 0 ? error : EIO));
+        return streamFailed();
+    }
+    return streamNotTaken(start, code);
+}
+
+bool RecordingController::streamNotTaken(PendingStart& start, int code) {
+    RecordingSession& session = start.session;
+    const QString reason = streamFailure(code, session.webcastAddress);
+    if (code == KELVO_ERR_STREAM_UNREACHABLE || code == KELVO_ERR_STREAM_REFUSED) {
         // Unattended, the status line is where a returning user looks first.
         const QString summary =
             QStringLiteral("Recording %1 did not start").arg(session.showName());
         widgets_.status->setText(summary + QStringLiteral(": ") + reason);
         notify(summary, reason);
         messages_(widgets_.status->text());
-        return false;
+        return streamFailed();
     }
     if (reason.isEmpty()) {
-        failStart(session, started == CaptureEngine::kEngineUnavailable
+        failStart(session, code == CaptureEngine::kEngineUnavailable
                                ? engineMissingMessage(engine_.loadError())
                                : kEngineMessage);
-        return false;
+        return streamFailed();
     }
     // A page, a local file or an engine without streams: recorded the way a webcast always
     // was, so the show is not lost.
@@ -319,9 +388,57 @@ bool RecordingController::startStream(RecordingSession& session, bool keepCopy) 
     applySourceSelection();
     if (const auto failure = startEngine(session)) {
         failStart(session, failure->message);
-        return false;
+        return streamFailed();
     }
+    beginRecording(start);
     return true;
+}
+
+bool RecordingController::streamFailed() {
+    retry_.reset(); // a stream's failure is its own, told already
+    startRetry_.stop();
+    emit startFailed();
+    return false;
+}
+
+void RecordingController::cancelConnection(RecordingEnd how) {
+    PendingStart& start = *pending_;
+    if (start.cancelled) {
+        return;
+    }
+    start.cancelled = true;
+    const QString summary =
+        QStringLiteral("Recording %1 did not start").arg(start.session.showName());
+    const QString why = how == RecordingEnd::StopTime
+                            ? QStringLiteral("its stop came while connecting to %1")
+                            : QStringLiteral("stopped while connecting to %1");
+    const QString told = why.arg(start.session.webcastAddress);
+    widgets_.status->setText(summary + QStringLiteral(": ") + told);
+    notify(summary, told.left(1).toUpper() + told.mid(1) + QLatin1Char('.'));
+    // The next show may start at this very second: the engine is free as soon as the
+    // connection gives up, which a cancel makes quick.
+    if (start.run->cancel(std::chrono::milliseconds(kCancelWaitMs))) {
+        streamConnected();
+    }
+}
+
+void RecordingController::dropCancelled(PendingStart& start, int code, bool tell) {
+    const QString path = start.session.filePath;
+    if (code == 0) {
+        engine_.stopMonitor(); // connected just as it was stopped: it never was a recording
+    }
+    engine_.setStream({});
+    // The recording's file, and what the engine began beside it (a title's cue sheet, the
+    // broadcast's copy), are gone; what was there before stays.
+    QFile::remove(path);
+    for (const QString& file : besideRecording(path)) {
+        if (!start.keptBeside.contains(file)) {
+            QFile::remove(file);
+        }
+    }
+    if (tell) {
+        emit startFailed();
+    }
 }
 
 QString RecordingController::streamFailure(int code, const QString& address) {
@@ -528,6 +645,10 @@ void RecordingController::enableRecordingTimers() {
 }
 
 void RecordingController::stopRecording(RecordingEnd how) {
+    if (pending_) {
+        cancelConnection(how);
+        return;
+    }
     if (retry_) {
         giveUpStart(clock_() >= retry_->stopAt
                         ? QStringLiteral("the sound server was away until its stop")

@@ -13,8 +13,13 @@
 // alone says what is being recorded, so loading another show meanwhile changes nothing that
 // is told about this recording.
 //
-// Everything runs on the window's thread (buttons, timers, the schedule), one handler after
-// another, so the state needs no lock. The mixer is reached through SourceSelection; the
+// A stream's start connects before the engine answers, which may take seconds: it runs on a
+// thread of its own (BackgroundStart) and the start goes on when the answer is back; until
+// then the status line says it is connecting, a Stop (or the show's stop, or the program's
+// end) cancels it, and no other start is taken.
+//
+// Everything else runs on the window's thread (buttons, timers, the schedule), one handler
+// after another, so the state needs no lock. The mixer is reached through SourceSelection; the
 // meters and monitoring follow the controller's signals.
 #pragma once
 
@@ -24,6 +29,7 @@
 #include "recorder/platform/free_space.h"
 #include "recorder/platform/process_launcher.h"
 #include "recorder/platform/sleep_inhibitor.h"
+#include "recorder/recording/background_start.h"
 #include "recorder/recording/encoder_queue.h"
 #include "recorder/recording/format_lists.h"
 #include "recorder/recording/program_texts.h"
@@ -34,6 +40,7 @@
 
 #include <QLabel>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <cstdint>
@@ -93,6 +100,9 @@ public:
     // While the device is away the engine retries every 250 ms; the status is read as often.
     static constexpr int kReconnectPollMs = 100;
     static constexpr int kStartRetryMs = 2000;
+    // How long a Stop waits for a cancelled connection to give up, so that a start right
+    // after it (the next show's) finds the engine free.
+    static constexpr int kCancelWaitMs = 300;
     // A recording by hand is expected to need this much room.
     static constexpr int kHandRecordingSeconds = 3600;
     // Less room than this while recording is warned about, once.
@@ -122,6 +132,11 @@ public:
     void retryStart();
     // The show a failed scheduled start is being tried again for; null when none is.
     const ShowSnapshot* retryingShow() const { return retry_ ? &retry_->show : nullptr; }
+    // The show whose start waits for its stream's connection; null when none does, or once
+    // it is stopped.
+    const ShowSnapshot* connectingShow() const {
+        return pending_ && !pending_->cancelled ? &pending_->session.show : nullptr;
+    }
     void togglePause();
     void blinkTick();
 
@@ -156,16 +171,45 @@ private:
         QString message;
         bool deviceAway = false; // the device or server is not there: worth trying again
     };
+    // A start on its way: the session it makes, and how the recording began.
+    struct PendingStart {
+        RecordingSession session;
+        RecordingStart startedBy = RecordingStart::ByHand;
+        std::int64_t expectedSeconds = 0;
+        QDateTime due;       // when the start was first tried
+        std::string refusal; // why the webcast address was not opened; empty: it was
+        bool cancelled = false;
+        QString lineBefore;                   // the status line before it said "connecting"
+        QStringList keptBeside;               // files beside the recording from before it
+        std::unique_ptr<BackgroundStart> run; // the stream's connection under way
+    };
 
     void start(const ShowSnapshot& show, RecordingStart startedBy, std::int64_t expectedSeconds,
                const LateStart& late = {});
-    // One try; true when the recording runs. `due` is when the start was first tried.
+    // One try; true when the recording runs (a stream may still be connecting: then false,
+    // and connectingShow() says so). `due` is when the start was first tried.
     bool tryStart(const ShowSnapshot& show, RecordingStart startedBy, std::int64_t expectedSeconds,
                   const LateStart& late, const QDateTime& due);
     std::optional<StartFailure> startEngine(RecordingSession& session);
-    // The show's stream, recorded by the engine; a page (or an engine that cannot) records
-    // the show's source instead, told on the session. False: the start failed, and was told.
-    bool startStream(RecordingSession& session, bool keepCopy);
+    // The show's stream, recorded by the engine: its connection is left under way, in
+    // pending_. Anything that fails before is told; false then, or true when the show records
+    // its source instead.
+    bool startStream(PendingStart& start, bool keepCopy);
+    // The engine's answer to a stream's start, `code` (and errno `error`); a page (or an
+    // engine that cannot) records the show's source instead, told on the session. True when
+    // the recording runs; false: the start failed, and was told.
+    bool streamAnswered(PendingStart& start, int code, int error);
+    // A stream the engine did not take (`code`): told, or recorded as a page's webcast.
+    bool streamNotTaken(PendingStart& start, int code);
+    // Ends a stream's start that failed; always false.
+    bool streamFailed();
+    // The connection's answer is back, on the window's thread.
+    void streamConnected();
+    // A Stop during the connection: nothing records, and nothing is left of the start.
+    void cancelConnection(RecordingEnd how);
+    void dropCancelled(PendingStart& start, int code, bool tell);
+    // The recording runs: the session becomes the controller's, the start is told.
+    void beginRecording(PendingStart& start);
     void failStart(const RecordingSession& session, const QString& message);
     void keepTrying(const RecordingSession& session, const QDateTime& due,
                     std::int64_t expectedSeconds);
@@ -206,6 +250,7 @@ private:
     QTimer statusPoll_;
     std::optional<Retry> retry_;
     QTimer startRetry_;
+    std::optional<PendingStart> pending_; // a stream's start while it connects
     EncoderQueue encoders_;
     std::map<QString, RecordingReport> reports_; // by their path: recordings still encoding
     std::optional<KelvoStatus> lastStatus_;      // the running recording's, at the last poll

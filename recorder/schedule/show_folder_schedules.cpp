@@ -50,9 +50,7 @@ std::optional<Schedule> scheduleOfShow(const LoadedShowRecord& record) {
 }
 
 std::string ShowFolderSchedules::zoneOfShow(const std::string& name) const {
-    const ShowSideSettings side = ShowStore(folder_.parent_path()).loadSide(name);
-    const auto zone = side.values.find(kTimeZoneSetting);
-    return zone == side.values.end() ? std::string() : zone->second;
+    return timeZoneSetting(ShowStore(folder_.parent_path()).loadSide(name));
 }
 
 ShowFolderSchedules::ShowFolderSchedules(fs::path configurationsFolder, QObject* parent)

@@ -26,6 +26,20 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
 constexpr std::int64_t kReachBefore = 15 * 3600;
 constexpr std::int64_t kReachAfter = 13 * 3600;
 
+// IANA names, Qt's "UTC+05:30" among them, are made of these. QTimeZone opens any other name
+// as a path below the zone folder: a setting anyone may edit must not have the program read
+// some file as a zone, nor wait forever on a FIFO.
+bool zoneShaped(const std::string& zone) {
+    constexpr std::size_t kLongestName = 64;
+    if (zone.empty() || zone.size() > kLongestName || zone.front() == '/' || zone.back() == '/' ||
+        zone.find("//") != std::string::npos)
+        return false;
+    return std::all_of(zone.begin(), zone.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '/' || c == '_' || c == '-' || c == '+' || c == ':';
+    });
+}
+
 Table tableOf(const std::string& zone) {
     static std::mutex lock;
     static std::map<std::string, Table> tables;
@@ -33,7 +47,8 @@ Table tableOf(const std::string& zone) {
     if (auto found = tables.find(zone); found != tables.end())
         return found->second;
     Table table;
-    const QTimeZone qzone(QByteArray::fromStdString(zone));
+    const QTimeZone qzone =
+        zoneShaped(zone) ? QTimeZone(QByteArray::fromStdString(zone)) : QTimeZone();
     if (qzone.isValid()) {
         // Far enough either side of any recording this program will make.
         const QDateTime from(QDate(1990, 1, 1), QTime(0, 0), Qt::UTC);
@@ -110,7 +125,7 @@ std::time_t ZoneClock::startOf(std::int64_t day, int secondOfDay) const {
 }
 
 bool knownZone(const std::string& zone) {
-    return !zone.empty() && QTimeZone::isTimeZoneIdAvailable(QByteArray::fromStdString(zone));
+    return !ZoneClock(zone).isSystem();
 }
 
 std::string zonePlace(const std::string& zone) {

@@ -33,7 +33,7 @@ class ZoneClock {
 public:
     // The system's zone.
     ZoneClock() = default;
-    // `zone` an IANA name; empty or unknown: the system's zone.
+    // `zone` an IANA name; empty, unknown or not shaped like a zone name: the system's zone.
     explicit ZoneClock(const std::string& zone);
 
     // The IANA name, empty for the system's zone.
@@ -62,7 +62,8 @@ private:
     long before_ = 0; // offset before the table's first transition
 };
 
-// Whether `zone` names a zone QTimeZone knows.
+// Whether a clock of `zone` keeps that zone's rules, rather than the system's. The one test of
+// a zone name, so that what the window calls unknown is what the schedule does not follow.
 bool knownZone(const std::string& zone);
 // "America/New_York" -> "New York": the place a zone is named after, as people say it.
 std::string zonePlace(const std::string& zone);

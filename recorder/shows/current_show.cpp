@@ -93,4 +93,10 @@ void CurrentShow::setWebcast(const WebcastSettings& webcast) {
     setSide(side);
 }
 
+void CurrentShow::setTimeZone(const std::string& zone) {
+    ShowSideSettings side = settings_.side;
+    setTimeZoneSetting(side, zone);
+    setSide(side);
+}
+
 } // namespace kelvo

@@ -67,6 +67,10 @@ public:
     // The webcast settings among the side settings; changed(Side) when they differ.
     WebcastSettings webcast() const { return webcastSettings(settings_.side); }
     void setWebcast(const WebcastSettings& webcast);
+    // The zone of the show's times among the side settings, empty for the computer's;
+    // changed(Side) when it differs.
+    std::string timeZone() const { return timeZoneSetting(settings_.side); }
+    void setTimeZone(const std::string& zone);
 
 signals:
     void changed(kelvo::ShowField field);

@@ -1,5 +1,7 @@
 #include "recorder/shows/show_settings.h"
 
+#include "recorder/schedule/schedule.h"
+
 #include <algorithm>
 #include <charconv>
 #include <optional>
@@ -59,6 +61,15 @@ void setWebcastSettings(ShowSideSettings& side, const WebcastSettings& webcast) 
     put(side, kOpenEarlyKey,
         webcast.openEarlySeconds > 0 ? std::optional(std::to_string(webcast.openEarlySeconds))
                                      : std::nullopt);
+}
+
+std::string timeZoneSetting(const ShowSideSettings& side) {
+    const auto zone = side.values.find(kTimeZoneSetting);
+    return zone == side.values.end() ? std::string() : zone->second;
+}
+
+void setTimeZoneSetting(ShowSideSettings& side, const std::string& zone) {
+    put(side, kTimeZoneSetting, zone.empty() ? std::nullopt : std::optional(zone));
 }
 
 ShowRecord mergedShowRecord(const ShowRecord& current, const LoadedShowRecord& loaded,

@@ -40,6 +40,11 @@ WebcastSettings webcastSettings(const ShowSideSettings& side);
 // Defaults are left out, so a show that uses none keeps no side file.
 void setWebcastSettings(ShowSideSettings& side, const WebcastSettings& webcast);
 
+// The zone a show's times are read in, among the side settings: an IANA name as stored,
+// known to this system or not; empty for none, and none is kept for the computer's zone.
+std::string timeZoneSetting(const ShowSideSettings& side);
+void setTimeZoneSetting(ShowSideSettings& side, const std::string& zone);
+
 struct ShowSettings {
     ShowRecord file; // what the show file holds
     ShowSideSettings side;

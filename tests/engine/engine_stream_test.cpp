@@ -49,7 +49,10 @@ struct Library {
     int (*status)(KelvoStatus*, size_t) = symbol<int(KelvoStatus*, size_t)>("KelvoGetStatus");
     int (*setStream)(const char*) = symbol<int(const char*)>("KelvoSetStreamA");
     int (*keepCopy)(int) = symbol<int(int)>("KelvoKeepStreamCopy");
-    bool complete() const { return initialize && start && stop && status && setStream && keepCopy; }
+    int (*cancelStart)() = symbol<int()>("KelvoCancelStart");
+    bool complete() const {
+        return initialize && start && stop && status && setStream && keepCopy && cancelStart;
+    }
 };
 
 double secondsSince(Clock::time_point t) {
@@ -272,7 +275,22 @@ TEST_F(EngineStream, AServerThatHangsHoldsUpNeitherAStopNorAStartForLong) {
     const auto began = Clock::now();
     EXPECT_EQ(lib.start(1, 2, kRate, wav().c_str()), KELVO_ERR_STREAM_UNREACHABLE);
     EXPECT_NEAR(secondsSince(began), 10, 3) << "the promised limit is 10 s";
+
+    // Cancelled from another thread, the same start gives up at once; the next connects.
+    std::thread canceller([this] {
+        std::this_thread::sleep_for(500ms);
+        lib.cancelStart();
+    });
+    const auto cancelled = Clock::now();
+    EXPECT_EQ(lib.start(1, 2, kRate, wav().c_str()), KELVO_ERR_START_CANCELLED);
+    canceller.join();
+    const double cancelSeconds = secondsSince(cancelled);
+    std::printf("a cancelled start returned %.0f ms after the cancel\n",
+                (cancelSeconds - 0.5) * 1000);
+    EXPECT_LT(cancelSeconds, 1.5) << "0.5 s before the cancel, and little after";
     ::close(listener);
+    start(url());
+    stop();
 }
 
 TEST_F(EngineStream, HlsAndEachKindOfPlaylistRecordTheSameSignal) {

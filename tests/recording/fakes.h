@@ -14,23 +14,62 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 
 namespace kelvo::testing {
 
-// Every call is logged; each start also as "writeFile,channels,rate,name".
+// Every call is logged; each start also as "writeFile,channels,rate,name". A stream's start
+// may run on a thread of its own: with holdStreams it waits there, as a slow connection
+// would, until release() or cancelStart().
 class FakeCaptureEngine : public CaptureEngine {
 public:
     int initialize() override { return log("initialize", initializeResult); }
     int startMonitor(int writeFile, std::uint32_t channels, std::uint32_t sampleRate,
                      const std::string& fileName) override {
+        std::unique_lock lock(mutex_);
         starts.push_back(std::to_string(writeFile) + "," + std::to_string(channels) + "," +
                          std::to_string(sampleRate) + "," + fileName);
-        const int result = log("startMonitor", stream.empty() ? startResult : streamStartResult);
+        calls.push_back("startMonitor");
+        int result = stream.empty() ? startResult : streamStartResult;
+        if (!stream.empty() && holdStreams) {
+            holding_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return released_ || cancelled_; });
+            holding_ = released_ = false;
+            if (std::exchange(cancelled_, false)) {
+                result = KELVO_ERR_START_CANCELLED;
+            }
+        }
+        if (result == 0 && writeFile != 0 && createFiles) {
+            QFile(QString::fromStdString(fileName)).open(QIODevice::WriteOnly);
+        }
         errno = startErrno;
         return result;
     }
+    void cancelStart() override {
+        std::lock_guard lock(mutex_);
+        calls.push_back("cancelStart");
+        cancelled_ = holding_ && cancelReaches;
+        changed_.notify_all();
+    }
+    // Waits until a stream's start holds; the calls are then safe to read.
+    bool waitForHeld() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return holding_; });
+    }
+    // The held start goes on, with the answer it was given.
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
     int stopMonitor() override { return log("stopMonitor", 0); }
+    bool holdStreams = false;  // a stream's start waits for release() or cancelStart()
+    bool createFiles = false;  // a start that succeeds writes its file, as the engine does
+    bool cancelReaches = true; // false: cancelStart() is not heard, as by an older engine
     int togglePause() override { return log("togglePause", 0); }
     int setSource(const std::string& serverName) override {
         return log(("setSource " + serverName).c_str(), 0);
@@ -65,9 +104,14 @@ public:
 
 private:
     int log(const char* call, int result) {
+        std::lock_guard lock(mutex_);
         calls.push_back(call);
         return result;
     }
+
+    std::mutex mutex_; // the starts' thread logs too
+    std::condition_variable changed_;
+    bool holding_ = false, released_ = false, cancelled_ = false;
 };
 
 // Each start is kept as the program, its arguments and the working folder, in one list.

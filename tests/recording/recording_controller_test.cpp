@@ -26,6 +26,11 @@ protected:
                 (colour == clock.palette().color(QPalette::WindowText) ? "" : " (clock differs)"))
             .toStdString();
     }
+    // A stream's start has had its answer, however it went.
+    bool answered() {
+        return QTest::qWaitFor([this] { return !controller.connectingShow(); }, kEventuallyMs);
+    }
+    QStringList recordings() const { return QDir(data + "/soundfiles").entryList(QDir::Files); }
 };
 
 TEST_F(RecordingControllerTest, ARecordingFromIdleThroughPauseToStopAndTheNextOne) {
@@ -286,6 +291,7 @@ TEST_F(RecordingControllerTest, AStreamShowRecordsTheStreamItselfOrSaysWhyNot) {
     setWebcastSettings(show.settings.side, {true, true, 0});
     engine.statusValue = KelvoStatus{};
     startScheduled(3600);
+    ASSERT_TRUE(answered());
     EXPECT_EQ(std::exchange(engine.calls, {}),
               (Texts{"engine wanted", "keepStreamCopy 1", "setStream " + url, "initialize",
                      "startMonitor"}))
@@ -345,6 +351,7 @@ TEST_F(RecordingControllerTest, AStreamShowRecordsTheStreamItselfOrSaysWhyNot) {
         engine.calls.clear();
         launcher.launches.clear();
         startScheduled(3600);
+        ASSERT_TRUE(answered());
         EXPECT_EQ(statusText(), line);
         EXPECT_EQ(std::exchange(notifier.sent, {}), sent) << line;
         const bool fellBack = controller.isRecording();
@@ -356,6 +363,139 @@ TEST_F(RecordingControllerTest, AStreamShowRecordsTheStreamItselfOrSaysWhyNot) {
         controller.stopRecording();
         notifier.sent.clear();
     }
+}
+
+// A stream's connection may take seconds: the window goes on meanwhile, the show it started
+// with is the one recorded, and a Stop before the answer leaves nothing behind, even when
+// the connection is made regardless.
+TEST_F(RecordingControllerTest, AStreamConnectsWhileTheWindowGoesOnAndAStopMeanwhileLeavesNothing) {
+    const std::string url = "http://radio.example/live";
+    settings().webcastAddress = url;
+    setWebcastSettings(show.settings.side, {true, true, 0});
+    engine.holdStreams = engine.createFiles = true;
+    const QString stem = data + "/soundfiles/Default-03-05-04-21-07-09";
+    const std::string connecting = "Recording Default: connecting to " + url + "\u2026";
+    const std::string notStarted = "Recording Default did not start";
+    enum class Then { Connects, Unreachable, Stop, StopTime, StopButConnects };
+    struct Case {
+        const char* what;
+        Then then;
+        std::string line;
+        Texts told;
+    };
+    const Case cases[] = {
+        {"connected 7 s later",
+         Then::Connects,
+         "Rec Stream: " + url,
+         {"Recording Default | From " + url + " into soundfiles/Default-03-05-04-21-07-09.wav"}},
+        {"not reachable",
+         Then::Unreachable,
+         notStarted + ": the stream " + url + " cannot be reached",
+         {notStarted + " | the stream " + url + " cannot be reached"}},
+        {"Stop pressed",
+         Then::Stop,
+         notStarted + ": stopped while connecting to " + url,
+         {notStarted + " | Stopped while connecting to " + url + "."}},
+        {"the show's stop",
+         Then::StopTime,
+         notStarted + ": its stop came while connecting to " + url,
+         {notStarted + " | Its stop came while connecting to " + url + "."}},
+        {"Stop pressed, and the engine connects anyway",
+         Then::StopButConnects,
+         notStarted + ": stopped while connecting to " + url,
+         {notStarted + " | Stopped while connecting to " + url + "."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ShowSnapshot started = show;
+        QFile earlier(stem + ".mp3"); // an earlier recording's copy, which a cancel keeps
+        earlier.open(QIODevice::WriteOnly);
+        earlier.close();
+        engine.streamStartResult = c.then == Then::Unreachable ? KELVO_ERR_STREAM_UNREACHABLE : 0;
+        startScheduled(3600);
+        ASSERT_TRUE(engine.waitForHeld());
+        EXPECT_EQ(statusText(), connecting);
+        ASSERT_NE(controller.connectingShow(), nullptr);
+        // The window's timers go on, and neither a second start nor a show switch reaches
+        // the engine or the start under way.
+        int ticks = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+        tick.start(5);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ticks >= 3; }, kEventuallyMs));
+        show.name = show.readableName = "Other";
+        start();
+        EXPECT_EQ(engine.starts.size(), 1u);
+        now = now.addSecs(7);
+        switch (c.then) {
+        case Then::Connects:
+        case Then::Unreachable:
+            engine.release();
+            break;
+        case Then::Stop:
+            controller.stopRecording();
+            break;
+        case Then::StopTime:
+            controller.stopRecording(RecordingEnd::StopTime);
+            break;
+        case Then::StopButConnects:
+            engine.cancelReaches = false; // an engine from before cancelling
+            controller.stopRecording();
+            engine.cancelReaches = true;
+            QFile(stem + ".cue").open(QIODevice::WriteOnly); // a title came meanwhile
+            engine.release();
+            break;
+        }
+        EXPECT_TRUE(QTest::qWaitFor(
+            [this] { return engine.calls.back() == "start failed" || controller.isRecording(); },
+            kEventuallyMs));
+        EXPECT_EQ(statusText(), c.line);
+        EXPECT_EQ(std::exchange(notifier.sent, {}), c.told);
+        const bool recording = c.then == Then::Connects;
+        EXPECT_EQ(controller.isRecording(), recording);
+        EXPECT_EQ(blink.isActive() && meterPoll.isActive(), recording);
+        EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "cancelStart") > 0,
+                  !recording && c.then != Then::Unreachable);
+        EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "stopMonitor"),
+                  c.then == Then::StopButConnects ? 1 : 0);
+        QStringList left{"Default-03-05-04-21-07-09.mp3"};
+        if (recording) {
+            left << "Default-03-05-04-21-07-09.wav";
+        }
+        EXPECT_EQ(recordings(), left);
+        if (recording) {
+            const RecordingSession& session = *controller.session();
+            EXPECT_EQ(session.show.name, started.name) << "the show as it was at the start";
+            EXPECT_EQ(session.startedAt, now) << "its time starts with the connection";
+            EXPECT_EQ(session.secondsAsked, 3600);
+            EXPECT_EQ(session.lateSeconds, 0);
+            controller.stopRecording();
+        }
+        EXPECT_EQ(engine.stream, "") << "never left set for what comes next";
+        EXPECT_EQ(std::exchange(messages, {}).size(), c.then == Then::Unreachable ? 1 : 0);
+        show = started;
+        now = now.addSecs(-7);
+        engine.calls.clear();
+        engine.starts.clear();
+        notifier.sent.clear();
+        QDir(data + "/soundfiles").removeRecursively();
+        QDir(data).mkdir("soundfiles");
+    }
+
+    // The program ends while connecting: the connection is given up, nothing is kept.
+    {
+        RecordingController leaving{engine,
+                                    launcher,
+                                    {&status, &clock, &blink},
+                                    &sources,
+                                    [](const QString&) {},
+                                    [this] { return now; },
+                                    RecordingSetup{data, {dataText}, nullptr, nullptr, {}}};
+        leaving.startRecording(show);
+        ASSERT_TRUE(engine.waitForHeld());
+    }
+    EXPECT_EQ(std::count(engine.calls.begin(), engine.calls.end(), "cancelStart"), 1);
+    EXPECT_TRUE(recordings().isEmpty());
 }
 
 // What a look at an address suggests: audio itself, or a playlist of exactly one stream.

@@ -1,8 +1,10 @@
 // kelvo: the capture engine of KelvoRecorder.
 //
-// One capture at a time, held in process-wide state; there is no handle. Every export is
-// called from one thread (the caller's); the engine adds a device thread and a capture
-// worker of its own per running capture, and a thread that reopens a lost device. No export
+// One capture at a time, held in process-wide state; there is no handle. The exports are
+// called from one thread at a time (a start may run on a thread of its own while the
+// caller's goes on); KelvoGetStatus, the peaks and KelvoCancelStart may be called from any
+// thread at any time. The engine adds a device thread and a capture worker of its own per
+// running capture, and a thread that reopens a lost device. No export but a stream's start
 // blocks for long; KelvoStopMonitor waits for the capture buffers at most about 120 ms and
 // never for a device that is gone. Failures are only ever reported as the negative codes
 // below (kelvo_strerror names them); the engine prints and logs nothing.
@@ -38,6 +40,7 @@ enum {
     KELVO_ERR_STREAM_REFUSED = -31,     // the server answered with an error (404 and the like)
     KELVO_ERR_STREAM_NOT_AUDIO = -32,   // the address is no audio stream (a web page), or a
                                         // playlist with no network address in it
+    KELVO_ERR_START_CANCELLED = -34,    // KelvoCancelStart ended the connection
 
     // KelvoStopMonitor
     KELVO_ERR_RESET_DEVICE = -10,
@@ -176,6 +179,11 @@ KELVO_EXPORT int KelvoGetStatus(KelvoStatus* status, size_t size);
 // with the first stream, so recordings of a sound source never load FFmpeg).
 KELVO_EXPORT int KelvoSetStreamA(const char* url);
 
+// Makes a stream's start under way on another thread give up its connection at once: that
+// KelvoStartMonitorA returns KELVO_ERR_START_CANCELLED, having recorded nothing. A start
+// that begins after the call connects as usual. Safe from any thread; always returns 0.
+KELVO_EXPORT int KelvoCancelStart(void);
+
 // With keep non-zero, a stream recording into NAME.wav also keeps the stream's own packets,
 // unchanged, in NAME.mp3, NAME.aac, NAME.ogg or NAME.opus after the stream's codec (other
 // codecs keep none). Applies from the next start; always returns 0.
@@ -230,6 +238,8 @@ static inline const char* kelvo_strerror(int code) {
         return "the stream's server answered with an error (the address may be wrong)";
     case KELVO_ERR_STREAM_NOT_AUDIO:
         return "the address is not an audio stream";
+    case KELVO_ERR_START_CANCELLED:
+        return "the start was cancelled while it connected to the stream";
     case KELVO_ERR_STREAM_ADDRESS:
         return "only http:// and https:// stream addresses can be recorded";
     case KELVO_ERR_STREAM_UNSUPPORTED:
