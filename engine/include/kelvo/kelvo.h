@@ -62,7 +62,7 @@ enum {
 
     // KelvoSetStreamA
     KELVO_ERR_STREAM_ADDRESS = -33,     // not an http:// or https:// address
-    KELVO_ERR_STREAM_UNSUPPORTED = -34, // no stream module (libkelvo_stream.so) beside the engine
+    KELVO_ERR_STREAM_UNSUPPORTED = -35, // no stream module (libkelvo_stream.so) beside the engine
 };
 
 // Longest source name KelvoSetSourceA takes, in bytes, without the terminating zero.
