@@ -1,5 +1,6 @@
 #include "engine/capture_pulse.h"
 
+#include "engine/capture_alsa.h"
 #include "engine/notification_queue.h"
 
 #include <pulse/pulseaudio.h>
@@ -402,6 +403,12 @@ int PulseCaptureDevice::close() {
     pa_threaded_mainloop_unlock(loop_);
     teardown();
     return 0;
+}
+
+std::unique_ptr<CaptureDevice> makeSoundDevice(const std::string& source, bool (*serverAnswers)()) {
+    if (!source.empty() || serverAnswers())
+        return std::make_unique<PulseCaptureDevice>(source);
+    return std::make_unique<AlsaCaptureDevice>();
 }
 
 } // namespace kelvo::engine

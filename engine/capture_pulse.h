@@ -25,6 +25,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct pa_context;
@@ -89,5 +90,13 @@ private:
     std::size_t queued_ = 0;
     std::size_t filled_ = 0; // bytes already in the front buffer
 };
+
+// The device for `source`: the sound server's where one answers, ALSA's default device on a
+// machine without one. A named source is the server's: while the server is away its device
+// fails to open and the engine waits for the server, rather than recording the card's own
+// input in its place.
+std::unique_ptr<CaptureDevice>
+makeSoundDevice(const std::string& source,
+                bool (*serverAnswers)() = &PulseCaptureDevice::serverAnswers);
 
 } // namespace kelvo::engine

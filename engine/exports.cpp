@@ -2,24 +2,15 @@
 // boundary, so every entry point catches whatever the C++ beneath might raise.
 #include "kelvo/kelvo.h"
 
-#include "engine/capture_alsa.h"
 #include "engine/capture_pulse.h"
 #include "engine/engine.h"
 
 namespace {
 
-using kelvo::engine::CaptureDevice;
-
-// The sound server where one answers; ALSA's default device on a machine without one.
-std::unique_ptr<CaptureDevice> makeDevice(const std::string& source) {
-    if (kelvo::engine::PulseCaptureDevice::serverAnswers())
-        return std::make_unique<kelvo::engine::PulseCaptureDevice>(source);
-    return std::make_unique<kelvo::engine::AlsaCaptureDevice>();
-}
-
 kelvo::engine::Engine& engine() {
     // Built on first use; the library's load does no work of its own.
-    static kelvo::engine::Engine instance(makeDevice);
+    static kelvo::engine::Engine instance(
+        [](const std::string& source) { return kelvo::engine::makeSoundDevice(source); });
     return instance;
 }
 

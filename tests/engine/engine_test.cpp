@@ -1,4 +1,6 @@
 // The engine against the test device: starting, stopping, the files it leaves, its peaks.
+#include "engine/capture_alsa.h"
+#include "engine/capture_pulse.h"
 #include "engine/capture_ring.h"
 #include "engine/engine.h"
 #include "engine/peak_meter.h"
@@ -576,6 +578,18 @@ TEST_F(EngineTest, TheStatusIsVersionedBySizeAndEveryCodeHasAName) {
         EXPECT_TRUE(names.insert(kelvo_strerror(code)).second) << code;
     EXPECT_EQ(names.count(kelvo_strerror(12345)), 0u);
     EXPECT_STREQ(kelvo_strerror(KELVO_ERR_FILE_SEEK), kelvo_strerror(KELVO_ERR_START_CAPTURE));
+}
+
+// A show's source is the sound server's: with the server away, the card's own input (ALSA's
+// default device) is never recorded in its place; only the default source falls back to it.
+TEST(SoundDevice, ANamedSourceIsAlwaysTheServersAndOnlyTheDefaultFallsBackToTheCard) {
+    static int asked = 0;
+    auto away = [] { return ++asked, false; };
+    auto there = [] { return ++asked, true; };
+    EXPECT_NE(dynamic_cast<PulseCaptureDevice*>(makeSoundDevice("line_in", away).get()), nullptr);
+    EXPECT_EQ(asked, 0) << "a named source needs no probe of the server";
+    EXPECT_NE(dynamic_cast<PulseCaptureDevice*>(makeSoundDevice("", there).get()), nullptr);
+    EXPECT_NE(dynamic_cast<AlsaCaptureDevice*>(makeSoundDevice("", away).get()), nullptr);
 }
 
 // Two 8-bit channels mixed to their mean: equal channels keep their level, opposite ones
