@@ -158,7 +158,9 @@ int Engine::start(int writeFile, std::uint32_t channels, std::uint32_t sampleRat
     const int openError = state_.device ? state_.device->open(state_.format, state_.queue) : ENODEV;
     // A server without the chosen source is not a failed start: the recording's time runs
     // (in silence) until the source appears, as when a device is lost.
-    const bool sourceMissing = openError == kDeviceSourceMissing;
+    // So is a named source whose server is away (restarting, say): it is the server's alone.
+    const bool sourceMissing =
+        openError == kDeviceSourceMissing || (openError == ECONNREFUSED && !captureSource_.empty());
     if (openError != 0) {
         state_.device.reset();
         if (!sourceMissing) {

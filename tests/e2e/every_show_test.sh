@@ -12,7 +12,7 @@ begin_test e2e-every
 app="$work/Kelvo Recorder"
 mkdir -p "$app/configurations" "$work/home" "$work/config/KelvoRecorder" "$work/run"
 chmod 700 "$work/run"
-cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/encoder.bat" "$app/"
+cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/libkelvo_stream.so" "$bin/encoder.bat" "$app/"
 # The user's settings, in a folder of this run only.
 printf '[General]\nrecordEveryShow=true\n' >"$work/config/KelvoRecorder/KelvoRecorder.conf"
 

@@ -31,7 +31,7 @@ revive() {
 run_program() {
     app="$work/$1"
     mkdir -p "$app/configurations" "$app/home"
-    cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/encoder.bat" "$app/"
+    cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/libkelvo_stream.so" "$bin/encoder.bat" "$app/"
     show="$app/configurations/$1.cia"
     printf '"%s","%s","Windows Wave (WAV)","44.1 kHz (CD)","128 Kb/sec","2",1200,900,"Monitor of Speakers",0,"","",1,1,1,1,1,1,1\r\n' \
         "$(at "$2")" "$(at "$3")" >"$show"

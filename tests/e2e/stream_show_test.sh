@@ -17,7 +17,7 @@ eval "$("$repo/scripts/stream-server" start)" || fail "the stream server did not
 
 app="$work/Kelvo Recorder"
 mkdir -p "$app/configurations" "$app/show-settings" "$work/path" "$work/home"
-cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/encoder.bat" "$app/"
+cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/libkelvo_stream.so" "$bin/encoder.bat" "$app/"
 # No browser on this machine: whatever asks for one is written down.
 printf '#!/bin/sh\nprintf "%%s\\n" "$1" >>"%s/opened.txt"\n' "$work" >"$work/path/xdg-open"
 chmod +x "$work/path/xdg-open"

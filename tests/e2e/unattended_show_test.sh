@@ -15,7 +15,7 @@ begin_test unattended
 
 app="$work/Kelvo Recorder"
 mkdir -p "$app/configurations" "$work/home"
-cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/encoder.bat" "$app/"
+cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/libkelvo_stream.so" "$bin/encoder.bat" "$app/"
 
 start_notifications "$notifier_server"
 

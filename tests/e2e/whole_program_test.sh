@@ -13,7 +13,7 @@ begin_test e2e
 # A program folder of its own, laid out as the build lays it out.
 app="$work/Kelvo Recorder"
 mkdir -p "$app/configurations" "$work/path" "$work/home"
-cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/encoder.bat" "$app/"
+cp "$bin/KelvoRecorder" "$bin/libkelvo.so" "$bin/libkelvo_stream.so" "$bin/encoder.bat" "$app/"
 
 # The stand-in for the desktop's opener records what it was asked to open.
 cat >"$work/path/xdg-open" <<EOS
