@@ -73,6 +73,6 @@ inline constexpr char kTimeFormat[] = "h:mm:ss AP";
 
 // The time-zone list's first entry: the show keeps no zone of its own and follows the
 // computer's. The other entries are IANA names.
-inline constexpr char kComputersTimeZone[] = "Computer's time zone";
+inline constexpr char kComputersTimeZone[] = "Computer's zone";
 
 } // namespace kelvo
