@@ -122,8 +122,16 @@ void RecordingController::startScheduledRecording(const ShowSnapshot& show,
 
 void RecordingController::start(const ShowSnapshot& show, RecordingStart startedBy,
                                 std::int64_t expectedSeconds, const LateStart& late) {
+    if (pending_ && pending_->cancelled && !starting_) {
+        // Stopped, but its connection has not given up yet (a name lookup cannot be cut
+        // short): this start, the next show's perhaps, waits for the engine rather than be
+        // lost.
+        while (!pending_->run->cancel(std::chrono::seconds(1))) {
+        }
+        streamConnected();
+    }
     // A failing start shows a modal message; the schedule's clock keeps ticking meanwhile
-    // and must not start a second recording on top of this one.
+    // and must not start a second recording on top of this one, nor one still connecting.
     if (starting_ || pending_) {
         return;
     }

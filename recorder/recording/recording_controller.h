@@ -16,7 +16,8 @@
 // A stream's start connects before the engine answers, which may take seconds: it runs on a
 // thread of its own (BackgroundStart) and the start goes on when the answer is back; until
 // then the status line says it is connecting, a Stop (or the show's stop, or the program's
-// end) cancels it, and no other start is taken.
+// end) cancels it, and no other start is taken; one after the Stop (the next show's) waits
+// for the engine to be free.
 //
 // Everything else runs on the window's thread (buttons, timers, the schedule), one handler
 // after another, so the state needs no lock. The mixer is reached through SourceSelection; the
