@@ -16,9 +16,8 @@ constexpr std::chrono::milliseconds kCancelRepeat{20};
 } // namespace
 
 BackgroundStart::BackgroundStart(CaptureEngine& engine, std::uint32_t channels,
-                                 std::uint32_t sampleRate, std::string path, QObject* receiver,
-                                 std::function<void()> finished)
-    : engine_(engine), receiver_(receiver), finished_(std::move(finished)) {
+                                 std::uint32_t sampleRate, std::string path)
+    : engine_(engine) {
     try {
         thread_ = std::thread([this, channels, sampleRate, path = std::move(path)] {
             run(channels, sampleRate, path);
@@ -49,9 +48,6 @@ void BackgroundStart::answer(Result result) {
         result_ = result;
     }
     done_.notify_all();
-    // Posted with the receiver as context: the call is dropped if the receiver is destroyed
-    // first, and this object outlives the post, since its destructor waits for the thread.
-    QMetaObject::invokeMethod(receiver_, finished_, Qt::QueuedConnection);
 }
 
 std::optional<BackgroundStart::Result> BackgroundStart::result() const {

@@ -4,18 +4,15 @@
 //
 // Threads: the start's thread calls initialize and startMonitor, nothing else; until the
 // answer is back the caller's thread calls nothing of the engine but cancelStart(),
-// status() and the peaks. The answer is handed to the receiver's thread as a queued call,
-// in order with everything else there, and never after the receiver is gone.
+// status() and the peaks. The caller looks for the answer itself (result()), so that
+// nothing made on the start's thread crosses over but the answer, under a lock.
 #pragma once
 
 #include "recorder/platform/capture_engine.h"
 
-#include <QObject>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -30,10 +27,9 @@ public:
         int error = 0; // errno right after it: why the file could not be created
     };
 
-    // Starts recording into `path` at once; `finished` runs on `receiver`'s thread once the
-    // start has returned (result() then holds its answer), unless this is gone by then.
+    // Starts recording into `path` at once.
     BackgroundStart(CaptureEngine& engine, std::uint32_t channels, std::uint32_t sampleRate,
-                    std::string path, QObject* receiver, std::function<void()> finished);
+                    std::string path);
     // Cancels a start still under way and waits for it.
     ~BackgroundStart();
     BackgroundStart(const BackgroundStart&) = delete;
@@ -50,8 +46,6 @@ private:
     void answer(Result result);
 
     CaptureEngine& engine_;
-    QObject* receiver_;
-    std::function<void()> finished_;
     mutable std::mutex mutex_;
     std::condition_variable done_;
     std::optional<Result> result_; // guarded by mutex_

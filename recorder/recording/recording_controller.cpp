@@ -78,6 +78,7 @@ RecordingController::RecordingController(CaptureEngine& engine, ProcessLauncher&
     QObject::connect(&statusPoll_, &QTimer::timeout, [this] { pollStatus(); });
     startRetry_.setInterval(kStartRetryMs);
     QObject::connect(&startRetry_, &QTimer::timeout, [this] { retryStart(); });
+    QObject::connect(&connectPoll_, &QTimer::timeout, [this] { streamConnected(); });
     widgets_.status->setText(QStringLiteral("Idle"));
     setColour(kIdleBlue);
     widgets_.blink->stop();
@@ -121,8 +122,16 @@ void RecordingController::startScheduledRecording(const ShowSnapshot& show,
 
 void RecordingController::start(const ShowSnapshot& show, RecordingStart startedBy,
                                 std::int64_t expectedSeconds, const LateStart& late) {
+    if (pending_ && pending_->cancelled && !starting_) {
+        // Stopped, but its connection has not given up yet (a name lookup cannot be cut
+        // short): this start, the next show's perhaps, waits for the engine rather than be
+        // lost.
+        while (!pending_->run->cancel(std::chrono::seconds(1))) {
+        }
+        streamConnected();
+    }
     // A failing start shows a modal message; the schedule's clock keeps ticking meanwhile
-    // and must not start a second recording on top of this one.
+    // and must not start a second recording on top of this one, nor one still connecting.
     if (starting_ || pending_) {
         return;
     }
@@ -321,8 +330,8 @@ bool RecordingController::startStream(PendingStart& start, bool keepCopy) {
     const std::string path = QFile::encodeName(session.filePath).toStdString();
     start.lineBefore = widgets_.status->text();
     pending_ = std::move(start);
-    pending_->run = std::make_unique<BackgroundStart>(engine_, channels, rate, path, this,
-                                                      [this] { streamConnected(); });
+    pending_->run = std::make_unique<BackgroundStart>(engine_, channels, rate, path);
+    connectPoll_.start(kConnectPollMs);
     widgets_.status->setText(connecting);
     return false;
 }
@@ -331,8 +340,9 @@ void RecordingController::streamConnected() {
     const std::optional<BackgroundStart::Result> result =
         pending_ ? pending_->run->result() : std::nullopt;
     if (!result) {
-        return; // handled already, by the Stop that waited for it
+        return;
     }
+    connectPoll_.stop();
     PendingStart start = std::move(*std::exchange(pending_, std::nullopt));
     start.run.reset();
     if (start.cancelled) {

@@ -16,7 +16,8 @@
 // A stream's start connects before the engine answers, which may take seconds: it runs on a
 // thread of its own (BackgroundStart) and the start goes on when the answer is back; until
 // then the status line says it is connecting, a Stop (or the show's stop, or the program's
-// end) cancels it, and no other start is taken.
+// end) cancels it, and no other start is taken; one after the Stop (the next show's) waits
+// for the engine to be free.
 //
 // Everything else runs on the window's thread (buttons, timers, the schedule), one handler
 // after another, so the state needs no lock. The mixer is reached through SourceSelection; the
@@ -103,6 +104,8 @@ public:
     // How long a Stop waits for a cancelled connection to give up, so that a start right
     // after it (the next show's) finds the engine free.
     static constexpr int kCancelWaitMs = 300;
+    // How often the window looks for a stream's connection to be done.
+    static constexpr int kConnectPollMs = 50;
     // A recording by hand is expected to need this much room.
     static constexpr int kHandRecordingSeconds = 3600;
     // Less room than this while recording is warned about, once.
@@ -203,7 +206,7 @@ private:
     bool streamNotTaken(PendingStart& start, int code);
     // Ends a stream's start that failed; always false.
     bool streamFailed();
-    // The connection's answer is back, on the window's thread.
+    // Goes on with a stream's start once the connection's answer is back.
     void streamConnected();
     // A Stop during the connection: nothing records, and nothing is left of the start.
     void cancelConnection(RecordingEnd how);
@@ -251,6 +254,7 @@ private:
     std::optional<Retry> retry_;
     QTimer startRetry_;
     std::optional<PendingStart> pending_; // a stream's start while it connects
+    QTimer connectPoll_;                  // looks for its answer
     EncoderQueue encoders_;
     std::map<QString, RecordingReport> reports_; // by their path: recordings still encoding
     std::optional<KelvoStatus> lastStatus_;      // the running recording's, at the last poll
