@@ -7,8 +7,8 @@
 // capture runs. status(), the peaks and cancelStart() may be called from any thread.
 #pragma once
 
-#include "engine/stream_module.h"
 #include "engine/engine_state.h"
+#include "engine/stream_module.h"
 
 #include "kelvo/kelvo.h"
 
