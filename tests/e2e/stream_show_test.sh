@@ -136,4 +136,29 @@ end_program
 [ "$(ls "$app/soundfiles/" | grep -c '^Missing')" -eq 0 ] || fail "a file was left for the 404"
 [ ! -e "$work/opened.txt" ] || fail "a browser was asked for: $(cat "$work/opened.txt")"
 
-echo "stream show: ${length}s at ${level} dBFS in its first second (${whole} dBFS in all; the stream carries ${KELVO_STREAM_MP3_DB}); first audio ${offset}s into the file, ${delay}s after the scheduled start; broadcast kept ($(stat -c %s "$copy") bytes); 404 told"
+# A web page instead of a stream is recorded the specified way (the browser, the monitor),
+# and said; a port nobody answers on is told, and nothing is recorded or opened.
+start=$(($(date +%s) + 5))
+show "Page.cia" "$start" $((start + 4)) "$KELVO_STREAM_WEB/page.html"
+run "$app/configurations/Page.cia"
+told="^Recording Page.cia: $KELVO_STREAM_WEB/page.html is a web page, not an audio stream \|"
+for _ in $(seq 150); do grep -qE "$told" "$notified" && break; sleep 0.1; done
+grep -qE "$told" "$notified" || fail "the page was not told"
+grep -qxF "$KELVO_STREAM_WEB/page.html" "$work/opened.txt" 2>/dev/null || fail "the page was not opened in the browser"
+while [ "$(date +%s)" -lt $((start + 6)) ]; do sleep 0.2; done
+end_program
+page=$(ls "$app/soundfiles/"Page.cia-*.wav 2>/dev/null | head -1 || true)
+[ -n "$page" ] && [ -s "$page.json" ] || fail "the page's show was not recorded with its report"
+rm -f "$work/opened.txt"
+
+start=$(($(date +%s) + 5))
+show "Unreachable.cia" "$start" $((start + 4)) "http://127.0.0.1:1/show"
+run "$app/configurations/Unreachable.cia"
+told="^Recording Unreachable.cia did not start \| the stream http://127.0.0.1:1/show cannot be reached"
+for _ in $(seq 150); do grep -qE "$told" "$notified" && break; sleep 0.1; done
+grep -qE "$told" "$notified" || fail "the unreachable stream was not told"
+end_program
+[ "$(ls "$app/soundfiles/" | grep -c '^Unreachable')" -eq 0 ] || fail "a file was left for the unreachable stream"
+[ ! -e "$work/opened.txt" ] || fail "a browser was asked for: $(cat "$work/opened.txt")"
+
+echo "stream show: ${length}s at ${level} dBFS in its first second (${whole} dBFS in all; the stream carries ${KELVO_STREAM_MP3_DB}); first audio ${offset}s into the file, ${delay}s after the scheduled start; broadcast kept ($(stat -c %s "$copy") bytes); 404, web page and unreachable port told"
