@@ -125,40 +125,37 @@ grep -qE "^Recording Stream Show.cia \| From $KELVO_STREAM_URL into soundfiles/"
     fail "the start was not told with the stream"
 grep -qE "^Recording Stream Show.cia ended" "$notified" || fail "the end was not told"
 
-# An address the stream's server does not have: told, nothing recorded, nothing opened.
-start=$(($(date +%s) + 5))
-show "Missing.cia" "$start" $((start + 4)) "$KELVO_STREAM_WEB/no-such-stream.mp3"
-run "$app/configurations/Missing.cia"
-told="^Recording Missing.cia did not start \| the server of the stream $KELVO_STREAM_WEB/no-such-stream.mp3 answered with an error"
-for _ in $(seq 150); do grep -qE "$told" "$notified" && break; sleep 0.1; done
-grep -qE "$told" "$notified" || fail "the 404 was not told"
-end_program
-[ "$(ls "$app/soundfiles/" | grep -c '^Missing')" -eq 0 ] || fail "a file was left for the 404"
-[ ! -e "$work/opened.txt" ] || fail "a browser was asked for: $(cat "$work/opened.txt")"
+# told NAME ADDRESS TEXT: the show NAME, its stream at ADDRESS, scheduled 5 s from now; waits
+# until its notification begins with TEXT (a pattern), then ends the program at its stop.
+told() {
+    local start=$(($(date +%s) + 5))
+    show "$1" "$start" $((start + 4)) "$2"
+    run "$app/configurations/$1"
+    for _ in $(seq 150); do grep -qE "^$3" "$notified" && break; sleep 0.1; done
+    grep -qE "^$3" "$notified" || fail "not told: $3"
+    while [ "$(date +%s)" -lt $((start + 6)) ]; do sleep 0.2; done
+    end_program
+}
+# nothing_for NAME: no file was left for the show NAME and no browser asked for.
+nothing_for() {
+    [ "$(ls "$app/soundfiles/" | grep -c "^$1")" -eq 0 ] || fail "a file was left for $1"
+    [ ! -e "$work/opened.txt" ] || fail "a browser was asked for: $(cat "$work/opened.txt")"
+}
 
-# A web page instead of a stream is recorded the specified way (the browser, the monitor),
-# and said; a port nobody answers on is told, and nothing is recorded or opened.
-start=$(($(date +%s) + 5))
-show "Page.cia" "$start" $((start + 4)) "$KELVO_STREAM_WEB/page.html"
-run "$app/configurations/Page.cia"
-told="^Recording Page.cia: $KELVO_STREAM_WEB/page.html is a web page, not an audio stream \|"
-for _ in $(seq 150); do grep -qE "$told" "$notified" && break; sleep 0.1; done
-grep -qE "$told" "$notified" || fail "the page was not told"
-grep -qxF "$KELVO_STREAM_WEB/page.html" "$work/opened.txt" 2>/dev/null || fail "the page was not opened in the browser"
-while [ "$(date +%s)" -lt $((start + 6)) ]; do sleep 0.2; done
-end_program
-page=$(ls "$app/soundfiles/"Page.cia-*.wav 2>/dev/null | head -1 || true)
-[ -n "$page" ] && [ -s "$page.json" ] || fail "the page's show was not recorded with its report"
-rm -f "$work/opened.txt"
+# An address the stream's server does not have, and a port nobody answers on: told, nothing
+# recorded, nothing opened.
+missing=$KELVO_STREAM_WEB/no-such-stream.mp3
+told Missing.cia "$missing" "Recording Missing.cia did not start \| the server of the stream $missing answered with an error"
+nothing_for Missing.cia
+told Unreachable.cia http://127.0.0.1:1/show "Recording Unreachable.cia did not start \| the stream http://127.0.0.1:1/show cannot be reached"
+nothing_for Unreachable.cia
 
-start=$(($(date +%s) + 5))
-show "Unreachable.cia" "$start" $((start + 4)) "http://127.0.0.1:1/show"
-run "$app/configurations/Unreachable.cia"
-told="^Recording Unreachable.cia did not start \| the stream http://127.0.0.1:1/show cannot be reached"
-for _ in $(seq 150); do grep -qE "$told" "$notified" && break; sleep 0.1; done
-grep -qE "$told" "$notified" || fail "the unreachable stream was not told"
-end_program
-[ "$(ls "$app/soundfiles/" | grep -c '^Unreachable')" -eq 0 ] || fail "a file was left for the unreachable stream"
-[ ! -e "$work/opened.txt" ] || fail "a browser was asked for: $(cat "$work/opened.txt")"
+# A web page instead of a stream is said, and recorded the specified way (the browser, the
+# monitor), with its report.
+page=$KELVO_STREAM_WEB/page.html
+told Page.cia "$page" "Recording Page.cia: $page is a web page, not an audio stream \|"
+grep -qxF "$page" "$work/opened.txt" 2>/dev/null || fail "the page was not opened in the browser"
+wav=$(ls "$app/soundfiles/"Page.cia-*.wav 2>/dev/null | head -1 || true)
+[ -n "$wav" ] && [ -s "$wav.json" ] || fail "the page's show was not recorded with its report"
 
 echo "stream show: ${length}s at ${level} dBFS in its first second (${whole} dBFS in all; the stream carries ${KELVO_STREAM_MP3_DB}); first audio ${offset}s into the file, ${delay}s after the scheduled start; broadcast kept ($(stat -c %s "$copy") bytes); 404, web page and unreachable port told"
