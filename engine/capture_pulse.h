@@ -80,9 +80,9 @@ private:
 
     // Guarded by the mainloop's lock.
     CaptureRing ring_;
-    std::int64_t lastReadNs_ = 0; // the last read callback, on CLOCK_BOOTTIME
-    pa_operation* timingUpdate_ = nullptr;
-    bool flushed_ = false; // asked after a pause; reading waits for it
+    std::int64_t lastReadNs_ = 0;          // the last read callback, on CLOCK_BOOTTIME
+    pa_operation* timingUpdate_ = nullptr; // asked after a pause; reading waits for it
+    bool flushed_ = false;                 // the queue was flushed since that pause
     bool accepting_ = false;
     bool lost_ = false;
     std::array<CaptureBuffer*, 4> queue_{};

@@ -1,6 +1,6 @@
 // Stream capture lives in a module of its own, libkelvo_stream.so beside the engine, loaded
-// with the first stream: FFmpeg's libraries and the dozens they bring cost every recording
-// of a sound source some 20 MiB and a fifth of its CPU time at start-up.
+// with the first stream: FFmpeg's libraries and the hundred they bring would cost every
+// recording of a sound source some 24 MiB and most of its start-up time.
 #pragma once
 
 #include "engine/capture_stream.h"
