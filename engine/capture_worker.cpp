@@ -9,15 +9,16 @@
 namespace kelvo::engine {
 namespace {
 
-// While nothing arrives the worker wakes this often to bring the timeline up to the clock.
-constexpr auto kFillStep = std::chrono::milliseconds(100);
+// While a device is away the worker wakes this often to bring the timeline up to the clock.
+constexpr std::int64_t kFillStepNs = 100'000'000;
 // A live device that delivers nothing for this long has stalled (a frozen server, a device
 // that went quiet without failing): its time is filled. Audio it delivers later for the same
 // time is dropped, so nothing is counted twice.
 constexpr std::int64_t kQuietNs = 1'000'000'000;
-// A loop that did not come round for this long means this process itself was frozen (or the
-// worker stalled): the device then gets kQuietNs to deliver its backlog before any filling.
-constexpr std::int64_t kFrozenNs = 1'000'000'000;
+// A wait that ended this much later than it was meant to means this process itself was
+// frozen (or the worker stalled): the device then gets kQuietNs to deliver its backlog before
+// any filling.
+constexpr std::int64_t kFrozenNs = 900'000'000;
 // A stop finds the last few tens of milliseconds still inside the device; only a shortfall
 // beyond this is a gap (a freeze that lasted into the stop).
 constexpr std::int64_t kStopSlackNs = 150'000'000;
@@ -40,8 +41,8 @@ void anchor(EngineState& s, std::int64_t ns) {
     }
 }
 
-void noteWrite(EngineState& s, std::size_t bytes) {
-    s.status.bytesWritten.fetch_add(bytes, std::memory_order_relaxed);
+void noteWrite(EngineState& s) {
+    s.status.bytesWritten.store(s.file.bytesWritten(), std::memory_order_relaxed);
     s.status.parts.store(static_cast<std::uint32_t>(s.file.part()), std::memory_order_relaxed);
     if (int err = s.file.lastError(); err != 0)
         s.status.lastWriteError.store(err, std::memory_order_relaxed);
@@ -73,7 +74,7 @@ void fillGap(EngineState& s, std::uint64_t frames) {
         return;
     const std::size_t bytes = s.file.appendSilence(fill);
     s.status.framesFilled.fetch_add(bytes / s.format.blockAlign, std::memory_order_relaxed);
-    noteWrite(s, bytes);
+    noteWrite(s);
 }
 
 // Brings the timeline up to frame `due` with silence, as part of the open gap.
@@ -174,9 +175,10 @@ void handleBuffer(EngineState& s, CaptureBuffer& b) {
         s.status.framesCaptured.fetch_add(kept, std::memory_order_relaxed);
         if (frames > 0) {
             measure(s, b, frames);
-            if (kept > 0 && s.file.isOpen() && s.paused.load(std::memory_order_relaxed) == 0)
-                noteWrite(s, s.file.append(b.data + skip * s.format.blockAlign,
-                                           kept * s.format.blockAlign));
+            if (kept > 0 && s.file.isOpen() && s.paused.load(std::memory_order_relaxed) == 0) {
+                s.file.append(b.data + skip * s.format.blockAlign, kept * s.format.blockAlign);
+                noteWrite(s);
+            }
         }
     }
     if (b.markFrame != CaptureBuffer::kNoMark) {
@@ -245,6 +247,17 @@ void finish(EngineState& s, std::int64_t now) {
     }
 }
 
+// How long the worker may wait for a notification before it has time to fill. A live device
+// has none to fill before it has been quiet for kQuietNs: waking any earlier, while buffers
+// come every fragment, would only double the worker's wake-ups.
+std::int64_t patienceNs(const EngineState& s, std::int64_t now) {
+    const Timeline& t = s.timeline;
+    if (t.away)
+        return kFillStepNs;
+    const std::int64_t quietSince = t.anchored ? std::max(t.lastDataNs, t.watchFromNs) : now;
+    return std::max(kFillStepNs, quietSince + kQuietNs - now);
+}
+
 } // namespace
 
 void runCaptureWorker(EngineState& s) {
@@ -252,10 +265,10 @@ void runCaptureWorker(EngineState& s) {
     t.lastLoopNs = s.clock();
     for (;;) {
         Notification n;
-        const bool got = s.queue.waitFor(n, kFillStep);
-        // A wait of one fill step (or a buffer handled) that took far longer: frozen.
+        const std::int64_t patience = patienceNs(s, t.lastLoopNs);
+        const bool got = s.queue.waitFor(n, std::chrono::nanoseconds(patience));
         const std::int64_t now = s.clock();
-        if (now - t.lastLoopNs > kFrozenNs)
+        if (now - t.lastLoopNs > patience + kFrozenNs)
             t.watchFromNs = now;
         t.lastLoopNs = now;
         if (!got) {
@@ -265,6 +278,8 @@ void runCaptureWorker(EngineState& s) {
         switch (n.kind) {
         case Notification::Quit:
             finish(s, now);
+            s.file.flush();
+            noteWrite(s);
             return;
         case Notification::Lost:
             deviceLost(s);

@@ -172,6 +172,11 @@ bool WavFile::create(const char* path, const CaptureFormat& format, std::uint64_
         std::max<std::uint64_t>(align, std::min(maxDataBytes, kMaxDataBytes) / align * align);
     part_ = 1;
     lastError_ = 0;
+    bytesWritten_ = 0;
+    staged_ = 0;
+    const std::uint64_t stage = std::uint64_t{format.avgBytesPerSec} * kStageMs / 1000;
+    stageCapacity_ = static_cast<std::size_t>(std::max(align, stage / align * align));
+    stage_ = std::make_unique<std::uint8_t[]>(stageCapacity_);
     return openPart(basePath_);
 }
 
@@ -237,17 +242,28 @@ bool WavFile::startNextPart() {
 std::size_t WavFile::append(const std::uint8_t* data, std::size_t bytes) {
     std::size_t total = 0;
     while (fd_ >= 0 && bytes > 0) {
-        if (dataBytes_ >= maxDataBytes_ && !startNextPart())
+        if (dataBytes() >= maxDataBytes_ && !startNextPart())
             break;
-        std::size_t chunk = std::min<std::uint64_t>(bytes, maxDataBytes_ - dataBytes_);
-        std::size_t written = appendPart(data, chunk);
-        total += written;
-        if (written < chunk)
+        const std::size_t room =
+            std::min<std::uint64_t>(stageCapacity_ - staged_, maxDataBytes_ - dataBytes());
+        const std::size_t n = std::min(bytes, room);
+        std::memcpy(stage_.get() + staged_, data, n);
+        staged_ += n;
+        total += n;
+        data += n;
+        bytes -= n;
+        if ((staged_ == stageCapacity_ || dataBytes() >= maxDataBytes_) && !flush())
             break;
-        data += written;
-        bytes -= written;
     }
     return total;
+}
+
+bool WavFile::flush() {
+    if (fd_ < 0 || staged_ == 0)
+        return fd_ >= 0;
+    const std::size_t bytes = staged_;
+    staged_ = 0;
+    return appendPart(stage_.get(), bytes) == bytes;
 }
 
 std::size_t WavFile::appendSilence(std::uint64_t frames) {
@@ -277,12 +293,14 @@ std::size_t WavFile::appendPart(const std::uint8_t* data, std::size_t bytes) {
         if (::ftruncate(fd_, static_cast<off_t>(kHeaderBytes + dataBytes_ + written)) == 0)
             (void)::lseek(fd_, 0, SEEK_END);
         dataBytes_ += static_cast<std::uint32_t>(written);
+        bytesWritten_ += written;
         writeSizes();
         return written;
     }
     dataBytes_ += static_cast<std::uint32_t>(written);
+    bytesWritten_ += written;
     bytesSinceSizes_ += static_cast<std::uint32_t>(written);
-    if (bytesSinceSizes_ >= format_.avgBytesPerSec)
+    if (bytesSinceSizes_ >= format_.avgBytesPerSec / 2)
         writeSizes();
     return written;
 }
@@ -296,6 +314,7 @@ void WavFile::writeSizes() {
 int WavFile::finish() {
     if (fd_ < 0)
         return 0;
+    (void)flush(); // a failure shows in the sizes, which count only what is there
     int fd = fd_;
     fd_ = -1;
     // The RIFF size is taken from the file's length, which counts a header that is all there
@@ -310,6 +329,7 @@ int WavFile::finish() {
 }
 
 void WavFile::abandon() {
+    staged_ = 0;
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;

@@ -1,8 +1,10 @@
 // The PCM WAV file of a recording: a 44-byte header, then the samples as captured.
 //
 // Owned by the engine; between start and stop only the capture worker touches it.
-// While recording, the two size fields are brought up to date about once a second, so a
-// killed process leaves a valid file that lacks at most the last second. A recording that
+// Audio reaches the disk in stretches of kStageMs: a write costs about as much as the wake-up
+// it comes with, whatever its size, and a recorder that writes every buffer spends most of its
+// time there. The two size fields are brought up to date every half second of data written, so
+// a killed process leaves a valid file that lacks at most the last second. A recording that
 // would outgrow the 32-bit sizes continues in a new file beside the first (NAME-2.wav,
 // NAME-3.wav, ...), each one complete in itself.
 //
@@ -17,6 +19,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace kelvo::engine {
 
@@ -26,6 +29,8 @@ public:
     static constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFull - 36;
     // Most silence one gap may write before the recording moves on to the next part.
     static constexpr std::uint32_t kMaxFillSeconds = 60;
+    // How much audio waits in memory before it is written.
+    static constexpr std::uint32_t kStageMs = 400;
 
     WavFile() = default;
     WavFile(const WavFile&) = delete;
@@ -37,12 +42,14 @@ public:
                 std::uint64_t maxDataBytes = kMaxDataBytes);
     bool isOpen() const { return fd_ >= 0; }
 
-    // Appends captured bytes. Only bytes that reached the file are counted; a short write
-    // (a full disk) is cut back to whole frames so later audio stays frame-aligned.
-    // Returns the bytes written; a failed write leaves its errno in lastError().
+    // Appends captured bytes, written with the stretch they complete. A short write (a full
+    // disk) is cut back to whole frames so later audio stays frame-aligned, and what did not
+    // fit is dropped. Returns the bytes taken; a failed write leaves its errno in lastError().
     std::size_t append(const std::uint8_t* data, std::size_t bytes);
     // Appends `frames` frames of digital silence, in chunks from a static buffer.
     std::size_t appendSilence(std::uint64_t frames);
+    // Writes what waits; false when the write failed.
+    bool flush();
     // Completes this file and continues in the next part; false when that cannot be created.
     bool startNextPart();
 
@@ -54,7 +61,10 @@ public:
     // Closes without the final sizes (they are already up to date to the last second).
     void abandon();
 
-    std::uint32_t dataBytes() const { return dataBytes_; }
+    // The current part's data, what waits to be written included.
+    std::uint32_t dataBytes() const { return dataBytes_ + static_cast<std::uint32_t>(staged_); }
+    // The data that reached the disk, in every part.
+    std::uint64_t bytesWritten() const { return bytesWritten_; }
     // How many files this recording has used so far (1 unless it outgrew one file).
     int part() const { return part_; }
     // errno of the last write that failed, 0 while every write succeeded.
@@ -71,6 +81,10 @@ private:
     std::uint64_t maxDataBytes_ = kMaxDataBytes;
     std::uint32_t dataBytes_ = 0;
     std::uint32_t bytesSinceSizes_ = 0;
+    std::uint64_t bytesWritten_ = 0;
+    std::unique_ptr<std::uint8_t[]> stage_; // allocated by create(), never while recording
+    std::size_t stageCapacity_ = 0;
+    std::size_t staged_ = 0;
     int part_ = 1;
     int lastError_ = 0;
     char basePath_[PATH_MAX] = {};
