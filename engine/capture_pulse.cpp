@@ -218,20 +218,29 @@ int PulseCaptureDevice::prepare(CaptureBuffer& buffer) {
 }
 
 int PulseCaptureDevice::addBuffer(CaptureBuffer& buffer) {
-    if (loop_ == nullptr)
+    if (loop_ == nullptr || !buffer.prepared || !accepting_.load())
         return EINVAL;
-    pa_threaded_mainloop_lock(loop_);
-    const bool ok = accepting_ && buffer.prepared && queued_ < queue_.size();
-    if (ok) {
-        buffer.bytesRecorded = 0;
-        buffer.gapFrames = 0;
-        buffer.capturedAtNs = 0;
-        queue_[(head_ + queued_) % queue_.size()] = &buffer;
-        ++queued_;
-        // What the ring kept while no buffer was queued goes out at once.
-        while (fillFront())
-            returnFront();
+    buffer.bytesRecorded = 0;
+    buffer.gapFrames = 0;
+    buffer.capturedAtNs = 0;
+    for (auto& slot : givenBack_) {
+        CaptureBuffer* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, &buffer)) {
+            // Checked after the buffer is in the box, as the device thread checks the box after
+            // it sets the flag: one of the two always sees the other.
+            if (!ringWaiting_.load())
+                return 0;
+            break;
+        }
     }
+    pa_threaded_mainloop_lock(loop_);
+    takeGivenBack(); // this buffer too, when it went into the box
+    if (accepting_.load() && !isQueued(buffer) && queued_ < queue_.size())
+        queue_[(head_ + queued_++) % queue_.size()] = &buffer;
+    const bool ok = accepting_.load() && isQueued(buffer);
+    // What the ring kept while no buffer was queued goes out at once.
+    if (ok)
+        returnFilled();
     pa_threaded_mainloop_unlock(loop_);
     return ok ? 0 : EINVAL;
 }
@@ -294,8 +303,7 @@ void PulseCaptureDevice::readAvailable(bool force) {
         }
         pa_stream_drop(stream_);
     }
-    while (fillFront())
-        returnFront();
+    returnFilled();
 }
 
 void PulseCaptureDevice::lose() {
@@ -320,13 +328,41 @@ bool PulseCaptureDevice::fillFront() {
     return frames >= capacity || (frames > 0 && ring_.atGap());
 }
 
-void PulseCaptureDevice::returnFront() {
+CaptureBuffer* PulseCaptureDevice::takeFront() {
     CaptureBuffer* buffer = queue_[head_];
     buffer->bytesRecorded = static_cast<std::uint32_t>(filled_);
     filled_ = 0;
     head_ = (head_ + 1) % queue_.size();
     --queued_;
-    target_->post({Notification::Data, buffer});
+    return buffer;
+}
+
+void PulseCaptureDevice::takeGivenBack() {
+    for (auto& slot : givenBack_) {
+        if (queued_ == queue_.size())
+            return;
+        if (CaptureBuffer* buffer = slot.exchange(nullptr))
+            queue_[(head_ + queued_++) % queue_.size()] = buffer;
+    }
+}
+
+// Both buffers of a fragment go to the worker with one wake-up.
+void PulseCaptureDevice::returnFilled() {
+    std::array<Notification, 2 * std::tuple_size_v<decltype(queue_)>> ready{};
+    std::size_t count = 0;
+    takeGivenBack();
+    while (fillFront())
+        ready[count++] = {Notification::Data, takeFront()};
+    const bool waiting = queued_ == 0 && (ring_.frames() > 0 || ring_.hasGap());
+    ringWaiting_.store(waiting);
+    if (waiting) {
+        // A buffer the worker gave back meanwhile, before it could see the flag.
+        takeGivenBack();
+        while (fillFront())
+            ready[count++] = {Notification::Data, takeFront()};
+    }
+    if (count > 0 && target_ != nullptr)
+        target_->post(ready.data(), count);
 }
 
 bool PulseCaptureDevice::isQueued(const CaptureBuffer& buffer) const {
@@ -343,10 +379,15 @@ int PulseCaptureDevice::reset() {
     // Hand back every queued buffer with what it, the ring and the stream hold: a stop need
     // not wait for the buffers to fill to keep the last moments, nor for fresh timing.
     readAvailable(true);
+    takeGivenBack();
+    std::array<Notification, std::tuple_size_v<decltype(queue_)>> last{};
+    std::size_t count = 0;
     while (queued_ > 0) {
         fillFront();
-        returnFront();
+        last[count++] = {Notification::Data, takeFront()};
     }
+    if (count > 0)
+        target_->post(last.data(), count);
     if (stream_ != nullptr && !streamGone(stream_))
         if (pa_operation* op = pa_stream_cork(stream_, 1, nullptr, nullptr))
             pa_operation_unref(op);
@@ -358,6 +399,7 @@ int PulseCaptureDevice::unprepare(CaptureBuffer& buffer) {
     if (loop_ == nullptr)
         return kDeviceInvalidHandle;
     pa_threaded_mainloop_lock(loop_);
+    takeGivenBack();
     const bool queued = isQueued(buffer);
     pa_threaded_mainloop_unlock(loop_);
     if (queued)
@@ -399,6 +441,8 @@ int PulseCaptureDevice::close() {
     accepting_ = false;
     queued_ = 0;
     filled_ = 0;
+    for (auto& slot : givenBack_)
+        slot = nullptr;
     target_ = nullptr;
     pa_threaded_mainloop_unlock(loop_);
     teardown();

@@ -16,13 +16,18 @@
 //
 // Threading: every member but the callbacks runs on the engine's threads (open, start,
 // reset, unprepare and close one at a time; addBuffer also from the worker) and takes the
-// mainloop's lock, which also guards the ring and the queue of buffers.
+// mainloop's lock, which also guards the ring and the queue of buffers. The one exception is
+// the worker giving a buffer back while the ring has nothing waiting for it: that goes
+// through a box of atomics the device thread empties before it fills, because the lock is
+// held through the whole of the mainloop's dispatch, and waiting for it there would cost the
+// worker two more wake-ups a fragment.
 #pragma once
 
 #include "engine/capture_device.h"
 #include "engine/capture_ring.h"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -64,7 +69,9 @@ private:
     void readAvailable(bool force = false);
     void lose();
     bool fillFront();
-    void returnFront();
+    CaptureBuffer* takeFront();
+    void takeGivenBack();
+    void returnFilled();
     bool isQueued(const CaptureBuffer& buffer) const;
     void teardown();
 
@@ -83,9 +90,13 @@ private:
     std::int64_t lastReadNs_ = 0;          // the last read callback, on CLOCK_BOOTTIME
     pa_operation* timingUpdate_ = nullptr; // asked after a pause; reading waits for it
     bool flushed_ = false;                 // the queue was flushed since that pause
-    bool accepting_ = false;
+    std::atomic<bool> accepting_{false};   // written under the lock
     bool lost_ = false;
     std::array<CaptureBuffer*, 4> queue_{};
+    // Given back without the lock; taken into the queue under it.
+    std::array<std::atomic<CaptureBuffer*>, 4> givenBack_{};
+    // The ring holds audio that no queued buffer took: a buffer given back now is filled at once.
+    std::atomic<bool> ringWaiting_{false};
     std::size_t head_ = 0;
     std::size_t queued_ = 0;
     std::size_t filled_ = 0; // bytes already in the front buffer

@@ -33,6 +33,20 @@ public:
         return true;
     }
 
+    // Posts several with one wake-up (a device's filled buffers): all of them, or when they
+    // do not all fit, none.
+    bool post(const Notification* n, std::size_t count) {
+        {
+            std::lock_guard lock(mutex_);
+            if (items_.size() - count_ < count)
+                return false;
+            for (std::size_t i = 0; i < count; ++i)
+                items_[(head_ + count_ + i) % items_.size()] = n[i];
+            count_ += count;
+        }
+        ready_.notify_one();
+        return true;
+    }
     // Waits for the next notification, giving up after `timeout`; false then.
     template <typename Duration> bool waitFor(Notification& out, Duration timeout) {
         std::unique_lock lock(mutex_);
