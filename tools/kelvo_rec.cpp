@@ -310,9 +310,9 @@ int main(int argc, char** argv) {
     // end stops as soon as it runs again.
     const auto began = bootTime();
     auto elapsed = [&] { return bootTime() - began; };
-    // Without a terminal there is nothing to draw: wake rarely. A signal cuts the sleep
-    // short (nanosleep returns on EINTR), so Ctrl-C still stops at once.
-    const long stepMs = live ? 100 : 500;
+    // Without a terminal there is nothing to draw: wake once a second, to tell what changed.
+    // A signal cuts the sleep short (nanosleep returns on EINTR), so Ctrl-C still stops at once.
+    const long stepMs = live ? 100 : 1000;
     GapReporter gaps(rate, url != nullptr ? "stream" : "capture device");
     KelvoStatus status{};
     int writeError = 0;
