@@ -15,10 +15,12 @@ constexpr std::int64_t kFillStepNs = 100'000'000;
 // that went quiet without failing): its time is filled. Audio it delivers later for the same
 // time is dropped, so nothing is counted twice.
 constexpr std::int64_t kQuietNs = 1'000'000'000;
-// A wait that ended this much later than it was meant to means this process itself was
-// frozen (or the worker stalled): the device then gets kQuietNs to deliver its backlog before
-// any filling.
-constexpr std::int64_t kFrozenNs = 900'000'000;
+// The longest the worker waits for a buffer, so that a loop that did not come round for
+// kFrozenNs was late by half a second at least.
+constexpr std::int64_t kLongestWaitNs = 500'000'000;
+// A loop that did not come round for this long means this process itself was frozen (or the
+// worker stalled): the device then gets kQuietNs to deliver its backlog before any filling.
+constexpr std::int64_t kFrozenNs = 1'000'000'000;
 // A stop finds the last few tens of milliseconds still inside the device; only a shortfall
 // beyond this is a gap (a freeze that lasted into the stop).
 constexpr std::int64_t kStopSlackNs = 150'000'000;
@@ -248,14 +250,14 @@ void finish(EngineState& s, std::int64_t now) {
 }
 
 // How long the worker may wait for a notification before it has time to fill. A live device
-// has none to fill before it has been quiet for kQuietNs: waking any earlier, while buffers
-// come every fragment, would only double the worker's wake-ups.
+// has none to fill before it has been quiet for kQuietNs: waking after one fill step, while
+// buffers come every fragment, would only double the worker's wake-ups.
 std::int64_t patienceNs(const EngineState& s, std::int64_t now) {
     const Timeline& t = s.timeline;
     if (t.away)
         return kFillStepNs;
     const std::int64_t quietSince = t.anchored ? std::max(t.lastDataNs, t.watchFromNs) : now;
-    return std::max(kFillStepNs, quietSince + kQuietNs - now);
+    return std::clamp(quietSince + kQuietNs - now, kFillStepNs, kLongestWaitNs);
 }
 
 } // namespace
@@ -268,7 +270,7 @@ void runCaptureWorker(EngineState& s) {
         const std::int64_t patience = patienceNs(s, t.lastLoopNs);
         const bool got = s.queue.waitFor(n, std::chrono::nanoseconds(patience));
         const std::int64_t now = s.clock();
-        if (now - t.lastLoopNs > patience + kFrozenNs)
+        if (now - t.lastLoopNs > kFrozenNs)
             t.watchFromNs = now;
         t.lastLoopNs = now;
         if (!got) {
