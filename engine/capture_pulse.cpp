@@ -225,22 +225,27 @@ int PulseCaptureDevice::addBuffer(CaptureBuffer& buffer) {
     buffer.capturedAtNs = 0;
     for (auto& slot : givenBack_) {
         CaptureBuffer* empty = nullptr;
-        if (slot.compare_exchange_strong(empty, &buffer)) {
-            // Checked after the buffer is in the box, as the device thread checks the box after
-            // it sets the flag: one of the two always sees the other.
-            if (!ringWaiting_.load())
-                return 0;
-            break;
+        if (!slot.compare_exchange_strong(empty, &buffer))
+            continue;
+        // Checked after the buffer is in the box, as the device thread checks the box after it
+        // sets the flag: one of the two always sees the other. The buffer is the device's from
+        // here on (it may already be filled and posted again): what the ring kept while no
+        // buffer was queued goes out at once.
+        if (ringWaiting_.load()) {
+            pa_threaded_mainloop_lock(loop_);
+            returnFilled();
+            pa_threaded_mainloop_unlock(loop_);
         }
+        return 0;
     }
+    // A full box: never with the engine's two buffers.
     pa_threaded_mainloop_lock(loop_);
-    takeGivenBack(); // this buffer too, when it went into the box
-    if (accepting_.load() && !isQueued(buffer) && queued_ < queue_.size())
+    takeGivenBack();
+    const bool ok = accepting_.load() && queued_ < queue_.size() && !isQueued(buffer);
+    if (ok) {
         queue_[(head_ + queued_++) % queue_.size()] = &buffer;
-    const bool ok = accepting_.load() && isQueued(buffer);
-    // What the ring kept while no buffer was queued goes out at once.
-    if (ok)
         returnFilled();
+    }
     pa_threaded_mainloop_unlock(loop_);
     return ok ? 0 : EINVAL;
 }
